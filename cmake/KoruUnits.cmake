@@ -1,0 +1,33 @@
+include(GoogleTest)
+
+# koru_library(name DIR <folder> LIBS <deps...>): a static library of every .cpp in the folder.
+function(koru_library name)
+    cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h
+         ${CMAKE_CURRENT_SOURCE_DIR}/*.ui)
+    add_library(${name} STATIC ${sources})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+endfunction()
+
+# add_unit_test(name SOURCES <files...> LIBS <libs...>): one gtest executable, each case in CTest.
+function(add_unit_test name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock)
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+        PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp"
+                   TIMEOUT 120)
+endfunction()
+
+# add_folder_tests(LIBS <libs...>): one test executable per *Test.cpp in the current folder.
+function(add_folder_tests)
+    cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+    file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Test.cpp)
+    foreach(src ${tests})
+        get_filename_component(stem ${src} NAME_WE)
+        get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+        add_unit_test(${folder}_${stem} SOURCES ${src} LIBS ${ARG_LIBS})
+    endforeach()
+endfunction()

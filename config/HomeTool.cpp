@@ -1,0 +1,125 @@
+#include "config/HomeTool.h"
+
+#include "platform/FilePath.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <limits>
+#include <sys/file.h>
+#include <unistd.h>
+
+platform::StoreRoot RegRoot = platform::StoreRoot::PerUser;
+QString RegBase = QStringLiteral("Software\\Quillbrook\\Projects\\");
+
+QString ReadRegString(const QString& key, const QString& name, const QString& def) {
+    platform::SettingsStore store(RegRoot);
+    if (!store.OpenKey(RegBase + key, false))
+        return def;
+    return store.ValueExists(name) ? store.ReadString(name) : def;
+}
+
+void WriteRegString(const QString& key, const QString& name, const QString& value) {
+    platform::SettingsStore store(RegRoot);
+    if (store.OpenKey(RegBase + key, true))
+        store.WriteString(name, value);
+}
+
+QString AddBackslash(const QString& text) {
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text[first].unicode() <= ' ')
+        ++first;
+    while (last > first && text[last - 1].unicode() <= ' ')
+        --last;
+    QString result = text.mid(first, last - first);
+    if (!result.isEmpty() && !QStringLiteral("/:\\").contains(result.back()))
+        result += QLatin1Char('\\');
+    return result;
+}
+
+namespace {
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
+        text.remove_suffix(1);
+    return text;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+// Hexadecimal takes any 32-bit pattern ("$FFFFFFFF" is -1); decimal must fit the signed range.
+int32_t TrimToIntDef(std::string_view text, int32_t def) {
+    text = trimmed(text);
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    const bool hex = !text.empty() && text.front() == '$';
+    if (hex)
+        text.remove_prefix(1);
+    if (text.empty())
+        return def;
+    const int base = hex ? 16 : 10;
+    const uint64_t limit = hex ? 0xFFFFFFFFull : (negative ? 0x80000000ull : 0x7FFFFFFFull);
+    uint64_t value = 0;
+    for (const char c : text) {
+        const int digit = hexDigit(c);
+        if (digit < 0 || digit >= base)
+            return def;
+        value = value * base + static_cast<uint64_t>(digit);
+        if (value > limit)
+            return def;
+    }
+    const auto bits = static_cast<uint32_t>(value);
+    return static_cast<int32_t>(negative ? 0u - bits : bits);
+}
+
+int32_t TrimToIntDef(const QString& text, int32_t def) {
+    const QByteArray bytes = text.toLatin1();
+    return TrimToIntDef(std::string_view(bytes.constData(), bytes.size()), def);
+}
+
+void AppendToFile(const QString& fileName, const QByteArray& text, bool lineEnd) {
+    const QByteArray path = QFile::encodeName(platform::ToFsPath(fileName));
+    if (path.isEmpty())
+        return;
+    int fd;
+    do {
+        fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return;
+    // Writers take an exclusive lock so that two programs appending never interleave a line.
+    while (::flock(fd, LOCK_EX) < 0 && errno == EINTR) {
+    }
+    QByteArray line = text;
+    if (lineEnd)
+        line += "\r\n";
+    const char* data = line.constData();
+    qsizetype left = line.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        data += n;
+        left -= n;
+    }
+    ::close(fd);
+}

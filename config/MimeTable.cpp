@@ -1,0 +1,188 @@
+#include "config/MimeTable.h"
+
+namespace {
+
+void checkStorable(const QString& text, const char* what) {
+    if (text.isEmpty() || text.contains(QLatin1Char('"')))
+        throw EMimeError(std::string("The ") + what +
+                         " must not be empty or contain a double quote.");
+}
+
+QString line(const QString& extension, const QString& contentType) {
+    return extension + QStringLiteral(" --> ") + contentType;
+}
+
+} // namespace
+
+const QString& DefaultMimeText() {
+    static const QString text = QStringLiteral(
+        "\"ai\"=\"application/postscript\"\"aif\"=\"audio/x-aiff\"\"aifc\"=\"audio/x-aiff\""
+        "\"aiff\"=\"audio/x-aiff\"\"au\"=\"audio/basic\"\"avi\"=\"video/x-msvideo\""
+        "\"bin\"=\"application/octet-stream\"\"bmp\"=\"image/x-MS-bmp\""
+        "\"cpio\"=\"application/x-cpio\"\"csh\"=\"application/x-csh\""
+        "\"doc\"=\"application/x-doc/Wordpad\"\"dvi\"=\"application/x-dvi\""
+        "\"eps\"=\"application/postscript\"\"exe\"=\"application/octet-stream\""
+        "\"gif\"=\"image/gif\"\"gtar\"=\"application/x-gtar\"\"gz\"=\"application/x-gzip\""
+        "\"hpx\"=\"application/mac-binhex40\"\"htm\"=\"text/html\"\"html\"=\"text/html\""
+        "\"ief\"=\"image/ief\"\"jpe\"=\"image/jpg\"\"jpeg\"=\"image/jpg\"\"jpg\"=\"image/jpg\""
+        "\"js\"=\"bws-internal/intrasrv-javascript\"\"latex\"=\"application/x-latex\""
+        "\"ls\"=\"application/x-javascript\"\"mocha\"=\"application/x-javascript\""
+        "\"mov\"=\"video/quicktime\"\"mpe\"=\"video/mpeg\"\"mpeg\"=\"video/mpeg\""
+        "\"mpg\"=\"video/mpeg\"\"pac\"=\"application/x-ns-proxy-autoconfig\""
+        "\"pbm\"=\"image/x-portable-bitmap\"@\"pgm\"=\"image/x-portable-graymap\"@"
+        "\"pnm\"=\"image/x-portable-anymap\"@\"ppm\"=\"image/x-portable-pixmap\"@"
+        "\"ps\"=\"application/postscript\"@\"qt\"=\"video/quicktime\"@"
+        "\"ras\"=\"image/x-cmu-raster\"@\"rgb\"=\"image/x-rgb\"@\"rtf\"=\"application/rtf\"@"
+        "\"sh\"=\"application/x-sh\"@\"shar\"=\"application/x-shar\"@"
+        "\"sit\"=\"application/x-stiffit\"@\"snd\"=\"audio/basic\"@\"tar\"=\"application/x-tar\"@"
+        "\"tcl\"=\"application/x-tcl\"@\"tex\"=\"application/x-tex\"@"
+        "\"texi\"=\"application/x-textinfo\"@\"texinfo\"=\"application/x-textinfo\"@"
+        "\"text\"=\"text/plain\"@\"tif\"=\"image/tiff\"@\"tiff\"=\"image/tiff\"@"
+        "\"txt\"=\"text/plain\"@\"wav\"=\"audio/x-wav\"@\"xbm\"=\"image/x-xbitmap\"@"
+        "\"xpm\"=\"image/x-xpixmap\"@\"xwd\"=\"image/x-xwindowdump\"@"
+        "\"zip\"=\"application/x-zip-compressed\"@\"jfm\"=\"bws-internal/intrasrv-form\"@"
+        "\"jrp\"=\"bws-internal/intrasrv-report\"@\"isv\"=\"bws-internal/intrasrv-urlencoded\"@");
+    return text;
+}
+
+int MimeTable::find(const QString& extension) const {
+    for (int i = 0; i < extensions_.size(); ++i)
+        if (extensions_[i].compare(extension, Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+void MimeTable::changed() const {
+    if (OnChanged)
+        OnChanged();
+}
+
+QString MimeTable::LookupMIME(const QString& extension) const {
+    const int i = find(extension);
+    return i < 0 ? QString() : contentTypes_[i];
+}
+
+void MimeTable::SetMIME(const QString& extension, const QString& contentType) {
+    checkStorable(extension, "extension");
+    checkStorable(contentType, "content type");
+    const int i = find(extension);
+    if (i < 0) {
+        extensions_.append(extension);
+        contentTypes_.append(contentType);
+        lines_.append(line(extension, contentType));
+        dropEnabled_ = true;
+        selected_ = static_cast<int>(lines_.size()) - 1;
+    } else {
+        // The stored extension keeps its letter case; only the line shows the one passed here.
+        contentTypes_[i] = contentType;
+        lines_[i] = line(extension, contentType);
+        selected_ = i;
+    }
+    LBClick();
+}
+
+void MimeTable::DropMIME(const QString& extension) {
+    int i = find(extension);
+    if (i < 0)
+        return;
+    extensions_.removeAt(i);
+    contentTypes_.removeAt(i);
+    lines_.removeAt(i);
+    if (i >= lines_.size())
+        i = static_cast<int>(lines_.size()) - 1;
+    if (lines_.isEmpty()) {
+        dropEnabled_ = false;
+        selected_ = -1;
+    } else {
+        selected_ = i;
+    }
+    LBClick();
+}
+
+QString MimeTable::GetMIME() const {
+    QString text;
+    for (int i = 0; i < extensions_.size(); ++i)
+        text += QLatin1Char('"') + extensions_[i] + QStringLiteral("\"=\"") + contentTypes_[i] +
+                QStringLiteral("\"@");
+    return text;
+}
+
+QString MimeTable::NextQuoted(QString& text) {
+    const qsizetype n = text.size();
+    QString token;
+    if (n == 0)
+        return token;
+    // Positions count from 1 here, as in the stored format's description; T(i) is text[i - 1].
+    const auto at = [&](qsizetype i) { return text[i - 1]; };
+    qsizetype i = 1;
+    while (at(i) != QLatin1Char('"') && i < n - 1)
+        ++i;
+    ++i;
+    while (i < n && at(i) != QLatin1Char('"')) {
+        token += at(i);
+        ++i;
+    }
+    if (i == n && at(n) != QLatin1Char('"') && n > 1) {
+        // The closing quote is missing: the rest of the text cannot hold a whole pair.
+        text.clear();
+        return {};
+    }
+    text.remove(0, qMin(i, n));
+    return token;
+}
+
+void MimeTable::LoadMIME(const QString& text) {
+    extensions_.clear();
+    contentTypes_.clear();
+    lines_.clear();
+    selected_ = -1;
+    QString rest = text;
+    for (;;) {
+        const QString extension = NextQuoted(rest);
+        const QString contentType = NextQuoted(rest);
+        if (extension.isEmpty() || contentType.isEmpty())
+            break;
+        SetMIME(extension, contentType);
+    }
+    if (!lines_.isEmpty()) {
+        selected_ = 0;
+        LBClick();
+    } else {
+        dropEnabled_ = false;
+        changeEnabled_ = false;
+        edit5_.clear();
+        changed();
+    }
+}
+
+void MimeTable::Select(int line) {
+    if (line < 0 || line >= lines_.size())
+        return;
+    selected_ = line;
+    LBClick();
+}
+
+void MimeTable::LBClick() {
+    if (!lines_.isEmpty() && selected_ >= 0)
+        edit5_ = contentTypes_[selected_];
+    else
+        edit5_ = kEmptyHint;
+    changeEnabled_ = false;
+    changed();
+}
+
+void MimeTable::Edit5Change(const QString& text) {
+    edit5_ = text;
+    changeEnabled_ = !text.isEmpty() && !extensions_.isEmpty();
+    changed();
+}
+
+void MimeTable::DropBtnClick() {
+    if (selected_ >= 0)
+        DropMIME(extensions_[selected_]);
+}
+
+void MimeTable::ChangeBtnClick() {
+    if (selected_ >= 0)
+        SetMIME(extensions_[selected_], edit5_);
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <stdexcept>
+
+// The stored text of the built-in table: 63 pairs, "@" after each of the last 30.
+const QString& DefaultMimeText();
+
+// An entry the stored format cannot carry (empty, or holding a double quote).
+class EMimeError : public std::invalid_argument {
+public:
+    using std::invalid_argument::invalid_argument;
+};
+
+// Extension (without dot, any letter case) to content type, with the model of its editor: the
+// list lines, the selected line, the type field and the Drop/Change enablement. UI thread only;
+// workers reach LookupMIME through the blocking call into that thread.
+class MimeTable {
+public:
+    static inline const QString kEmptyHint = QStringLiteral("Click Add to add some items...");
+
+    const QStringList& Extensions() const { return extensions_; }
+    const QStringList& ContentTypes() const { return contentTypes_; }
+    const QStringList& Lines() const { return lines_; }
+    int Selected() const { return selected_; }
+    const QString& Edit5() const { return edit5_; }
+    bool DropEnabled() const { return dropEnabled_; }
+    bool ChangeEnabled() const { return changeEnabled_; }
+
+    QString LookupMIME(const QString& extension) const;
+    // Adds the pair or replaces the type of an existing extension. Throws EMimeError, leaving the
+    // table unchanged, for an empty text or one with a double quote.
+    void SetMIME(const QString& extension, const QString& contentType);
+    void DropMIME(const QString& extension);
+    QString GetMIME() const;
+    void LoadMIME(const QString& text);
+    // Takes the next quoted token off the front of `text`; empty at the end or on a token whose
+    // closing quote is missing (then `text` is emptied too).
+    static QString NextQuoted(QString& text);
+
+    // Editor handlers. Select() stands for the user clicking a line of the list.
+    void Select(int line);
+    void LBClick();
+    void Edit5Change(const QString& text);
+    void AddBtnClick(const QString& enteredExtension) { SetMIME(enteredExtension, "type/info"); }
+    void DropBtnClick();
+    void ChangeBtnClick();
+
+    // Called after every change of the model, so that a view can show it.
+    std::function<void()> OnChanged;
+
+private:
+    int find(const QString& extension) const;
+    void changed() const;
+
+    QStringList extensions_;
+    QStringList contentTypes_;
+    QStringList lines_;
+    int selected_ = -1;
+    QString edit5_;
+    bool dropEnabled_ = false;
+    bool changeEnabled_ = false;
+};

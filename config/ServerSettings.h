@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QString>
+
+#include <mutex>
+
+class MimeTable;
+
+// A text edited on the UI thread while worker threads read it: every read sees a whole old or a
+// whole new value (QString's own sharing is not safe against a concurrent assignment).
+class SharedText {
+public:
+    SharedText() = default;
+    SharedText(const QString& text) : text_(text) {}
+    SharedText(const SharedText& other) : text_(other.get()) {}
+    SharedText& operator=(const SharedText& other) {
+        set(other.get());
+        return *this;
+    }
+    SharedText& operator=(const QString& text) {
+        set(text);
+        return *this;
+    }
+    QString get() const {
+        const std::lock_guard lock(mutex_);
+        return text_;
+    }
+    void set(const QString& text) {
+        const std::lock_guard lock(mutex_);
+        text_ = text;
+    }
+    bool operator==(const QString& text) const { return get() == text; }
+
+private:
+    mutable std::mutex mutex_;
+    QString text_;
+};
+
+// The live configuration: fields keep exactly what the user typed; every use reads the field it
+// needs at that moment. Owned and edited by the UI thread; workers read only the page header and
+// footer.
+struct ServerSettings {
+    QString BaseFolder;
+    QString BaseFileName;
+    QString TempPath;
+    QString ListenPort;
+    QString PluginsPath;
+    SharedText PageHeader;
+    SharedText PageFooter;
+    QString LogFile;
+    QString IdleSeconds;
+    QString UploadPath;
+    QString MasterCommand;
+    bool ShowPeers = false;
+    bool AutoClose = true;
+    bool LogEnabled = true;
+    bool HideOnStartup = true;
+};
+
+inline const QString kSettingsKey = QStringLiteral("KORU\\Settings");
+QString DefaultPageFooter();
+
+// Fills the record and the MIME table from the store, defaults where nothing is stored. Throws
+// platform::StoreError at a value that is not text; fields not read yet keep what they held.
+void RestoreSettings(ServerSettings& settings, MimeTable& mime);
+
+// Writes every field and the MIME table. Throws platform::StoreError (store file and reason) at
+// the first value that could not be written; the values before it stay written.
+void SaveSettings(const ServerSettings& settings, const MimeTable& mime);

@@ -1,0 +1,102 @@
+#include "platform/SettingsStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStringList>
+
+namespace platform {
+namespace {
+
+QString firstListEntry(const QByteArray& list) {
+    for (const QByteArray& entry : list.split(':'))
+        if (!entry.isEmpty())
+            return QString::fromLocal8Bit(entry);
+    return {};
+}
+
+QString rootFolder(StoreRoot root) {
+    if (root == StoreRoot::MachineWide) {
+        const QString dir = firstListEntry(qgetenv("XDG_CONFIG_DIRS"));
+        return dir.isEmpty() ? QStringLiteral("/etc/xdg") : dir;
+    }
+    const QString home = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"));
+    return home.isEmpty() ? QDir::homePath() + QStringLiteral("/.config") : home;
+}
+
+QStringList keySegments(const QString& keyPath) {
+    QStringList parts = keyPath.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+    return parts;
+}
+
+// Why a write to `file` failed, in words the user can act on.
+QString writeFailureReason(const QString& file) {
+    const QFileInfo info(file);
+    if (!QDir().mkpath(info.absolutePath()))
+        return QStringLiteral("cannot create the folder %1").arg(info.absolutePath());
+    QFile probe(file);
+    if (!probe.open(QIODevice::WriteOnly | QIODevice::Append))
+        return probe.errorString();
+    return QStringLiteral("the file could not be written completely");
+}
+
+} // namespace
+
+QString StoreFileFor(StoreRoot root, const QString& keyPath) {
+    const QStringList parts = keySegments(keyPath);
+    if (parts.size() < 3 || parts[0].compare(QLatin1String("Software"), Qt::CaseInsensitive) != 0)
+        return {};
+    return rootFolder(root) + QLatin1Char('/') + parts[1] + QLatin1Char('/') + parts[2] +
+           QStringLiteral(".conf");
+}
+
+SettingsStore::SettingsStore(StoreRoot root) : root_(root) {}
+SettingsStore::~SettingsStore() = default;
+
+bool SettingsStore::OpenKey(const QString& keyPath, bool create) {
+    CloseKey();
+    const QString file = StoreFileFor(root_, keyPath);
+    if (file.isEmpty())
+        return false;
+    auto settings = std::make_unique<QSettings>(file, QSettings::NativeFormat);
+    const QStringList group = keySegments(keyPath).mid(3);
+    if (!group.isEmpty())
+        settings->beginGroup(group.join(QLatin1Char('/')));
+    if (!create && settings->childKeys().isEmpty() && settings->childGroups().isEmpty())
+        return false;
+    settings_ = std::move(settings);
+    return true;
+}
+
+void SettingsStore::CloseKey() { settings_.reset(); }
+
+bool SettingsStore::ValueExists(const QString& name) const {
+    return settings_ && settings_->contains(name);
+}
+
+QString SettingsStore::ReadString(const QString& name) const {
+    if (!settings_)
+        return {};
+    const QVariant value = settings_->value(name);
+    if (value.typeId() != QMetaType::QString)
+        throw StoreError(QStringLiteral("The value \"%1\" in %2 is not text.")
+                             .arg(name, FileName())
+                             .toStdString());
+    return value.toString();
+}
+
+void SettingsStore::WriteString(const QString& name, const QString& value) {
+    if (!settings_)
+        return;
+    settings_->setValue(name, value);
+    settings_->sync();
+    if (settings_->status() != QSettings::NoError)
+        throw StoreError(QStringLiteral("Cannot save the settings to %1: %2.")
+                             .arg(FileName(), writeFailureReason(FileName()))
+                             .toStdString());
+}
+
+QString SettingsStore::FileName() const { return settings_ ? settings_->fileName() : QString(); }
+
+} // namespace platform
