@@ -1,0 +1,173 @@
+#include "config/HomeTool.h"
+#include "config/MimeTable.h"
+#include "config/ServerSettings.h"
+
+#include "support/TempStore.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override { RegRoot = platform::StoreRoot::MachineWide; }
+    QString storeFile() const { return store.systemDir() + "/Quillbrook/Projects.conf"; }
+    void writeStore(const QByteArray& content) {
+        QDir().mkpath(store.systemDir() + "/Quillbrook");
+        QFile file(storeFile());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    QString restoredBoxes(const QString& stored) {
+        WriteRegString(kSettingsKey, "CBoxes", stored);
+        RestoreSettings(settings, mime);
+        return QString("%1%2%3%4")
+            .arg(int(settings.ShowPeers))
+            .arg(int(settings.AutoClose))
+            .arg(int(settings.LogEnabled))
+            .arg(int(settings.HideOnStartup));
+    }
+
+    TempStore store;
+    ServerSettings settings;
+    MimeTable mime;
+};
+
+} // namespace
+
+TEST_F(SettingsTest, EmptyStoreGivesEveryDefault) {
+    RestoreSettings(settings, mime);
+    EXPECT_EQ(settings.BaseFolder, "C:\\Webbase\\");
+    EXPECT_EQ(settings.BaseFileName, "Index.Htm");
+    EXPECT_EQ(settings.TempPath, "C:\\Windows\\Temp\\");
+    EXPECT_EQ(settings.ListenPort, "80");
+    EXPECT_EQ(settings.PluginsPath, "C:\\Webbase\\Plugins\\");
+    EXPECT_EQ(settings.PageHeader.get(), "<html><body bgcolor=#c0c0c0>");
+    EXPECT_TRUE(settings.PageFooter.get().startsWith("<center><hr>Home page of <a href="));
+    EXPECT_TRUE(settings.PageFooter.get().endsWith("</a></body></center></html>"));
+    EXPECT_EQ(settings.LogFile, "C:\\Webbase\\KORU.Log");
+    EXPECT_EQ(settings.IdleSeconds, "40");
+    EXPECT_EQ(settings.UploadPath, "C:\\Webbase\\Uploads\\");
+    EXPECT_EQ(settings.MasterCommand, "Be_Now_The_Chef");
+    EXPECT_FALSE(settings.ShowPeers);
+    EXPECT_TRUE(settings.AutoClose && settings.LogEnabled && settings.HideOnStartup);
+    EXPECT_EQ(mime.Extensions().size(), 63);
+    EXPECT_FALSE(QFile::exists(storeFile())) << "reading never creates the store";
+}
+
+TEST_F(SettingsTest, FlagTextsShortOrOddReadAsDocumented) {
+    EXPECT_EQ(restoredBoxes("1"), "1111");
+    EXPECT_EQ(restoredBoxes(""), "1111");
+    EXPECT_EQ(restoredBoxes("10x1"), "1001");
+    EXPECT_EQ(restoredBoxes("0"), "0111");
+    EXPECT_EQ(restoredBoxes("0000"), "0000");
+}
+
+TEST_F(SettingsTest, SaveThenRestoreKeepsEveryFieldVerbatim) {
+    settings.BaseFolder = "  /srv/www/ ";
+    settings.BaseFileName = "docs\\a.htm";
+    settings.TempPath = "/tmp/";
+    settings.ListenPort = "";
+    settings.PluginsPath = " plug ins ";
+    settings.PageHeader = "<html>, with comma";
+    settings.PageFooter = "\"quoted\" = footer";
+    settings.LogFile = "/var/log/koru.log";
+    settings.IdleSeconds = "5 ";
+    settings.UploadPath = "\t";
+    settings.MasterCommand = "@ByteArray(looks special)";
+    settings.ShowPeers = true;
+    settings.AutoClose = false;
+    settings.LogEnabled = true;
+    settings.HideOnStartup = false;
+    mime.LoadMIME("\"a\"=\"b/c\"\"D\"=\"e/f\"");
+    SaveSettings(settings, mime);
+
+    ServerSettings restored;
+    MimeTable restoredMime;
+    RestoreSettings(restored, restoredMime);
+    EXPECT_EQ(restored.BaseFolder, settings.BaseFolder);
+    EXPECT_EQ(restored.BaseFileName, settings.BaseFileName);
+    EXPECT_EQ(restored.TempPath, settings.TempPath);
+    EXPECT_EQ(restored.ListenPort, "");
+    EXPECT_EQ(restored.PluginsPath, settings.PluginsPath);
+    EXPECT_EQ(restored.PageHeader.get(), settings.PageHeader.get());
+    EXPECT_EQ(restored.PageFooter.get(), settings.PageFooter.get());
+    EXPECT_EQ(restored.LogFile, settings.LogFile);
+    EXPECT_EQ(restored.IdleSeconds, settings.IdleSeconds);
+    EXPECT_EQ(restored.UploadPath, settings.UploadPath);
+    EXPECT_EQ(restored.MasterCommand, settings.MasterCommand);
+    EXPECT_TRUE(restored.ShowPeers);
+    EXPECT_FALSE(restored.AutoClose);
+    EXPECT_TRUE(restored.LogEnabled);
+    EXPECT_FALSE(restored.HideOnStartup);
+    EXPECT_EQ(restoredMime.GetMIME(), "\"a\"=\"b/c\"@\"D\"=\"e/f\"@");
+    EXPECT_EQ(ReadRegString(kSettingsKey, "CBoxes", "?"), "1010");
+}
+
+TEST_F(SettingsTest, StoreLayoutOnDisk) {
+    SaveSettings(settings, mime);
+    QFile file(storeFile());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray content = file.readAll();
+    EXPECT_TRUE(content.startsWith("[KORU]\n"));
+    for (const char* name : {"CBoxes", "Edit1", "Edit2", "Edit3", "Edit4", "Edit6", "Edit10",
+                             "Edit11", "Edit12", "Edit13", "Edit14", "Edit15", "MIME"})
+        EXPECT_TRUE(content.contains(QByteArray("\nSettings\\") + name + "="))
+            << name << " missing in\n" << content.constData();
+    for (const char* absent : {"Edit5=", "Edit7=", "Edit8=", "Edit9="})
+        EXPECT_FALSE(content.contains(absent)) << absent;
+}
+
+TEST_F(SettingsTest, NonTextValueEndsRestoreThereAndKeepsLaterFields) {
+    writeStore("[KORU]\nSettings\\CBoxes=0000\nSettings\\Edit1=/srv/\n"
+               "Settings\\Edit2=@ByteArray(x)\nSettings\\Edit3=/never/read/\n");
+    settings.TempPath = "untouched";
+    EXPECT_THROW(RestoreSettings(settings, mime), platform::StoreError);
+    EXPECT_FALSE(settings.AutoClose);
+    EXPECT_EQ(settings.BaseFolder, "/srv/");
+    EXPECT_EQ(settings.TempPath, "untouched");
+    EXPECT_TRUE(mime.Extensions().isEmpty());
+}
+
+TEST_F(SettingsTest, EmptyStoredMimeGivesEmptyTable) {
+    WriteRegString(kSettingsKey, "MIME", "");
+    RestoreSettings(settings, mime);
+    EXPECT_TRUE(mime.Extensions().isEmpty());
+}
+
+TEST_F(SettingsTest, SaveToUnwritableStoreFailsAndKeepsWhatWasWritten) {
+    // A folder where the store file should be: the first write already fails.
+    QDir().mkpath(storeFile());
+    try {
+        SaveSettings(settings, mime);
+        ADD_FAILURE() << "saving reported success";
+    } catch (const platform::StoreError& e) {
+        EXPECT_NE(std::string(e.what()).find("Projects.conf"), std::string::npos) << e.what();
+    }
+    RestoreSettings(settings, mime); // reading such a store falls back to the defaults silently
+    EXPECT_EQ(settings.ListenPort, "80");
+}
+
+TEST(SharedText, ReadersSeeWholeValuesWhileWritten) {
+    SharedText text(QString(1000, 'a'));
+    std::atomic<bool> stop = false;
+    std::atomic<int> torn = 0;
+    std::thread reader([&] {
+        while (!stop) {
+            const QString value = text.get();
+            if (value.size() != 1000 || value.count(value[0]) != 1000)
+                ++torn;
+        }
+    });
+    for (int i = 0; i < 2000; ++i)
+        text = QString(1000, i % 2 ? 'a' : 'b');
+    stop = true;
+    reader.join();
+    EXPECT_EQ(torn, 0);
+}
