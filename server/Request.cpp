@@ -1,0 +1,115 @@
+#include "server/Request.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace request {
+namespace {
+
+constexpr std::string_view kBlankLine = "\r\n\r\n";
+constexpr std::string_view kContentLength = "CONTENT-LENGTH:";
+
+size_t findUpper(std::string_view text, std::string_view upperNeedle) {
+    const auto it = std::search(text.begin(), text.end(), upperNeedle.begin(), upperNeedle.end(),
+                                [](char a, char b) {
+                                    return std::toupper(static_cast<unsigned char>(a)) == b;
+                                });
+    return it == text.end() ? std::string_view::npos : static_cast<size_t>(it - text.begin());
+}
+
+} // namespace
+
+std::optional<int64_t> DeclaredLength(std::string_view received) {
+    const size_t at = findUpper(received, kContentLength);
+    if (at == std::string_view::npos)
+        return std::nullopt;
+    std::string_view rest = received.substr(at + kContentLength.size());
+    while (!rest.empty() && rest.front() < '0')
+        rest.remove_prefix(1);
+    int64_t value = 0;
+    for (const char c : rest) {
+        if (c < '0' || c > '9')
+            break;
+        value = value * 10 + (c - '0');
+        if (value > kMaxBodyBytes)
+            return kMaxBodyBytes + 1;
+    }
+    return value;
+}
+
+Completeness CheckComplete(std::string_view received) {
+    Completeness result;
+    const size_t p = received.find(kBlankLine);
+    if (p == std::string_view::npos) {
+        if (received.size() >= kMaxHeaderBytes)
+            result.state = Arrival::TooLarge;
+        return result;
+    }
+    result.headerLength = p;
+    result.bodyStart = p + kBlankLine.size() + 1;
+    const std::optional<int64_t> length = DeclaredLength(received);
+    if (length && *length > kMaxBodyBytes)
+        result.state = Arrival::TooLarge;
+    else if (!length || static_cast<int64_t>(result.bodyStart - 1) + *length <=
+                            static_cast<int64_t>(received.size()))
+        result.state = Arrival::Complete;
+    return result;
+}
+
+std::optional<std::string> RequestLine(std::string_view header) {
+    header = header.substr(0, header.find('\0'));
+    if (header.empty())
+        return std::nullopt;
+    return std::string(header.substr(0, header.find_first_of("\r\n")));
+}
+
+std::string_view TrimControls(std::string_view text) {
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
+        text.remove_suffix(1);
+    return text;
+}
+
+std::optional<std::string> MethodTarget(std::string_view line, std::string_view method) {
+    if (!line.starts_with(method))
+        return std::nullopt;
+    const std::string_view rest = line.substr(std::min(line.size(), method.size() + 1));
+    const size_t version = rest.find("HTTP/1.");
+    if (version == std::string_view::npos || rest.size() < 8 || version != rest.size() - 8)
+        return std::string();
+    return std::string(TrimControls(rest.substr(0, version)));
+}
+
+std::string FileExtension(std::string_view requestPath) {
+    const size_t dot = requestPath.rfind('.');
+    if (dot == std::string_view::npos)
+        return {};
+    const std::string_view after = requestPath.substr(dot + 1);
+    if (after.find_first_of("\\:") != std::string_view::npos)
+        return {};
+    return std::string(after.substr(0, 260));
+}
+
+bool EscapesBase(std::string_view requestPath) {
+    size_t start = 0;
+    while (start <= requestPath.size()) {
+        const size_t end = std::min(requestPath.find_first_of("/\\", start), requestPath.size());
+        if (requestPath.substr(start, end - start) == "..")
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+PluginTarget SplitPluginTarget(std::string_view requestPath) {
+    const size_t mark = requestPath.find('?');
+    PluginTarget target;
+    const std::string_view before = requestPath.substr(0, mark);
+    target.name = std::string(before.substr(std::min<size_t>(1, before.size())));
+    if (mark != std::string_view::npos)
+        target.query = std::string(requestPath.substr(mark + 1));
+    return target;
+}
+
+} // namespace request

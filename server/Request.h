@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Interpretation of the bytes a peer sends. Pure functions over bytes, so that they can be
+// tested from tables and fuzzed without sockets.
+namespace request {
+
+// A header that grows this long without its blank line is refused: a worker's memory must stay
+// bounded whatever a peer sends.
+inline constexpr size_t kMaxHeaderBytes = 64 * 1024;
+// The largest body a request may declare; bodies are held in memory until the request is whole.
+inline constexpr int64_t kMaxBodyBytes = 256ll * 1024 * 1024;
+
+enum class Arrival { Incomplete, Complete, TooLarge };
+
+struct Completeness {
+    Arrival state = Arrival::Incomplete;
+    size_t headerLength = 0; // bytes before the first CR LF CR LF
+    size_t bodyStart = 0;    // 1-based position of the first byte after it
+};
+
+// The request is complete at the first CR LF CR LF plus the body that the first
+// "Content-Length:" (any letter case, searched in the whole buffer) declares.
+Completeness CheckComplete(std::string_view received);
+
+// The declared body length after the first "CONTENT-LENGTH:", or nullopt when there is none.
+// A value that is not a number reads as 0; one above kMaxBodyBytes as kMaxBodyBytes + 1.
+std::optional<int64_t> DeclaredLength(std::string_view received);
+
+// The first line of a header (ended by CR LF, CR or LF; a NUL byte ends the whole text), or
+// nullopt when there is no line at all.
+std::optional<std::string> RequestLine(std::string_view header);
+
+// For a request line that begins with `method`: the target (method and the one character after
+// it removed, then the text before a final "HTTP/1.x", trimmed), empty when the version token is
+// missing or malformed. nullopt when the line does not begin with `method`.
+std::optional<std::string> MethodTarget(std::string_view line, std::string_view method);
+
+// Removes characters with codes up to 32 from both ends.
+std::string_view TrimControls(std::string_view text);
+
+// The extension of a request target: the text after its last "." unless a "\" or ":" follows
+// that dot; at most 260 characters.
+std::string FileExtension(std::string_view requestPath);
+
+// True when a target could leave the base folder: a ".." segment between "/" or "\".
+bool EscapesBase(std::string_view requestPath);
+
+// Plug-in name and query of a target that holds a "?": the text from the second character to
+// the first "?", and everything after it.
+struct PluginTarget {
+    std::string name;
+    std::string query;
+};
+PluginTarget SplitPluginTarget(std::string_view requestPath);
+
+} // namespace request

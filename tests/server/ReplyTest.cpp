@@ -1,0 +1,56 @@
+#include "server/Reply.h"
+
+#include <gtest/gtest.h>
+
+using namespace reply;
+
+TEST(Reply, StatusLinesAndReasons) {
+    EXPECT_EQ(StatusLine(200), "HTTP/1.0 200 OK\r\n");
+    EXPECT_EQ(StatusLine(416), "HTTP/1.0 416 Requested range not satisfiable\r\n");
+    EXPECT_EQ(StatusLine(505), "HTTP/1.0 505 HTTP Version not supported\r\n");
+    EXPECT_EQ(StatusLine(306), "HTTP/1.0 306 Unknown status\r\n");
+    EXPECT_EQ(StatusLine(299), "HTTP/1.0 299 Unknown status\r\n");
+    EXPECT_EQ(StatusLine(0), "HTTP/1.0 0 Unknown status\r\n");
+    EXPECT_EQ(StatusLine(-404), "HTTP/1.0 -404 Unknown status\r\n");
+}
+
+TEST(Reply, PageRepliesByteForByte) {
+    EXPECT_EQ(PageReply(400, "You doesn't say anything! Try again"),
+              "HTTP/1.0 400 Bad Request\r\nContent-Type: text/html\r\nContent-Length: 57\r\n"
+              "Content:\r\n\r\n<HTML><h2>You doesn't say anything! Try again</h2></HTML>");
+    EXPECT_NE(PageReply(501, "Request not supported").find("Content-Length: 43\r\n"),
+              std::string::npos);
+    EXPECT_NE(PageReply(404, "<h2>File not really found</h2>")
+                  .find("Content-Length: 52\r\nContent:\r\n\r\n<HTML><h2><h2>File"),
+              std::string::npos);
+    EXPECT_NE(PageReply(200, "File saved").find("Content-Length: 32\r\n"), std::string::npos);
+    EXPECT_EQ(PageReply(200, "x").find("Server:"), std::string::npos);
+}
+
+TEST(Reply, ContentTypeDefaults) {
+    EXPECT_EQ(DefaultContentType(""), "binary/data");
+    EXPECT_EQ(DefaultContentType(" \t\r"), "binary/data");
+    EXPECT_EQ(DefaultContentType(" text/html "), " text/html ");
+}
+
+TEST(Reply, FileHeader) {
+    EXPECT_EQ(FileHeader("image/gif", 10000),
+              "Server: Mirelton/0.3\r\nContent-Type: image/gif\r\nContent-Length: 10000\r\n\r\n");
+    EXPECT_EQ(FileHeader("binary/data", 0),
+              "Server: Mirelton/0.3\r\nContent-Type: binary/data\r\nContent-Length: 0\r\n\r\n");
+}
+
+TEST(Reply, PluginReplyAddsTypeLineUnlessOneIsThere) {
+    EXPECT_EQ(PluginReply(200, "", "<p>Hi</p>"),
+              "HTTP/1.0 200 OK\r\nContent-type: text/html\r\nContent-Length: 9\r\nContent:\r\n\r\n"
+              "<p>Hi</p>");
+    EXPECT_EQ(PluginReply(302, "Location: /x\r\n", ""),
+              "HTTP/1.0 302 Found\r\nLocation: /x\r\nContent-type: text/html\r\nContent-Length: "
+              "0\r\nContent:\r\n\r\n");
+    EXPECT_EQ(PluginReply(200, "content-type: text/plain\r\n", "a"),
+              "HTTP/1.0 200 OK\r\ncontent-type: text/plain\r\nContent-Length: 1\r\nContent:\r\n"
+              "\r\na");
+    EXPECT_EQ(PluginReply(200, "Content-Type:text/plain\r\n", "a"),
+              "HTTP/1.0 200 OK\r\nContent-Type:text/plain\r\nContent-type: text/html\r\n"
+              "Content-Length: 1\r\nContent:\r\n\r\na");
+}

@@ -1,0 +1,121 @@
+#include "server/Request.h"
+
+#include <gtest/gtest.h>
+
+using namespace request;
+
+namespace {
+
+struct CompleteCase {
+    const char* description;
+    std::string received;
+    Arrival state;
+    size_t bodyStart;
+};
+
+class CompletenessTest : public ::testing::TestWithParam<CompleteCase> {};
+
+} // namespace
+
+TEST_P(CompletenessTest, FollowsBlankLineAndDeclaredLength) {
+    const Completeness c = CheckComplete(GetParam().received);
+    EXPECT_EQ(c.state, GetParam().state) << GetParam().description;
+    if (GetParam().state == Arrival::Complete) {
+        EXPECT_EQ(c.bodyStart, GetParam().bodyStart) << GetParam().description;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CompletenessTest,
+    ::testing::Values(
+        CompleteCase{"no blank line yet", "GET / HTTP/1.0\r\n", Arrival::Incomplete, 0},
+        CompleteCase{"blank line, no length", "GET / HTTP/1.0\r\n\r\nextra", Arrival::Complete,
+                     19},
+        CompleteCase{"lower-case header", "PUT /a HTTP/1.0\r\ncontent-length: 5\r\n\r\nhello",
+                     Arrival::Complete, 39},
+        CompleteCase{"value right after colon", "PUT /a HTTP/1.0\r\nContent-Length:5\r\n\r\nhell",
+                     Arrival::Incomplete, 0},
+        CompleteCase{"letter value counts 0", "PUT /a HTTP/1.0\r\nContent-Length: x5\r\n\r\n",
+                     Arrival::Complete, 40},
+        CompleteCase{"sign and blanks skipped", "P\r\nContent-Length:  +-3\r\n\r\nabc",
+                     Arrival::Complete, 28},
+        CompleteCase{"nine of ten", "P\r\nContent-Length: 10\r\n\r\n123456789",
+                     Arrival::Incomplete, 0},
+        CompleteCase{"length found in the body", "P\r\n\r\nContent-Length: 99",
+                     Arrival::Incomplete, 0},
+        CompleteCase{"declared too large", "P\r\nContent-Length: 268435457\r\n\r\n",
+                     Arrival::TooLarge, 0},
+        CompleteCase{"beyond 32 bits", "P\r\nContent-Length: 99999999999999999999\r\n\r\n",
+                     Arrival::TooLarge, 0},
+        CompleteCase{"header without end too long", std::string(64 * 1024, 'a'),
+                     Arrival::TooLarge, 0},
+        CompleteCase{"first bytes are the blank line", "\r\n\r\n", Arrival::Complete, 5}));
+
+TEST(Completeness, LargestAllowedBodyIsWaitedFor) {
+    EXPECT_EQ(CheckComplete("P\r\nContent-Length: 268435456\r\n\r\n").state, Arrival::Incomplete);
+    EXPECT_EQ(DeclaredLength("x: y\r\n\r\n"), std::nullopt);
+}
+
+TEST(RequestLineTest, EndsAtAnyLineBreakOrNul) {
+    EXPECT_EQ(RequestLine("GET / HTTP/1.0\r\nHost: x"), "GET / HTTP/1.0");
+    EXPECT_EQ(RequestLine("GET / HTTP/1.0\nHost"), "GET / HTTP/1.0");
+    EXPECT_EQ(RequestLine("GET / HTTP/1.0\rHost"), "GET / HTTP/1.0");
+    EXPECT_EQ(RequestLine("\r\nGET / HTTP/1.0"), "");
+    EXPECT_EQ(RequestLine(std::string_view("GE\0T", 4)), "GE");
+    EXPECT_EQ(RequestLine(std::string_view("\0GET", 4)), std::nullopt);
+    EXPECT_EQ(RequestLine(""), std::nullopt);
+}
+
+namespace {
+struct TargetCase {
+    const char* line;
+    const char* method;
+    std::optional<std::string> target;
+};
+class MethodTargetTest : public ::testing::TestWithParam<TargetCase> {};
+} // namespace
+
+TEST_P(MethodTargetTest, ExtractsTarget) {
+    EXPECT_EQ(MethodTarget(GetParam().line, GetParam().method), GetParam().target)
+        << GetParam().line;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, MethodTargetTest,
+    ::testing::Values(TargetCase{"GET / HTTP/1.0", "GET", "/"},
+                      TargetCase{"GET /index.htm  HTTP/1.1", "GET", "/index.htm"},
+                      TargetCase{"GET /index.htm", "GET", ""},
+                      TargetCase{"GET /index.htm HTTP/1.0 ", "GET", ""},
+                      TargetCase{"GET /index.htm HTTP/1.10", "GET", ""},
+                      TargetCase{"GET /HTTP/1.0 HTTP/1.0", "GET", ""},
+                      TargetCase{"get /index.htm HTTP/1.0", "GET", std::nullopt},
+                      TargetCase{"HEAD / HTTP/1.0", "GET", std::nullopt},
+                      TargetCase{"GETS /x HTTP/1.0", "GET", "/x"},
+                      TargetCase{"GET/x HTTP/1.0", "GET", "x"},
+                      TargetCase{"GET", "GET", ""},
+                      TargetCase{"POST /calc?a=1 HTTP/1.0", "POST", "/calc?a=1"},
+                      TargetCase{"GET /my%20page.htm HTTP/1.0", "GET", "/my%20page.htm"}));
+
+TEST(FileExtensionTest, TextAfterLastDot) {
+    EXPECT_EQ(FileExtension("/index.htm"), "htm");
+    EXPECT_EQ(FileExtension("/a.b/file"), "b/file");
+    EXPECT_EQ(FileExtension("/a.b\\file"), "");
+    EXPECT_EQ(FileExtension("/noext"), "");
+    EXPECT_EQ(FileExtension("/x."), "");
+    EXPECT_EQ(FileExtension("/x." + std::string(300, 'e')).size(), 260u);
+}
+
+TEST(PathSafety, DotDotSegmentsWithEitherSeparator) {
+    for (const char* bad : {"/../etc/passwd", "..", "/a/../../b", "\\..\\x", "/a\\..", "../"})
+        EXPECT_TRUE(EscapesBase(bad)) << bad;
+    for (const char* ok : {"/a..b", "/...", "/.hidden", "/a/./b", "/..x/", "", "/"})
+        EXPECT_FALSE(EscapesBase(ok)) << ok;
+}
+
+TEST(PluginTargetTest, NameFromSecondCharacterToFirstMark) {
+    EXPECT_EQ(SplitPluginTarget("/calc?a=1?b=2").name, "calc");
+    EXPECT_EQ(SplitPluginTarget("/calc?a=1?b=2").query, "a=1?b=2");
+    EXPECT_EQ(SplitPluginTarget("/?x").name, "");
+    EXPECT_EQ(SplitPluginTarget("?x").name, "");
+    EXPECT_EQ(SplitPluginTarget("?x").query, "x");
+}
