@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QThread>
+
+#include <functional>
+
+namespace platform {
+
+// Runs `fn` on the UI thread (the application object's thread) and blocks until it has run.
+// Returns false, without running it, once ShutdownUiCalls() was called: a worker must never
+// hang on a UI thread that no longer runs its loop. Runs `fn` at once when called on the UI thread.
+bool RunOnUiThread(const std::function<void()>& fn);
+// Called on the UI thread at exit: pending and later calls return false without running.
+void ShutdownUiCalls();
+// For tests that start and stop the program's pieces more than once in one process.
+void ResetUiCalls();
+
+// The thread class workers derive from: created suspended, started by Resume(), optionally
+// destroyed by the UI thread's loop after Execute() returns, with a small stack because the
+// server starts one per connection.
+class TThread : public QThread {
+public:
+    static constexpr uint kStackSize = 256 * 1024;
+
+    TThread();
+    ~TThread() override;
+
+    void Resume();
+    // Set before Resume(): the object deletes itself (on its owning thread) when it has run.
+    bool FreeOnTerminate = false;
+
+    // Asks Execute() to stop at its next check.
+    void Terminate() { terminated_.store(true); }
+    bool Terminated() const { return terminated_.load(); }
+
+    // Threads of this class still running in the process.
+    static int RunningCount();
+    // Blocks until no thread of this class runs, `ms` milliseconds at most; true when none runs.
+    static bool WaitForAll(int ms);
+
+protected:
+    virtual void Execute() = 0;
+    // The blocking call into the UI thread; false when it did not run (program exit).
+    bool Synchronize(const std::function<void()>& fn) { return RunOnUiThread(fn); }
+
+private:
+    void run() override;
+    std::atomic<bool> terminated_ = false;
+};
+
+} // namespace platform

@@ -1,0 +1,81 @@
+#include "platform/Thread.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QPointer>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace {
+
+class LambdaThread : public platform::TThread {
+public:
+    explicit LambdaThread(std::function<void(LambdaThread&)> body) : body_(std::move(body)) {}
+    bool Call(const std::function<void()>& fn) { return Synchronize(fn); }
+
+protected:
+    void Execute() override { body_(*this); }
+
+private:
+    std::function<void(LambdaThread&)> body_;
+};
+
+// Keeps the UI loop running until `done` holds or a generous bound passes.
+bool pumpUntil(const std::function<bool()>& done) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+} // namespace
+
+TEST(TThread, SynchronizeRunsOnTheUiThreadWhileTheWorkerWaits) {
+    platform::ResetUiCalls();
+    std::atomic<bool> ranOnUi = false;
+    std::atomic<bool> returned = false;
+    LambdaThread worker([&](LambdaThread& self) {
+        const bool ran = self.Call([&] { ranOnUi = QThread::currentThread() == qApp->thread(); });
+        returned = ran;
+    });
+    worker.Resume();
+    ASSERT_TRUE(pumpUntil([&] { return returned.load(); }));
+    EXPECT_TRUE(ranOnUi);
+    worker.wait();
+    EXPECT_EQ(platform::TThread::RunningCount(), 0);
+}
+
+TEST(TThread, PendingCallsReturnWithoutRunningAfterShutdown) {
+    platform::ResetUiCalls();
+    std::atomic<bool> ran = false;
+    std::atomic<int> result = -1;
+    LambdaThread worker([&](LambdaThread& self) { result = self.Call([&] { ran = true; }); });
+    worker.Resume();
+    // The UI loop is not run: the call stays queued until shutdown releases the worker.
+    QThread::msleep(20);
+    platform::ShutdownUiCalls();
+    ASSERT_TRUE(worker.wait(10000));
+    EXPECT_EQ(result, 0);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(ran) << "a cancelled call must not run later";
+    EXPECT_TRUE(platform::TThread::WaitForAll(1000));
+    platform::ResetUiCalls();
+}
+
+TEST(TThread, FreeOnTerminateDeletesAfterRunAndWaitForAllIsBounded) {
+    platform::ResetUiCalls();
+    std::atomic<bool> release = false;
+    QPointer<LambdaThread> worker = new LambdaThread([&](LambdaThread&) {
+        while (!release)
+            QThread::msleep(1);
+    });
+    worker->FreeOnTerminate = true;
+    worker->Resume();
+    EXPECT_FALSE(platform::TThread::WaitForAll(30));
+    release = true;
+    EXPECT_TRUE(platform::TThread::WaitForAll(10000));
+    EXPECT_TRUE(pumpUntil([&] { return worker.isNull(); }));
+}
