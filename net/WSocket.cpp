@@ -1,0 +1,494 @@
+#include "net/WSocket.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <mutex>
+
+namespace {
+
+constexpr const char* kLibraryName = "wsock32.dll";
+
+// Objects are created and destroyed on many threads at once; the count and the started mark
+// change together, so one lock guards both and the start-up and clean-up calls.
+struct Library {
+    std::mutex mutex;
+    int32_t live = 0;     // guarded by mutex
+    bool started = false; // guarded by mutex
+};
+
+Library& TheLibrary() {
+    static Library library;
+    return library;
+}
+
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= ' ';
+}
+
+std::string Trim(const std::string& text) {
+    const auto first = std::find_if_not(text.begin(), text.end(), IsBlank);
+    const auto last = std::find_if_not(text.rbegin(), text.rend(), IsBlank).base();
+    return first < last ? std::string(first, last) : std::string();
+}
+
+bool StartsWithDigit(const std::string& t) {
+    return !t.empty() && t[0] >= '0' && t[0] <= '9';
+}
+
+// Leading spaces, then decimal digits; wraps around in 32 bits as the stored values do.
+int32_t ParseLeadingNumber(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    uint32_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+        value = value * 10u + static_cast<uint32_t>(text[i] - '0');
+    return static_cast<int32_t>(value);
+}
+
+std::string Format(const std::string& format, const std::vector<TFormatArg>& args) {
+    std::string out;
+    size_t next = 0;
+    for (size_t i = 0; i < format.size(); ++i) {
+        const char c = format[i];
+        if (c != '%' || i + 1 == format.size()) {
+            out += c;
+            continue;
+        }
+        const char kind = format[++i];
+        if (kind == '%') {
+            out += '%';
+        } else if (next < args.size()) {
+            const TFormatArg& a = args[next++];
+            out += std::holds_alternative<std::string>(a) ? std::get<std::string>(a)
+                                                          : std::to_string(std::get<int32_t>(a));
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+void StartSocketLibrary(const std::string& name) {
+    Library& lib = TheLibrary();
+    const std::lock_guard<std::mutex> lock(lib.mutex);
+    if (lib.started)
+        return;
+    const int code = platform::StartupSocketLibrary();
+    if (code != 0)
+        throw ESocketException(Format("%s: WSAStartup error #%d", {name, code}));
+    lib.started = true;
+}
+
+int32_t LiveSocketCount() {
+    Library& lib = TheLibrary();
+    const std::lock_guard<std::mutex> lock(lib.mutex);
+    return lib.live;
+}
+
+bool LibraryStarted() {
+    Library& lib = TheLibrary();
+    const std::lock_guard<std::mutex> lock(lib.mutex);
+    return lib.started;
+}
+
+TWait::~TWait() {
+    for (TCustomWSocket* socket : users_)
+        socket->waitCtrl_ = nullptr;
+}
+
+TCustomWSocket::TCustomWSocket(QObject* Owner) : QObject(Owner) {
+    // The owner's destroyed() comes before it deletes its children: the mark is set in time.
+    if (Owner)
+        connect(Owner, &QObject::destroyed, this, [this] { destroying_ = true; });
+    NotifyWindow =
+        std::make_unique<platform::SocketEndpoint>(static_cast<platform::SocketEventSink*>(this));
+    ResetToDefaults();
+    Library& lib = TheLibrary();
+    {
+        const std::lock_guard<std::mutex> lock(lib.mutex);
+        ++lib.live;
+    }
+    try {
+        StartSocketLibrary(kLibraryName);
+    } catch (...) {
+        const std::lock_guard<std::mutex> lock(lib.mutex);
+        --lib.live;
+        throw;
+    }
+}
+
+TCustomWSocket::~TCustomWSocket() {
+    try {
+        CancelDnsLookup();
+    } catch (...) {
+    }
+    try {
+        if (state_ != wsClosed)
+            Close();
+    } catch (...) {
+    }
+    ReleaseHandle(); // a handle adopted without ever reaching a state that Close releases
+    Library& lib = TheLibrary();
+    {
+        const std::lock_guard<std::mutex> lock(lib.mutex);
+        if (--lib.live <= 0 && lib.started) {
+            platform::CleanupSocketLibrary();
+            lib.started = false;
+            lib.live = 0;
+        }
+    }
+    SetWaitCtrl(nullptr);
+    NotifyWindow.reset();
+}
+
+void TCustomWSocket::EnsureLibrary() {
+    if (!LibraryStarted())
+        StartSocketLibrary(kLibraryName);
+}
+
+void TCustomWSocket::ResetToDefaults() {
+    RemoteAddress = platform::SockAddrIn{};
+    RemoteAddress.Family = platform::kAddressFamilyInet;
+    AddressFamily = platform::kAddressFamilyInet;
+    PortAssigned = false;
+    AddrAssigned = false;
+    ProtoAssigned = true;
+    ProtoNumber = 6;
+    ProtoText = "tcp";
+    SocketType = platform::kStreamSocket;
+    SocketHandle = platform::kInvalidHandle;
+    state_ = wsClosed;
+    WaitState = wsInvalidState;
+    AllSent = true;
+    ReadLineActive = false;
+    LineLength = 0;
+    Paused = false;
+    readCount_ = 0;
+    CloseFired = false;
+    flushTimeout_ = 60;
+}
+
+void TCustomWSocket::SetProto(const std::string& value) {
+    if (ProtoAssigned && value == ProtoText)
+        return;
+    ProtoText = value;
+    if (state_ != wsClosed) {
+        ReportError("Cannot change Proto if not closed");
+        return;
+    }
+    const std::string t = Trim(value);
+    if (t == "not found")
+        return;
+    ProtoAssigned = true;
+    if (StartsWithDigit(t)) {
+        ProtoNumber = ParseLeadingNumber(t);
+    } else {
+        EnsureLibrary();
+        int number = 0;
+        // An empty or over-long name is refused by the database like an unknown one.
+        if (!platform::LookupProtocol(t, &number)) {
+            ProtoAssigned = false;
+            ReportSocketError("SetProto: Cannot convert protocol '" + t + "'");
+            return;
+        }
+        ProtoNumber = static_cast<int16_t>(number);
+    }
+    SocketType = ProtoNumber == 17 ? platform::kDatagramSocket : platform::kStreamSocket;
+}
+
+void TCustomWSocket::SetPort(const std::string& value) {
+    if (PortAssigned && value == PortText)
+        return;
+    PortText = value;
+    if (state_ != wsClosed) {
+        ReportError("Cannot change Port if not closed");
+        return;
+    }
+    PortAssigned = true;
+    const std::string t = Trim(value);
+    if (StartsWithDigit(t)) {
+        RemoteAddress.Port = htons(static_cast<uint16_t>(ParseLeadingNumber(t)));
+    } else {
+        EnsureLibrary();
+        uint16_t port = 0;
+        if (!platform::LookupService(t, ProtoText, &port)) {
+            PortAssigned = false;
+            ReportSocketError("SetPort: Cannot convert port '" + t + "'");
+            return;
+        }
+        RemoteAddress.Port = port;
+    }
+    PortNumber = ntohs(RemoteAddress.Port);
+}
+
+void TCustomWSocket::SetAddr(const std::string& value) {
+    if (AddrAssigned && value == AddrText)
+        return;
+    AddrText = value;
+    if (state_ != wsClosed) {
+        ReportError("Cannot change Addr if not closed");
+        return;
+    }
+    AddrAssigned = false;
+    RemoteAddress.Addr = ResolveAddress(value);
+    AddrAssigned = true;
+}
+
+// Blocks for a host name lookup; an unknown host is always raised, also with OnError set.
+uint32_t TCustomWSocket::ResolveAddress(const std::string& text) {
+    const std::string t = Trim(text);
+    if (t.size() <= platform::kMaxHostName) {
+        const uint32_t parsed = platform::ParseDottedAddress(t);
+        if (parsed != platform::kAddressNone)
+            return parsed;
+        if (t == "255.255.255.255")
+            return platform::kAddressNone;
+        EnsureLibrary();
+        std::vector<uint32_t> found;
+        if (platform::LookupHost(t, &found))
+            return found.front();
+    }
+    throw ESocketException(Format("SetAddr: Cannot convert host address '%s'", {text}));
+}
+
+TSocketSendFlags TCustomWSocket::SendFlags() {
+    if (SendFlagsValue == 0)
+        return wsSendNormal;
+    if (SendFlagsValue == platform::kSendOutOfBand)
+        return wsSendUrgent;
+    ReportError("Invalid internal SendFlags");
+    return wsSendNormal;
+}
+
+void TCustomWSocket::SetSendFlags(TSocketSendFlags value) {
+    if (value == wsSendNormal)
+        SendFlagsValue = 0;
+    else if (value == wsSendUrgent)
+        SendFlagsValue = platform::kSendOutOfBand;
+    else
+        ReportError("Invalid SendFlags");
+}
+
+void TCustomWSocket::SetWaitCtrl(TWait* value) {
+    if (waitCtrl_)
+        std::erase(waitCtrl_->users_, this);
+    waitCtrl_ = value;
+    if (waitCtrl_)
+        waitCtrl_->users_.push_back(this);
+}
+
+void TCustomWSocket::StopWaitCtrl() {
+    if (!multiThreaded_ && waitCtrl_)
+        waitCtrl_->Stop();
+}
+
+void TCustomWSocket::ChangeState(TSocketState newState) {
+    const TSocketState old = state_;
+    state_ = newState;
+    FireChangeState(old, newState);
+    if (newState == WaitState || (WaitState == wsConnected && newState == wsClosed))
+        StopWaitCtrl();
+}
+
+bool TCustomWSocket::TimeValueIsSet(const TTimeVal& value) {
+    return value.tv_sec != 0 || value.tv_usec != 0;
+}
+
+void TCustomWSocket::ClearTimeValue(TTimeVal& value) {
+    value = TTimeVal{};
+}
+
+bool TCustomWSocket::CompareTimeValues(const TTimeVal& a, const TTimeVal& b, bool equal) {
+    const bool same = a.tv_sec == b.tv_sec && a.tv_usec == b.tv_usec;
+    return same == equal;
+}
+
+bool TCustomWSocket::FireDataAvailable(uint16_t Error) {
+    if (!OnDataAvailable)
+        return false;
+    OnDataAvailable(this, Error);
+    return true;
+}
+
+void TCustomWSocket::FireSessionAvailable(uint16_t Error) {
+    if (OnSessionAvailable)
+        OnSessionAvailable(this, Error);
+}
+
+void TCustomWSocket::FireSessionConnected(uint16_t Error) {
+    if (OnSessionConnected)
+        OnSessionConnected(this, Error);
+}
+
+void TCustomWSocket::FireSessionClosed(uint16_t Error) {
+    if (OnSessionClosed)
+        OnSessionClosed(this, Error);
+}
+
+void TCustomWSocket::FireDataSent(uint16_t Error) {
+    if (OnDataSent)
+        OnDataSent(this, Error);
+}
+
+void TCustomWSocket::FireChangeState(TSocketState OldState, TSocketState NewState) {
+    if (OnChangeState)
+        OnChangeState(this, OldState, NewState);
+}
+
+void TCustomWSocket::FireDnsLookupDone(uint16_t Error) {
+    if (OnDnsLookupDone)
+        OnDnsLookupDone(this, Error);
+}
+
+void TCustomWSocket::FireError() {
+    if (OnError)
+        OnError(this);
+}
+
+void TCustomWSocket::ReportError(const std::string& text) {
+    if (!OnError)
+        throw ESocketException(text);
+    FireError();
+}
+
+void TCustomWSocket::ReportErrorFmt(const std::string& format,
+                                    const std::vector<TFormatArg>& args) {
+    ReportError(Format(format, args));
+}
+
+void TCustomWSocket::ReportSocketError(const std::string& label) {
+    const int32_t code = platform::LastSocketError();
+    const std::string text =
+        "Error " + std::to_string(code) + " in function " + label + "\r\n" + ErrorText(code);
+    if (code == platform::sockerr::ConnectionReset || code == platform::sockerr::NotConnected) {
+        ReleaseHandle();
+        ChangeState(wsClosed);
+    }
+    ReportError(text);
+}
+
+void TCustomWSocket::DiscardSendQueue() {
+    SendQueue.clear();
+    AllSent = true;
+}
+
+// Ends whatever connection the handle carries: its unsent bytes were meant for that peer only.
+void TCustomWSocket::ReleaseHandle() {
+    if (SocketHandle == platform::kInvalidHandle)
+        return;
+    NotifyWindow->Select(SocketHandle, 0);
+    platform::SocketClose(SocketHandle);
+    SocketHandle = platform::kInvalidHandle;
+    DiscardSendQueue();
+}
+
+std::string ErrorText(int32_t code) {
+    switch (code) {
+    case 0:
+        return "No Error";
+    case 10004:
+        return "Interrupted system call";
+    case 10009:
+        return "Bad file number";
+    case 10013:
+        return "Permission denied";
+    case 10014:
+        return "Bad address";
+    case 10022:
+        return "Invalid argument";
+    case 10024:
+        return "Too many open files";
+    case 10035:
+        return "Operation would block";
+    case 10036:
+        return "Operation now in progress";
+    case 10037:
+        return "Operation already in progress";
+    case 10038:
+        return "Socket operation on non-socket";
+    case 10039:
+        return "Destination address required";
+    case 10040:
+        return "Message too long";
+    case 10041:
+        return "Protocol wrong type for socket";
+    case 10042:
+        return "Protocol not available";
+    case 10043:
+        return "Protocol not supported";
+    case 10044:
+        return "Socket type not supported";
+    case 10045:
+        return "Operation not supported on socket";
+    case 10046:
+        return "Protocol family not supported";
+    case 10047:
+        return "Address family not supported by protocol family";
+    case 10048:
+        return "Address already in use";
+    case 10049:
+        return "Address not available";
+    case 10050:
+        return "Network is down";
+    case 10051:
+        return "Network is unreachable";
+    case 10052:
+        return "Network dropped connection on reset";
+    case 10053:
+        return "Connection aborted";
+    case 10054:
+        return "Connection reset by peer";
+    case 10055:
+        return "No buffer space available";
+    case 10056:
+        return "Socket is already connected";
+    case 10057:
+        return "Socket is not connected";
+    case 10058:
+        return "Can't send after socket shutdown";
+    case 10059:
+        return "Too many references: can't splice";
+    case 10060:
+        return "Connection timed out";
+    case 10061:
+        return "Connection refused";
+    case 10062:
+        return "Too many levels of symbolic links";
+    case 10063:
+        return "File name too long";
+    case 10064:
+        return "Host is down";
+    case 10065:
+        return "No route to host";
+    case 10066:
+        return "Directory not empty";
+    case 10067:
+        return "Too many processes";
+    case 10068:
+        return "Too many users";
+    case 10069:
+        return "Disc quota exceeded";
+    case 10070:
+        return "Stale NFS file handle";
+    case 10071:
+        return "Too many levels of remote in path";
+    case 10091:
+        return "Network sub-system is unusable";
+    case 10092:
+        return "WinSock DLL cannot support this application";
+    case 10093:
+        return "WinSock not initialized";
+    case 11001:
+        return "Host not found";
+    case 11002:
+        return "Non-authoritative host not found";
+    case 11003:
+        return "Non-recoverable error";
+    case 11004:
+        return "No Data";
+    default:
+        return "Not a WinSock error";
+    }
+}

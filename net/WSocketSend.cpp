@@ -1,0 +1,302 @@
+#include "net/WSocket.h"
+
+#include <algorithm>
+
+namespace {
+
+using namespace platform;
+
+// Longest block of a wait between two looks at what it waits for. Events end it early; the bound
+// only keeps a wait from sleeping past its own deadline or a change no event announces.
+constexpr int kWaitSliceMs = 250;
+
+int RemainingMs(uint32_t deadline) {
+    return static_cast<int>(static_cast<int32_t>(deadline - TickCount()));
+}
+
+// Stops and hides the wait object however the wait ends.
+class ShownWait {
+public:
+    ShownWait(TWait* wait, int32_t seconds) : wait_(wait) {
+        wait_->SetCaption(std::to_string(seconds));
+        wait_->Show();
+    }
+    ~ShownWait() {
+        wait_->Stop();
+        wait_->Hide();
+    }
+    ShownWait(const ShownWait&) = delete;
+    ShownWait& operator=(const ShownWait&) = delete;
+
+private:
+    TWait* wait_;
+};
+
+} // namespace
+
+void TCustomWSocket::QueueData(const void* data, int32_t length) {
+    if (length <= 0)
+        return;
+    if (SendQueue.empty())
+        SendQueue.push_back(std::make_unique<TBuffer>(BlockSize));
+    const char* p = static_cast<const char*>(data);
+    for (;;) {
+        const int32_t n = SendQueue.back()->Write(p, length);
+        if (n >= length)
+            return;
+        p += n;
+        length -= n;
+        SendQueue.push_back(std::make_unique<TBuffer>(BlockSize));
+    }
+}
+
+int32_t TCustomWSocket::Send(const void* data, int32_t length) {
+    if (State() != wsConnected) {
+        SetLastSocketError(sockerr::NotConnected);
+        ReportSocketError("Send");
+        return -1;
+    }
+    AllSent = false;
+    int32_t result = 0;
+    if (length > 0) {
+        QueueData(data, length);
+        result = length;
+    }
+    TryToSend();
+    // OnDataSent comes from the event loop, never from inside Send.
+    if (AllSent && SocketHandle != kInvalidHandle)
+        NotifyWindow->Post(SocketHandle, kEventWrite, 0);
+    return result;
+}
+
+int32_t TCustomWSocket::SendText(const std::string& text) {
+    return Send(text.data(), static_cast<int32_t>(text.size()));
+}
+
+void TCustomWSocket::TryToSend() {
+    if (SocketHandle == kInvalidHandle)
+        return;
+    // Nothing was ever queued: that is as drained as a queue can be.
+    if (SendQueue.empty()) {
+        AllSent = true;
+        return;
+    }
+    for (;;) {
+        TBuffer& first = *SendQueue.front();
+        int32_t n = 0;
+        const char* p = first.Peek(n);
+        if (n <= 0) {
+            if (SendQueue.size() == 1) {
+                AllSent = true;
+                return;
+            }
+            SendQueue.pop_front();
+            continue;
+        }
+        const int r = SocketType == kDatagramSocket
+                          ? SocketSendTo(SocketHandle, p, n, SendFlagsValue, RemoteAddress)
+                          : SocketSend(SocketHandle, p, n, SendFlagsValue);
+        if (r == 0)
+            return;
+        if (r < 0) {
+            const int code = LastSocketError();
+            if (code == sockerr::ConnectionReset || code == sockerr::NotASocket ||
+                code == sockerr::NotConnected || code == sockerr::InvalidArgument)
+                Close();
+            else if (code == sockerr::WouldBlock)
+                NotifyWindow->SendRefused();
+            else
+                ReportSocketError("TryToSend failed");
+            return;
+        }
+        first.Remove(r);
+        if (r < n) {
+            NotifyWindow->SendRefused(); // the transport is full: its write notification resumes
+            return;
+        }
+    }
+}
+
+void TCustomWSocket::Flush() {
+    if (MultiThreaded()) {
+        while (SocketHandle != kInvalidHandle && !AllSent) {
+            TryToSend();
+            if (SocketHandle != kInvalidHandle && !AllSent)
+                WaitThreadEvents(kWaitSliceMs);
+        }
+        return;
+    }
+    if (!WaitCtrl()) {
+        ReportError("No wait object assigned");
+        return;
+    }
+    const ShownWait shown(WaitCtrl(), FlushTimeout());
+    WaitCtrl()->Start();
+    while (WaitCtrl() && WaitCtrl()->Running() && SocketHandle != kInvalidHandle && !AllSent) {
+        TryToSend();
+        WaitThreadEvents(kWaitSliceMs);
+    }
+}
+
+int32_t TCustomWSocket::Receive(void* buffer, int32_t size) {
+    const int r = SocketRecv(SocketHandle, buffer, size);
+    ++readAttempts_;
+    NotifyWindow->ReadDone();
+    if (r < 0) {
+        lastError_ = LastSocketError();
+        return r;
+    }
+    readCount_ += r;
+    return r;
+}
+
+int32_t TCustomWSocket::ReceiveFrom(void* buffer, int32_t size, SockAddrIn& from,
+                                    int32_t& fromLength) {
+    const int r = SocketRecvFrom(SocketHandle, buffer, size, &from, &fromLength);
+    ++readAttempts_;
+    NotifyWindow->ReadDone();
+    if (r < 0) {
+        lastError_ = LastSocketError();
+        return r;
+    }
+    readCount_ += r;
+    return r;
+}
+
+int32_t TCustomWSocket::RcvdCount() {
+    int count = 0;
+    if (SocketPendingBytes(SocketHandle, &count) < 0) {
+        ReportSocketError("ioctlSocket");
+        return -1;
+    }
+    return count;
+}
+
+// Hands everything pending to the application in this one notification. A handler that takes
+// nothing ends the delivery instead of being called again forever; the bytes stay pending.
+void TCustomWSocket::ProcessReadable(uint16_t Error) {
+    try {
+        for (;;) {
+            lastError_ = 0;
+            const uint32_t attempts = readAttempts_;
+            if (ReadLineActive)
+                CollectLineBytes();
+            else if (!FireDataAvailable(Error))
+                return;
+            if (lastError_ != 0 || readAttempts_ == attempts)
+                return;
+            int count = 0;
+            if (SocketPendingBytes(SocketHandle, &count) < 0) {
+                lastError_ = LastSocketError();
+                return;
+            }
+            if (count == 0)
+                return;
+        }
+    } catch (...) {
+        // A handler's failure ends this delivery and goes no further: the event loop is no place
+        // for it, and the next notification starts afresh.
+    }
+}
+
+void TCustomWSocket::ReadLine(int32_t Timeout, std::string& text) {
+    if (!MultiThreaded() && !WaitCtrl()) {
+        ReportError("No wait object assigned");
+        return;
+    }
+    if (!ReadLineActive) {
+        LineBuffer.clear();
+        LineLength = 0;
+        ReadLineActive = true;
+    }
+    CollectLineBytes();
+    if (ReadLineActive) {
+        if (MultiThreaded()) {
+            const uint32_t deadline = TickCount() + static_cast<uint32_t>(Timeout) * 1000u;
+            while (ReadLineActive && RemainingMs(deadline) > 0)
+                WaitThreadEvents(std::min(RemainingMs(deadline), kWaitSliceMs));
+        } else {
+            const ShownWait shown(WaitCtrl(), Timeout);
+            WaitCtrl()->ShowModal();
+        }
+    }
+    text = LineBuffer;
+}
+
+void TCustomWSocket::CollectLineBytes() {
+    for (;;) {
+        if (SocketHandle == kInvalidHandle) {
+            ReadLineActive = false;
+            StopWaitCtrl();
+            return;
+        }
+        if (State() != wsConnected)
+            return;
+        int count = 0;
+        if (SocketPendingBytes(SocketHandle, &count) < 0) {
+            ReadLineActive = false;
+            ReportSocketError("ioctlSocket");
+            return;
+        }
+        if (count < 1)
+            return;
+        char c = 0;
+        const int r = SocketRecv(SocketHandle, &c, 1);
+        ++readAttempts_;
+        NotifyWindow->ReadDone();
+        if (r == 1) {
+            ++readCount_;
+            bool lineEnd = c == '\n';
+            if (c != '\r' && c != '\n') {
+                LineBuffer += c;
+                ++LineLength;
+            }
+            if (LineLength >= kMaxLine) {
+                lineEnd = true;
+                if (OnLineTooLong)
+                    OnLineTooLong(this);
+            }
+            if (lineEnd) {
+                ReadLineActive = false;
+                StopWaitCtrl();
+                return;
+            }
+            continue;
+        }
+        const int code = LastSocketError();
+        if (r == 0 || code == sockerr::ConnectionReset) {
+            ReadLineActive = false;
+            StopWaitCtrl();
+            Close();
+            return;
+        }
+        if (code != sockerr::WouldBlock) {
+            ReportSocketError("ReadLine");
+            return;
+        }
+    }
+}
+
+void TCustomWSocket::WaitUntilClosed() {
+    while (SocketHandle != kInvalidHandle && State() != wsClosed) {
+        ProcessApplicationEvents();
+        int count = 0;
+        if (SocketPendingBytes(SocketHandle, &count) < 0)
+            return;
+        if (count > 0) {
+            if (ReadLineActive)
+                CollectLineBytes();
+            else
+                FireDataAvailable(0);
+        }
+        // The probe looks at the connection without taking anything: data or "would block"
+        // mean it is still open.
+        const int probe = SocketPeek(SocketHandle);
+        if (probe <= 0) {
+            lastError_ = probe == 0 ? 0 : LastSocketError();
+            if (lastError_ != sockerr::WouldBlock)
+                return;
+        }
+        WaitThreadEvents(kWaitSliceMs);
+    }
+}

@@ -1,0 +1,384 @@
+#include "platform/SocketEvents.h"
+
+#include "platform/Sockets.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <exception>
+#include <mutex>
+#include <poll.h>
+#include <sys/socket.h>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+namespace platform {
+
+namespace {
+
+// Socket notifications delivered on this thread; lets a pump tell an interrupted pass that did
+// work from an idle one.
+thread_local unsigned tDeliveries = 0;
+// Pumps and waits of this layer running on this thread, and the first exception a handler raised
+// inside them, waiting to be rethrown once the toolkit's frames are left.
+thread_local int tPumpDepth = 0;
+thread_local std::exception_ptr tPendingError;
+
+std::mutex gDisplayMutex;
+std::function<void(const std::string&)> gDisplay; // guarded by gDisplayMutex
+
+std::atomic<LookupRequest> gNextLookup{0};
+std::atomic<int> gLookupsInFlight{0};
+
+// A pump stops after this many passes even when sources keep reporting work, so that a timer or
+// a notifier that is always ready cannot hold the caller forever.
+constexpr int kMaxPumpPasses = 64;
+
+const QEvent::Type kNotifyEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+const QEvent::Type kLookupEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+struct NotifyEvent : QEvent {
+    NotifyEvent(int h, int ev, int err) : QEvent(kNotifyEvent), handle(h), events(ev), error(err) {}
+    int handle, events, error;
+};
+
+struct LookupEvent : QEvent {
+    LookupEvent(LookupRequest r, int err, std::vector<std::uint32_t> a)
+        : QEvent(kLookupEvent), request(r), error(err), addresses(std::move(a)) {}
+    LookupRequest request;
+    int error;
+    std::vector<std::uint32_t> addresses;
+};
+
+int PendingSocketError(int handle) {
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(handle, SOL_SOCKET, SO_ERROR, &err, &len) < 0)
+        return errno;
+    return err;
+}
+
+bool IsConnected(int handle) {
+    sockaddr_storage peer{};
+    socklen_t len = sizeof peer;
+    return ::getpeername(handle, reinterpret_cast<sockaddr*>(&peer), &len) == 0;
+}
+
+int SocketOption(int handle, int name, int* value) {
+    socklen_t len = sizeof *value;
+    return ::getsockopt(handle, SOL_SOCKET, name, value, &len);
+}
+
+void InterruptWait() {
+    if (auto* dispatcher = QAbstractEventDispatcher::instance())
+        dispatcher->interrupt();
+}
+
+std::string Describe(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown exception in a socket event handler";
+    }
+}
+
+void DisplayUnhandled(const std::exception_ptr& error) {
+    const std::string text = Describe(error);
+    std::function<void(const std::string&)> display;
+    {
+        const std::lock_guard<std::mutex> lock(gDisplayMutex);
+        display = gDisplay;
+    }
+    if (display)
+        display(text);
+    else
+        qWarning("%s", text.c_str());
+}
+
+class PumpScope {
+public:
+    PumpScope() { ++tPumpDepth; }
+    ~PumpScope() { --tPumpDepth; }
+    PumpScope(const PumpScope&) = delete;
+    PumpScope& operator=(const PumpScope&) = delete;
+    static void RethrowPending() {
+        if (tPendingError)
+            std::rethrow_exception(std::exchange(tPendingError, nullptr));
+    }
+};
+
+} // namespace
+
+// The resolver threads post through this and nothing else: the endpoint clears the target before
+// it goes away, so a late completion finds nobody and is dropped.
+struct SocketEndpoint::Link {
+    std::mutex mutex;
+    SocketEndpoint* target = nullptr; // guarded by mutex
+};
+
+SocketEndpoint::SocketEndpoint(SocketEventSink* sink)
+    : sink_(sink), link_(std::make_shared<Link>()) {
+    if (!QAbstractEventDispatcher::instance())
+        QEventLoop ensureDispatcher; // gives a thread not started by Qt its dispatcher
+    reader_ = new QSocketNotifier(QSocketNotifier::Read, this);
+    writer_ = new QSocketNotifier(QSocketNotifier::Write, this);
+    reader_->setEnabled(false);
+    writer_->setEnabled(false);
+    connect(reader_, &QSocketNotifier::activated, this, [this] { OnReadable(); });
+    connect(writer_, &QSocketNotifier::activated, this, [this] { OnWritable(); });
+    link_->target = this;
+}
+
+SocketEndpoint::~SocketEndpoint() {
+    const std::lock_guard<std::mutex> lock(link_->mutex);
+    link_->target = nullptr;
+}
+
+void SocketEndpoint::Arm(QSocketNotifier* notifier, bool on) {
+    notifier->setEnabled(on && handle_ >= 0 && events_ != 0);
+}
+
+void SocketEndpoint::Reset(int handle) {
+    reader_->setEnabled(false);
+    writer_->setEnabled(false);
+    if (handle == handle_)
+        return;
+    handle_ = handle;
+    reader_->setSocket(handle);
+    writer_->setSocket(handle);
+    listening_ = connectPending_ = closeSent_ = false;
+}
+
+int SocketEndpoint::Select(int handle, int events) {
+    if (events == 0) {
+        Reset(handle_);
+        events_ = 0;
+        return 0;
+    }
+    int type = 0;
+    if (handle < 0 || SocketOption(handle, SO_TYPE, &type) < 0) {
+        SetLastSocketError(ErrnoToSocketError(handle < 0 ? EBADF : errno));
+        return -1;
+    }
+    Reset(handle);
+    events_ = events;
+    stream_ = type == SOCK_STREAM;
+    int accepting = 0;
+    listening_ = stream_ && SocketOption(handle, SO_ACCEPTCONN, &accepting) == 0 && accepting;
+    if (listening_) {
+        Arm(reader_, events & kEventAccept);
+    } else if (connectPending_) {
+        Arm(writer_, true);
+    } else if (!stream_ || IsConnected(handle)) {
+        // A registered, working connection is told once that it may send.
+        if (events & kEventWrite)
+            Post(handle, kEventWrite, 0);
+        Arm(reader_, !closeSent_ && (events & (kEventRead | kEventClose)));
+    } else if (const int err = PendingSocketError(handle); err != 0 && !closeSent_) {
+        // The connection broke before it was registered: it still owes its close.
+        closeSent_ = true;
+        Post(handle, kEventClose, ErrnoToSocketError(err));
+    }
+    return 0;
+}
+
+void SocketEndpoint::Post(int handle, int events, int error) {
+    QCoreApplication::postEvent(this, new NotifyEvent(handle, events, error));
+}
+
+void SocketEndpoint::ReadDone() {
+    if (!listening_ && !connectPending_ && !closeSent_)
+        Arm(reader_, events_ & (kEventRead | kEventClose));
+}
+
+void SocketEndpoint::AcceptDone() {
+    if (listening_)
+        Arm(reader_, events_ & kEventAccept);
+}
+
+void SocketEndpoint::SendRefused() {
+    if (!connectPending_ && !listening_)
+        Arm(writer_, events_ & kEventWrite);
+}
+
+void SocketEndpoint::ConnectStarted() {
+    if (!(events_ & kEventConnect))
+        return;
+    connectPending_ = true;
+    reader_->setEnabled(false);
+    Arm(writer_, true);
+}
+
+void SocketEndpoint::OnWritable() {
+    Arm(writer_, false);
+    if (!connectPending_) {
+        if (events_ & kEventWrite)
+            Deliver(kEventWrite, 0);
+        return;
+    }
+    const int err = PendingSocketError(handle_);
+    if (err == 0 && !IsConnected(handle_))
+        return; // woken before the attempt ended
+    connectPending_ = false;
+    if (err == 0) {
+        Arm(reader_, events_ & (kEventRead | kEventClose));
+        if (events_ & kEventWrite)
+            Post(handle_, kEventWrite, 0); // the first write follows the connect, in that order
+    }
+    Deliver(kEventConnect, ErrnoToSocketError(err));
+}
+
+void SocketEndpoint::OnReadable() {
+    Arm(reader_, false);
+    if (listening_ || !stream_) {
+        const int bit = listening_ ? kEventAccept : kEventRead;
+        if (events_ & bit)
+            Deliver(bit, 0);
+        return;
+    }
+    pollfd p{handle_, POLLIN | POLLRDHUP, 0};
+    while (::poll(&p, 1, 0) < 0 && errno == EINTR) {
+    }
+    if (p.revents & (POLLERR | POLLRDHUP | POLLHUP)) {
+        // The peer's end is gone; data still waiting are handed over by the close handling.
+        const int err = (p.revents & POLLERR) ? PendingSocketError(handle_) : 0;
+        closeSent_ = true;
+        if (events_ & kEventClose)
+            Deliver(kEventClose, ErrnoToSocketError(err));
+    } else if (p.revents & POLLIN) {
+        if (events_ & kEventRead)
+            Deliver(kEventRead, 0);
+    } else {
+        Arm(reader_, true);
+    }
+}
+
+// Handlers run inside the toolkit's event dispatch, which must not be unwound by an exception:
+// it is kept and rethrown by the pump or wait of this thread, or shown when there is none.
+// Nothing of this endpoint is touched after the call: a handler may have closed the socket.
+template <typename Call> void SocketEndpoint::Dispatch(Call call) {
+    ++tDeliveries;
+    InterruptWait(); // a wait blocked on this thread re-checks what it waits for
+    try {
+        call();
+    } catch (...) {
+        if (tPumpDepth == 0)
+            DisplayUnhandled(std::current_exception());
+        else if (!tPendingError)
+            tPendingError = std::current_exception();
+    }
+}
+
+void SocketEndpoint::Deliver(int events, int error) {
+    const int handle = handle_;
+    Dispatch([&] { sink_->OnSocketNotify(handle, events, error); });
+}
+
+void SocketEndpoint::customEvent(QEvent* event) {
+    if (event->type() == kNotifyEvent) {
+        const auto* n = static_cast<NotifyEvent*>(event);
+        Dispatch([&] { sink_->OnSocketNotify(n->handle, n->events, n->error); });
+    } else if (event->type() == kLookupEvent) {
+        auto* l = static_cast<LookupEvent*>(event);
+        if (lookups_.erase(l->request) == 0)
+            return; // cancelled meanwhile
+        Dispatch([&] { sink_->OnLookupDone(l->request, l->error, l->addresses); });
+    }
+}
+
+LookupRequest SocketEndpoint::StartLookup(const std::string& host) {
+    const LookupRequest request = ++gNextLookup;
+    ++gLookupsInFlight;
+    try {
+        std::thread([link = link_, request, host] {
+            std::vector<std::uint32_t> addresses;
+            const int error = LookupHost(host, &addresses) ? 0 : LastSocketError();
+            {
+                const std::lock_guard<std::mutex> lock(link->mutex);
+                if (link->target)
+                    QCoreApplication::postEvent(
+                        link->target, new LookupEvent(request, error, std::move(addresses)));
+            }
+            --gLookupsInFlight;
+        }).detach(); // a lookup that hangs in the resolver must not hold up the program's exit
+    } catch (const std::system_error& e) {
+        --gLookupsInFlight;
+        SetLastSocketError(ErrnoToSocketError(e.code().value()));
+        return 0;
+    }
+    lookups_.insert(request);
+    return request;
+}
+
+int SocketEndpoint::CancelLookup(LookupRequest request) {
+    if (lookups_.erase(request) != 0)
+        return 0;
+    SetLastSocketError(sockerr::InvalidArgument);
+    return -1;
+}
+
+void PumpThreadEvents() {
+    auto* dispatcher = QAbstractEventDispatcher::instance();
+    if (!dispatcher)
+        return;
+    {
+        const PumpScope scope;
+        for (int pass = 0; pass < kMaxPumpPasses && !tPendingError; ++pass) {
+            const unsigned before = tDeliveries;
+            // An interrupted pass answers false although it delivered: the counter tells.
+            if (!dispatcher->processEvents(QEventLoop::AllEvents) && tDeliveries == before)
+                break;
+        }
+    }
+    PumpScope::RethrowPending();
+}
+
+void WaitThreadEvents(int maxMs) {
+    auto* dispatcher = QAbstractEventDispatcher::instance();
+    if (!dispatcher)
+        return;
+    if (maxMs > 0) {
+        const PumpScope scope;
+        QTimer bound;
+        bound.setSingleShot(true);
+        bound.setTimerType(Qt::PreciseTimer);
+        bound.start(maxMs);
+        dispatcher->processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    PumpThreadEvents();
+}
+
+void ProcessApplicationEvents() {
+    {
+        const PumpScope scope;
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+    PumpScope::RethrowPending();
+}
+
+void SetSocketErrorDisplay(std::function<void(const std::string&)> display) {
+    const std::lock_guard<std::mutex> lock(gDisplayMutex);
+    gDisplay = std::move(display);
+}
+
+std::uint32_t TickCount() {
+    using namespace std::chrono;
+    return static_cast<std::uint32_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+int LookupsInFlight() {
+    return gLookupsInFlight.load();
+}
+
+} // namespace platform

@@ -1,0 +1,121 @@
+#pragma once
+
+#include <QObject>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+class QSocketNotifier;
+
+// The per-thread event source of the socket layer. Readiness of a handle (seen through Qt's
+// per-thread event dispatcher) becomes the five notification kinds the socket object is written
+// against, with their re-enabling rules:
+//   read    when data arrive, and again after every read by the object while data remain;
+//   write   once when a connection is established or adopted, then only after a send was refused
+//           for lack of room and room came back;
+//   accept  when a connection is pending, and again after every accept while more are pending;
+//   connect once when a connection attempt ends, with 0 or the failure code;
+//   close   once when the peer closed (0) or the connection broke (the code).
+// Everything runs on the thread that created the endpoint, only while it processes its events.
+namespace platform {
+
+enum SocketEventBits : int {
+    kEventRead = 1,
+    kEventWrite = 2,
+    kEventOutOfBand = 4,
+    kEventAccept = 8,
+    kEventConnect = 16,
+    kEventClose = 32,
+};
+
+using LookupRequest = std::uint64_t;
+
+// What an endpoint calls back; implemented by the socket object.
+class SocketEventSink {
+public:
+    virtual void OnSocketNotify(int handle, int events, int error) = 0;
+    virtual void OnLookupDone(LookupRequest request, int error,
+                              const std::vector<std::uint32_t>& addresses) = 0;
+
+protected:
+    ~SocketEventSink() = default;
+};
+
+class SocketEndpoint : public QObject {
+public:
+    // Binds the endpoint to the calling thread, giving that thread an event dispatcher if it has
+    // none yet (threads not started by Qt).
+    explicit SocketEndpoint(SocketEventSink* sink);
+    ~SocketEndpoint() override;
+    SocketEndpoint(const SocketEndpoint&) = delete;
+    SocketEndpoint& operator=(const SocketEndpoint&) = delete;
+
+    // Asks for the event set on handle; a later request replaces the earlier one, and the empty
+    // set stops notifications (do so before the handle is closed). Fails (-1 and the last error)
+    // for a handle that is not a socket.
+    int Select(int handle, int events);
+    // Queues a notification to oneself, delivered like one that came from the transport.
+    void Post(int handle, int events, int error);
+
+    // The socket object tells what it did, which is what the re-enabling rules depend on.
+    void ReadDone();
+    void AcceptDone();
+    void SendRefused();
+    void ConnectStarted();
+
+    // Starts a host lookup on a resolver thread of its own; the completion is queued to this
+    // endpoint with the request, a code (0 or 11001-11004) and the addresses in the resolver's
+    // order. Returns 0 (and the last error) when no thread could be started.
+    LookupRequest StartLookup(const std::string& host);
+    // Drops a request that has not been delivered yet; -1 (code 10022) for any other.
+    int CancelLookup(LookupRequest request);
+
+protected:
+    void customEvent(QEvent* event) override;
+
+private:
+    struct Link;
+    void Reset(int handle);
+    void Arm(QSocketNotifier* notifier, bool on);
+    void OnReadable();
+    void OnWritable();
+    void Deliver(int events, int error);
+    template <typename Call> void Dispatch(Call call);
+
+    SocketEventSink* sink_;
+    std::shared_ptr<Link> link_; // shared with resolver threads, which only post through it
+    QSocketNotifier* reader_;    // children of this object
+    QSocketNotifier* writer_;
+    int handle_ = -1;
+    int events_ = 0;
+    bool stream_ = true;
+    bool listening_ = false;
+    bool connectPending_ = false;
+    bool closeSent_ = false;
+    std::set<LookupRequest> lookups_; // started and neither delivered nor cancelled
+};
+
+// Runs every event waiting for the calling thread and returns; never blocks. An exception raised
+// by a handler during the pump ends it and leaves it here, outside the toolkit's frames, which
+// must not be unwound through.
+void PumpThreadEvents();
+// Blocks on the calling thread's event source until something arrives or maxMs pass, then runs
+// what is waiting. Ends early as soon as an event comes: this is how the layer waits without
+// spinning.
+void WaitThreadEvents(int maxMs);
+// The application's own step that processes pending events (used by single-threaded waits);
+// rethrows a handler's exception like PumpThreadEvents.
+void ProcessApplicationEvents();
+// Where a handler's exception goes when no pump or wait of this layer is running on the thread
+// (the main loop): the shell shows it to the user. Without one it is logged.
+void SetSocketErrorDisplay(std::function<void(const std::string&)> display);
+// A monotonic millisecond tick, 32 bits, for deadlines.
+std::uint32_t TickCount();
+// Resolver threads still running, for tests and for diagnostics at exit.
+int LookupsInFlight();
+
+} // namespace platform
