@@ -1,0 +1,308 @@
+#include "config/KORUPlugin.h"
+
+#include "config/HomeTool.h"
+#include "platform/FilePath.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QScopeGuard>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <cxxabi.h>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+int32_t PluginInitParam = 0;
+
+namespace {
+
+// A registered module with what the host needs to keep it loaded while calls run in it.
+struct LoadedModule {
+    tpgData data;
+    int calls = 0;          // query calls running in the module; guarded by PluginHost::mutex
+    bool closed = false;    // starts no new call, answers to no name; guarded by PluginHost::mutex
+    bool finalised = false; // KORUPGDone was called; UI thread only
+};
+
+// The unit's module list. Only the UI thread adds or removes entries; workers look entries up
+// and count their calls under `mutex`, and call into a module outside it, so that one slow
+// module never holds up lookups. The entries themselves never move (unique_ptr), which lets a
+// worker keep a pointer to its module for the length of the call.
+struct PluginHost {
+    std::mutex mutex;
+    std::condition_variable callsEnded; // a module's call count fell to 0
+    std::vector<std::unique_ptr<LoadedModule>> PluginList;
+
+    // The index of the first open module called `upperName`; `mutex` held.
+    int findOpen(const std::string& upperName) const {
+        for (size_t i = 0; i < PluginList.size(); ++i)
+            if (!PluginList[i]->closed && PluginList[i]->data.Name == upperName)
+                return static_cast<int>(i);
+        return -1;
+    }
+};
+
+// Never destroyed: a worker may still be inside a module call while the program ends, and must
+// find the lock and the list intact when it returns.
+PluginHost& Host() {
+    union Immortal {
+        Immortal() : host() {}
+        ~Immortal() {}
+        PluginHost host;
+    };
+    static Immortal state;
+    return state.host;
+}
+
+// Keeps one module loaded for the length of one call; shutdown and release wait for every holder.
+class HeldModule {
+public:
+    explicit HeldModule(std::string_view name) {
+        const std::string upperName = UpperAZ(name);
+        PluginHost& host = Host();
+        const std::lock_guard lock(host.mutex);
+        index_ = host.findOpen(upperName);
+        if (index_ >= 0) {
+            module_ = host.PluginList[index_].get();
+            ++module_->calls;
+        }
+    }
+    ~HeldModule() {
+        if (module_ == nullptr)
+            return;
+        PluginHost& host = Host();
+        const std::lock_guard lock(host.mutex);
+        if (--module_->calls == 0)
+            host.callsEnded.notify_all();
+    }
+    HeldModule(const HeldModule&) = delete;
+    HeldModule& operator=(const HeldModule&) = delete;
+
+    int index() const { return index_; }
+    bool found() const { return module_ != nullptr; }
+    const tpgData& data() const { return module_->data; }
+
+private:
+    int index_ = -1;
+    LoadedModule* module_ = nullptr;
+};
+
+// Runs one call into a module and turns whatever it throws into an EPluginError, whose text is
+// copied before the module can be released.
+template <class Call> void CallModule(const std::string& who, const char* exportName, Call&& call) {
+    const auto fail = [&](const char* reason) {
+        return EPluginError("Plugin \"" + who + "\" raised an error in " + exportName + ": " +
+                            reason);
+    };
+    try {
+        call();
+    } catch (abi::__forced_unwind&) {
+        throw; // a thread being cancelled must keep unwinding
+    } catch (const std::exception& e) {
+        throw fail(e.what());
+    } catch (...) {
+        throw fail("unknown error");
+    }
+}
+
+void BasicQuery(const tpgData& module, const std::string& query, std::string& body) {
+    std::string request = query; // the module's own NUL-terminated copy, freed also on error
+    tpgQuery record{request.data(), nullptr};
+    const auto releaseReply = qScopeGuard([&record] { std::free(record.Reply); });
+    CallModule(module.Name, "KORUPGQuery", [&] { module.Query(&record); });
+    body = record.Reply != nullptr ? std::string(record.Reply) : std::string();
+}
+
+tpgInfo NewInfo(const QByteArray& path) {
+    tpgInfo info{};
+    std::memcpy(info.Name, "noname", 6);
+    std::memcpy(info.Title, "untitled", 8);
+    std::memcpy(info.Path, path.constData(), path.size());
+    return info;
+}
+
+std::vector<LoadedModule*> CloseAll() {
+    PluginHost& host = Host();
+    const std::lock_guard lock(host.mutex);
+    std::vector<LoadedModule*> modules;
+    for (const auto& module : host.PluginList) {
+        module->closed = true;
+        modules.push_back(module.get());
+    }
+    return modules;
+}
+
+void WaitForCalls(const LoadedModule& module) {
+    PluginHost& host = Host();
+    std::unique_lock lock(host.mutex);
+    host.callsEnded.wait(lock, [&module] { return module.calls == 0; });
+}
+
+void Finalise(LoadedModule& module, int32_t reason) {
+    WaitForCalls(module);
+    module.finalised = true; // also when KORUPGDone raises: it is called once
+    if (module.data.Done != nullptr)
+        CallModule(module.data.Name, "KORUPGDone", [&] { module.data.Done(reason); });
+}
+
+// At program end, modules that are still inside a call stay mapped: the process is going away,
+// and unmapping them would pull the code from under the call.
+struct UnitEnd {
+    ~UnitEnd() {
+        PluginHost& host = Host();
+        const std::lock_guard lock(host.mutex);
+        std::erase_if(host.PluginList, [](const auto& module) { return module->calls == 0; });
+    }
+} unitEnd;
+
+} // namespace
+
+std::string UpperAZ(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return upper;
+}
+
+int LoadPluginModule(const QString& path, std::string& name, std::string& title) {
+    const QByteArray fsPath = QFile::encodeName(platform::ToFsPath(path));
+    if (fsPath.size() > kMaxPluginPath)
+        return -1;
+    auto module = std::make_unique<LoadedModule>();
+    tpgData& data = module->data;
+    data.Handle = platform::DynLib(path);
+    if (!data.Handle.IsOpen())
+        return -1;
+    data.Init = data.Handle.Entry<KORUPGInitProc>("KORUPGInit");
+    data.Query = data.Handle.Entry<KORUPGQueryProc>("KORUPGQuery");
+    data.Query2 = data.Handle.Entry<KORUPGQuery2Proc>("KORUPGQuery2");
+    data.Done = data.Handle.Entry<KORUPGDoneProc>("KORUPGDone");
+    if (data.Init == nullptr)
+        return -1;
+
+    tpgInfo info = NewInfo(fsPath);
+    CallModule(fsPath.toStdString(), "KORUPGInit", [&] { data.Init(PluginInitParam, &info); });
+    if (info.InitResult <= 0)
+        return -1;
+    data.Name = UpperAZ(std::string_view(info.Name, strnlen(info.Name, sizeof info.Name)));
+    name = data.Name;
+    title.assign(info.Title, strnlen(info.Title, sizeof info.Title));
+
+    PluginHost& host = Host();
+    const std::lock_guard lock(host.mutex);
+    host.PluginList.push_back(std::move(module));
+    return static_cast<int>(host.PluginList.size()) - 1;
+}
+
+int FindPlugin(std::string_view name) {
+    const std::string upperName = UpperAZ(name);
+    PluginHost& host = Host();
+    const std::lock_guard lock(host.mutex);
+    return host.findOpen(upperName);
+}
+
+int QueryPlugin(std::string_view name, const std::string& query, std::string& body) {
+    const HeldModule held(name);
+    if (held.found() && held.data().Query != nullptr)
+        BasicQuery(held.data(), query, body);
+    return held.index();
+}
+
+int RunPlugin(std::string_view name, const std::string& peer, const std::string& request,
+              const std::string& query, std::string& body, std::string& header, int32_t& status) {
+    const HeldModule held(name);
+    if (!held.found())
+        return -1;
+    const tpgData& module = held.data();
+    if (module.Query2 != nullptr)
+        CallModule(module.Name, "KORUPGQuery2",
+                   [&] { module.Query2(peer, request, query, body, header, status); });
+    else if (module.Query != nullptr)
+        BasicQuery(module, query, body);
+    return held.index();
+}
+
+int DonePlugin(std::string_view name, int32_t reason) {
+    const std::string upperName = UpperAZ(name);
+    LoadedModule* module = nullptr;
+    int index = -1;
+    {
+        PluginHost& host = Host();
+        const std::lock_guard lock(host.mutex);
+        index = host.findOpen(upperName);
+        if (index < 0 || host.PluginList[index]->data.Done == nullptr)
+            return index;
+        module = host.PluginList[index].get();
+        module->closed = true;
+    }
+    Finalise(*module, reason);
+    return index;
+}
+
+void ShutdownPlugins(int32_t reason) {
+    PluginInitParam = -1;
+    // Resolved by entry, not by name: modules that report the same name each get their own
+    // KORUPGDone.
+    for (LoadedModule* module : CloseAll())
+        if (!module->finalised)
+            Finalise(*module, reason);
+    ReleasePluginModules();
+}
+
+void ReleasePluginModules() {
+    const std::vector<LoadedModule*> closing = CloseAll();
+    for (const LoadedModule* module : closing)
+        WaitForCalls(*module);
+    std::vector<std::unique_ptr<LoadedModule>> released;
+    {
+        PluginHost& host = Host();
+        const std::lock_guard lock(host.mutex);
+        released.swap(host.PluginList);
+    }
+    for (auto& module : released)
+        module.reset(); // in list order
+}
+
+void PluginPanel::ScanPlugins(const QString& pluginsPath) {
+    if (loaded_)
+        return;
+    PluginInitParam = KORUPG_INIT_PARAM;
+    const QString folder = AddBackslash(pluginsPath);
+    try {
+        QDirIterator entries(folder.isEmpty() ? QStringLiteral(".") : platform::ToFsPath(folder),
+                             {QStringLiteral("*.so")}, QDir::Files);
+        while (entries.hasNext()) {
+            entries.next();
+            std::string name;
+            std::string title;
+            if (LoadPluginModule(folder + entries.fileName(), name, title) >= 0)
+                lines_.append(QString::fromUtf8(name) + QStringLiteral(" ==> ") +
+                              QString::fromUtf8(title));
+        }
+    } catch (...) {
+        ReleasePluginModules();
+        lines_.clear();
+        changed();
+        throw;
+    }
+    loaded_ = true;
+    changed();
+}
+
+void PluginPanel::UnloadPlugins(int32_t reason) {
+    if (!loaded_)
+        return;
+    ShutdownPlugins(reason);
+    loaded_ = false;
+    lines_.clear();
+    changed();
+}
+
+void PluginPanel::changed() const {
+    if (OnChanged)
+        OnChanged();
+}
