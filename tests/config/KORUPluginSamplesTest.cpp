@@ -1,0 +1,137 @@
+#include "config/KORUPlugin.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct Reply {
+    int index = -1;
+    std::string body;
+    std::string header;
+    int32_t status = 200;
+};
+
+Reply Call(const std::string& name, const std::string& request, const std::string& query) {
+    Reply reply;
+    reply.index =
+        RunPlugin(name, "10.0.0.7", request, query, reply.body, reply.header, reply.status);
+    return reply;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+} // namespace
+
+class SampleModulesTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { panel_.ScanPlugins(KORU_PLUGIN_DIR); }
+    static void TearDownTestSuite() { panel_.UnloadPlugins(KORUPG_DONE_PROGRAM_ENDS); }
+    static PluginPanel panel_;
+};
+
+PluginPanel SampleModulesTest::panel_;
+
+TEST_F(SampleModulesTest, BothAreListed) {
+    QStringList lines = panel_.Lines();
+    lines.sort();
+    EXPECT_EQ(lines, QStringList({"CALC ==> Calculator: /calc?a=2&b=3&op=add (add, sub, mul, div)",
+                                  "ECHO ==> Echo: shows the request, the peer and the query; "
+                                  "answers forms"}));
+}
+
+TEST_F(SampleModulesTest, CalcAnswersQueries) {
+    const struct {
+        const char* query;
+        const char* answer;
+    } cases[] = {
+        {"a=2&b=3&op=add", "<p>2 + 3 = 5</p>"},
+        {"op=sub&a=7&b=2", "<p>7 - 2 = 5</p>"},
+        {"a=1.5&b=-2&op=mul", "<p>1.5 * -2 = -3</p>"},
+        {"a=1&b=4&op=%2F", "<p>1 / 4 = 0.25</p>"},
+        {"a=+1&b=2", "<p>1 + 2 = 3</p>"}, // "+" is a blank: op defaults to add
+        {"a=1&b=0&op=div", "<p>Division by zero.</p>"},
+        {"a=1e308&b=1e308&op=mul", "<p>The result is out of range.</p>"},
+        {"a=inf&b=1", "<p>Both a and b must be numbers.</p>"},
+        {"a=1,5&b=1", "<p>Both a and b must be numbers.</p>"},
+        {"a=1&b=2&op=pow", "<p>Unknown operation. Use add, sub, mul or div.</p>"},
+    };
+    for (const auto& c : cases) {
+        const Reply reply = Call("calc", "GET /calc HTTP/1.0\r\n\r\n", c.query);
+        EXPECT_GE(reply.index, 0);
+        EXPECT_TRUE(Contains(reply.body, c.answer)) << c.query << "\n" << reply.body;
+        EXPECT_EQ(reply.header, ""); // the basic query call leaves header and status alone
+        EXPECT_EQ(reply.status, 200);
+    }
+    const Reply form = Call("CALC", "", "");
+    EXPECT_TRUE(Contains(form.body, "<form method=\"get\" action=\"/calc\">"));
+    EXPECT_FALSE(Contains(form.body, "<p>"));
+}
+
+TEST_F(SampleModulesTest, EchoShowsTheRequestEscaped) {
+    const std::string request = "GET /echo?x=%3Cb%3E&y HTTP/1.0\r\nHost: <h>\r\n\r\n";
+    const Reply reply = Call("echo", request, "x=%3Cb%3E&y");
+    EXPECT_GE(reply.index, 0);
+    EXPECT_TRUE(Contains(reply.body, "Your address: 10.0.0.7"));
+    EXPECT_TRUE(Contains(reply.body, "<code>x=%3Cb%3E&amp;y</code>"));
+    EXPECT_TRUE(Contains(reply.body, "<td>x</td><td>&lt;b&gt;</td>"));
+    EXPECT_TRUE(Contains(reply.body, "<td>y</td><td></td>"));
+    EXPECT_TRUE(Contains(reply.body, "Host: &lt;h&gt;"));
+    EXPECT_FALSE(Contains(reply.body, "<b>"));
+    EXPECT_FALSE(Contains(reply.body, "<h>"));
+    EXPECT_EQ(reply.header, "Cache-Control: no-store\r\n");
+    EXPECT_EQ(reply.status, 200);
+}
+
+TEST_F(SampleModulesTest, EchoAnswersAFormPost) {
+    const std::string body = "name=Ann+%3CLee%3E&note=hi%21";
+    const std::string request =
+        "POST /echo HTTP/1.0\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    const Reply reply = Call("echo", request, body);
+    EXPECT_TRUE(Contains(reply.body, "Hello, Ann &lt;Lee&gt;! Your form arrived."));
+    EXPECT_TRUE(Contains(reply.body, "<td>note</td><td>hi!</td>"));
+}
+
+TEST_F(SampleModulesTest, AnyQueryTextFromManyThreadsAtOnce) {
+    const std::vector<std::string> awkward = {"%",
+                                              "%%",
+                                              "%4",
+                                              "a=%zz",
+                                              "&&&",
+                                              "=",
+                                              "==&=",
+                                              "a",
+                                              "op=div&a=0&b=0",
+                                              std::string(70000, 'a'),
+                                              std::string("a=1\0b=2", 7),
+                                              "a=\xFF\xFE&b=\x80"};
+    std::vector<std::thread> workers;
+    std::vector<int> failures(4, 0);
+    for (int w = 0; w < 4; ++w)
+        workers.emplace_back([&, w] {
+            std::mt19937 random(w);
+            std::uniform_int_distribution<int> byte(0, 255);
+            std::uniform_int_distribution<int> length(0, 200);
+            for (int i = 0; i < 300; ++i) {
+                std::string query;
+                if (i < static_cast<int>(awkward.size())) {
+                    query = awkward[i];
+                } else {
+                    query.resize(length(random));
+                    for (char& c : query)
+                        c = static_cast<char>(byte(random));
+                }
+                const char* name = (i + w) % 2 == 0 ? "calc" : "echo";
+                if (Call(name, "POST /x HTTP/1.0\r\n\r\n" + query, query).index < 0)
+                    ++failures[w];
+            }
+        });
+    for (std::thread& worker : workers)
+        worker.join();
+    EXPECT_EQ(failures, std::vector<int>(4, 0));
+}
