@@ -1,0 +1,480 @@
+#include "server/KORUMClient.h"
+
+#include "config/HomeTool.h"
+#include "config/KORUPlugin.h"
+#include "config/MimeTable.h"
+#include "config/ServerSettings.h"
+#include "net/WSocket.h"
+#include "platform/FilePath.h"
+#include "platform/SocketQueue.h"
+#include "server/Reply.h"
+#include "server/Request.h"
+
+#include <QAbstractEventDispatcher>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLocale>
+#include <QTimer>
+
+#include <array>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+int32_t PeerCounter = 0;
+
+namespace {
+
+// The worker's socket: the handle is needed to ask the kernel what it still holds for sending.
+class TPeerSocket : public TWSocket {
+public:
+    int32_t Handle() const { return SocketHandle; }
+};
+
+// Waits for this thread's next event, `ms` at most, then runs whatever else is pending.
+// The timer only bounds the wait: an arriving notification ends it at once.
+void waitForEvents(int ms) {
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {
+        QTimer bound;
+        bound.setSingleShot(true);
+        bound.start(ms);
+        dispatcher->processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    PumpSocketMessages(nullptr);
+}
+
+std::string toBytes(const QString& text) { return QFile::encodeName(text).toStdString(); }
+
+bool isRegularFile(const std::string& name) {
+    struct stat info {};
+    return ::stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Closes a descriptor when the delivery or upload ends, whatever way it ends.
+class FileCloser {
+public:
+    explicit FileCloser(int fd) : fd_(fd) {}
+    ~FileCloser() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FileCloser(const FileCloser&) = delete;
+    FileCloser& operator=(const FileCloser&) = delete;
+
+private:
+    int fd_;
+};
+
+int openRetrying(const char* name, int flags, mode_t mode = 0) {
+    int fd;
+    do {
+        fd = ::open(name, flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+bool writeAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Reads up to `size` bytes; fewer only at the end of the file or on an error.
+size_t readFully(int fd, char* data, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::read(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+} // namespace
+
+tPeerThread::tPeerThread(int handle, const QString& baseFile, const QString& basePath,
+                         ServerContext& context)
+    : context_(context), PeerHandle(handle), BaseFile(toBytes(baseFile)),
+      BasePath(toBytes(basePath)) {
+    FreeOnTerminate = true;
+    IdleLimit = 1000 * TrimToIntDef(context.settings.IdleSeconds, 40);
+}
+
+tPeerThread::~tPeerThread() = default;
+
+uint32_t tPeerThread::Tick() {
+    static const QElapsedTimer clock = [] {
+        QElapsedTimer timer;
+        timer.start();
+        return timer;
+    }();
+    return static_cast<uint32_t>(clock.elapsed());
+}
+
+void tPeerThread::Execute() {
+    try {
+        Serve();
+    } catch (...) {
+        // A failed adoption or a socket error while waiting: close without a reply.
+    }
+    try {
+        CloseConnection();
+    } catch (...) {
+    }
+    if (PeersCounted)
+        DecPeers();
+    // The socket belongs to this thread: it must go before the thread ends.
+    Socket.reset();
+}
+
+void tPeerThread::Serve() {
+    Socket = std::make_unique<TPeerSocket>();
+    Socket->OnDataAvailable = [this](TCustomWSocket* s, uint16_t e) { PeerDataAvailable(s, e); };
+    Socket->OnDataSent = [this](TCustomWSocket* s, uint16_t e) { PeerDataSent(s, e); };
+    Socket->OnChangeState = [this](TCustomWSocket* s, TSocketState o, TSocketState n) {
+        PeerChangeState(s, static_cast<int>(o), static_cast<int>(n));
+    };
+    Socket->Dup(PeerHandle);
+    Socket->SetMultiThreaded(true);
+    Received.clear();
+    Connected = Socket->State() == wsConnected;
+    IncPeers();
+    ReplyPending = true;
+    LastActivity = Tick();
+    if (!Connected)
+        return;
+    platform::SockAddrIn peer;
+    if (Socket->GetPeerName(peer, sizeof(peer)) == 0) {
+        const auto* b = reinterpret_cast<const unsigned char*>(&peer.Addr);
+        PeerAddress = std::to_string(b[0]) + "." + std::to_string(b[1]) + "." +
+                      std::to_string(b[2]) + "." + std::to_string(b[3]);
+    }
+    ReceiveLoop();
+}
+
+void tPeerThread::ReceiveLoop() {
+    do {
+        waitForEvents(kPollMs);
+        if (!RequestComplete)
+            CheckRequest();
+        if (!Finished && Tick() - LastActivity > static_cast<uint32_t>(IdleLimit))
+            break;
+    } while (!Finished && Connected);
+}
+
+void tPeerThread::CheckRequest() {
+    const request::Completeness c = request::CheckComplete(Received);
+    if (c.state == request::Arrival::Incomplete)
+        return;
+    RequestComplete = true;
+    if (c.state == request::Arrival::TooLarge) {
+        SendError(413, "Request too large");
+        Finished = true;
+        return;
+    }
+    BodyStart = c.bodyStart;
+    try {
+        ProcessRequest(Received.substr(0, c.headerLength));
+    } catch (...) {
+        // The request is over whatever went wrong inside; the connection is closed next.
+    }
+}
+
+void tPeerThread::CloseConnection() {
+    if (!Socket)
+        return;
+    if (Connected)
+        Socket->Close();
+    while (Connected)
+        waitForEvents(kPollMs);
+}
+
+void tPeerThread::PeerDataAvailable(TCustomWSocket*, uint16_t) {
+    LastActivity = Tick();
+    const int waiting = Socket->RcvdCount();
+    if (waiting <= 0) {
+        // Nothing counted yet still means a read is due: it re-arms the notification and
+        // reports an orderly close as 0 bytes.
+        std::array<char, 1> probe{};
+        const int n = Socket->Receive(probe.data(), static_cast<int>(probe.size()));
+        if (n > 0 && !RequestComplete)
+            Received.append(probe.data(), static_cast<size_t>(n));
+        return;
+    }
+    if (RequestComplete) {
+        // Bytes after a whole request are read and dropped, so that they never grow memory.
+        std::vector<char> scratch(static_cast<size_t>(std::min(waiting, 65536)));
+        Socket->Receive(scratch.data(), static_cast<int>(scratch.size()));
+        return;
+    }
+    const size_t before = Received.size();
+    Received.resize(before + static_cast<size_t>(waiting));
+    const int n = Socket->Receive(Received.data() + before, waiting);
+    Received.resize(before + static_cast<size_t>(std::max(n, 0)));
+}
+
+void tPeerThread::PeerDataSent(TCustomWSocket*, uint16_t) { DataSent = true; }
+
+void tPeerThread::PeerChangeState(TCustomWSocket*, int, int newState) {
+    Connected = newState == wsConnected;
+}
+
+void tPeerThread::WaitDataSent() {
+    const uint32_t start = Tick();
+    for (;;) {
+        if (DataSent || !Connected)
+            break;
+        waitForEvents(kSendPollMs);
+        if (DataSent || !Connected)
+            break;
+        if (Tick() - start > static_cast<uint32_t>(IdleLimit))
+            break;
+    }
+    PumpSocketMessages(Socket.get());
+}
+
+// The reply has been handed to the socket; closing now could lose what the kernel still holds,
+// so wait until it has left (or the peer went), a bounded time.
+void tPeerThread::WaitReplyGone() {
+    const uint32_t start = Tick();
+    while (Connected && platform::UnsentBytes(static_cast<TPeerSocket&>(*Socket).Handle()) > 0 &&
+           Tick() - start < static_cast<uint32_t>(kSettleMs))
+        waitForEvents(2);
+    PumpSocketMessages(Socket.get());
+}
+
+void tPeerThread::ProcessRequest(const std::string& header) {
+    try {
+        Dispatch(header);
+    } catch (...) {
+        Finished = true;
+        throw;
+    }
+    WaitReplyGone();
+    Finished = true;
+}
+
+void tPeerThread::Dispatch(const std::string& header) {
+    const std::optional<std::string> line = request::RequestLine(header);
+    if (!line) {
+        SendError(400, "You doesn't say anything! Try again");
+        return;
+    }
+    LogRequest(*line);
+    bool handled = HandleMethod(*line, "GET");
+    if (!handled)
+        handled = HandleMethod(*line, "POST");
+    if (!handled)
+        handled = HandleMethod(*line, "PUT");
+    if (!handled) {
+        if (ReplyPending)
+            SendError(501, "Request not supported");
+        return;
+    }
+    if (!FileFound && ReplyPending)
+        SendError(404, "<h2>File not really found</h2>");
+    else if (ReplyPending)
+        SendFile();
+}
+
+bool tPeerThread::HandleMethod(const std::string& line, const char* method) {
+    const std::optional<std::string> target = request::MethodTarget(line, method);
+    if (!target)
+        return false;
+    RequestPath = *target;
+    if (RequestPath == "/")
+        RequestPath = BaseFile;
+    const std::string_view name = method;
+    if (name == "POST")
+        RequestPath += "?" + Received.substr(std::min(BodyStart - 1, Received.size()));
+    if (name == "PUT") {
+        Upload();
+        return false;
+    }
+    if (RequestPath.empty())
+        return false;
+    if (RequestPath.find('?') == std::string::npos) {
+        FileFound = !request::EscapesBase(RequestPath) && isRegularFile(FileName());
+        return true;
+    }
+    const request::PluginTarget plugin = request::SplitPluginTarget(RequestPath);
+    return InvokePlugin(plugin.name, plugin.query);
+}
+
+std::string tPeerThread::FileName() const {
+    std::string name = BasePath + RequestPath;
+    std::replace(name.begin(), name.end(), '\\', '/');
+    return name;
+}
+
+void tPeerThread::SendText(const std::string& text) {
+    DataSent = false;
+    if (!Connected)
+        return;
+    Socket->SendText(text);
+    WaitDataSent();
+}
+
+void tPeerThread::SendError(int32_t code, const std::string& message) {
+    SendText(reply::PageReply(code, message));
+    ReplyPending = false;
+}
+
+std::string tPeerThread::MakeFileHeader(const std::string& ext, int fileHandle) {
+    FileExt = ext;
+    HeaderText.clear();
+    Synchronize([this, fileHandle] {
+        const QString type =
+            context_.mime.LookupMIME(QString::fromLatin1(FileExt.data(), qsizetype(FileExt.size())));
+        const off_t size = ::lseek(fileHandle, 0, SEEK_END);
+        HeaderText =
+            reply::FileHeader(reply::DefaultContentType(type.toLatin1().toStdString()), size);
+    });
+    return HeaderText;
+}
+
+void tPeerThread::SendFile() {
+    const std::string name = FileName();
+    const int fd = openRetrying(name.c_str(), O_RDONLY);
+    // Other readers are welcome; a writer holding the file means it is not ready to be read.
+    if (fd < 0 || ::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        SendError(404, "Unable to open this file for read");
+        return;
+    }
+    const FileCloser closer(fd);
+    DataSent = false;
+    const std::string header = MakeFileHeader(request::FileExtension(RequestPath), fd);
+    if (header.empty() || !Connected)
+        return;
+    SendText(reply::StatusLine(200) + header);
+    SendFileBody(fd);
+}
+
+void tPeerThread::SendFileBody(int fileHandle) {
+    const off_t size = ::lseek(fileHandle, 0, SEEK_END);
+    if (size <= 0)
+        return;
+    std::vector<char> buffer(kChunkSize);
+    ::lseek(fileHandle, 0, SEEK_SET);
+    off_t sent = 0;
+    uint32_t n = 0;
+    do {
+        n = MinOf(static_cast<uint32_t>(std::min<off_t>(size - sent, UINT32_MAX)), kChunkSize);
+        if (n == 0)
+            break;
+        const size_t got = readFully(fileHandle, buffer.data(), n);
+        if (got < n) {
+            // The file shrank: what is left of the announced length cannot be sent truthfully.
+            Socket->Close();
+            return;
+        }
+        DataSent = false;
+        if (!Connected)
+            return;
+        Socket->Send(buffer.data(), static_cast<int>(n));
+        WaitDataSent();
+        sent += n;
+    } while (n > 0 && Connected);
+}
+
+void tPeerThread::Upload() {
+    const std::string name = FileName();
+    if (request::EscapesBase(RequestPath)) {
+        SendError(406, "Cannot create such a file: " + RequestPath);
+        return;
+    }
+    if (isRegularFile(name)) {
+        SendError(406, "File already exists");
+        return;
+    }
+    // Created exclusively: of two uploads racing for one name, exactly one creates it.
+    const int fd = openRetrying(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd < 0) {
+        const bool lostRace = errno == EEXIST && isRegularFile(name);
+        SendError(406, lostRace ? std::string("File already exists")
+                                : "Cannot create such a file: " + RequestPath);
+        return;
+    }
+    bool written = false;
+    {
+        const FileCloser closer(fd);
+        ::flock(fd, LOCK_EX);
+        const size_t from = std::min(BodyStart - 1, Received.size());
+        written = writeAll(fd, Received.data() + from, Received.size() - from);
+    }
+    if (!written) {
+        ::unlink(name.c_str());
+        SendError(500, "Cannot write such a file: " + RequestPath);
+        return;
+    }
+    SendError(200, "File saved");
+}
+
+bool tPeerThread::InvokePlugin(const std::string& name, const std::string& query) {
+    if (FindPlugin(name) < 0) {
+        SendError(500, "Cannot create temporary file. CGI fail.");
+        return false;
+    }
+    int32_t status = 200;
+    std::string replyHeader;
+    std::string body;
+    const int result = RunPlugin(name, PeerAddress, Received, query, body, replyHeader, status);
+    const std::string page = toBytes(context_.settings.PageHeader.get()) + body +
+                             toBytes(context_.settings.PageFooter.get());
+    if (result < 0) {
+        SendError(405, "Cannot run plugin (" + RequestPath + ")");
+        return false;
+    }
+    SendText(reply::PluginReply(status, replyHeader, page));
+    ReplyPending = false;
+    return true;
+}
+
+void tPeerThread::LogRequest(const std::string& line) {
+    LogText = line;
+    Synchronize([this] {
+        const ServerSettings& s = context_.settings;
+        if (!s.LogEnabled)
+            return;
+        const QLocale locale = QLocale::system();
+        const QString stamp = locale.toString(
+            QDateTime::currentDateTime(), locale.dateFormat(QLocale::ShortFormat) + " " +
+                                              locale.timeFormat(QLocale::LongFormat));
+        QByteArray text = stamp.toLocal8Bit();
+        text += '\t';
+        text += QByteArray::fromStdString(PeerAddress);
+        text += '\t';
+        text += QByteArray::fromStdString(LogText);
+        AppendToFile(s.LogFile, text, true);
+    });
+}
+
+void tPeerThread::IncPeers() {
+    PeersCounted = Synchronize([this] {
+        ++PeerCounter;
+        context_.view.SetStatusText(0, QStringLiteral("Clients: %1").arg(PeerCounter));
+    });
+}
+
+void tPeerThread::DecPeers() {
+    Synchronize([this] {
+        --PeerCounter;
+        context_.view.SetStatusText(0, QStringLiteral("Clients: %1").arg(PeerCounter));
+    });
+}

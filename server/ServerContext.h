@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+struct ServerSettings;
+class MimeTable;
+class PluginPanel;
+
+// What the main window shows of the server. The window implements it; tests implement it too.
+// Called on the UI thread only.
+class IServerView {
+public:
+    virtual ~IServerView() = default;
+    virtual void SetCaption(const QString& caption) = 0;
+    virtual QString Caption() const = 0;
+    virtual void SetTrayHint(const QString& hint) = 0;
+    virtual QString TrayHint() const = 0;
+    // The Start button and the tray item "&Start" share one state; so do Stop and "S&top".
+    virtual void SetStartEnabled(bool enabled) = 0;
+    virtual void SetStopEnabled(bool enabled) = 0;
+    // Status bar panels 0 ("Clients: ") and 1 ("Requests: ").
+    virtual void SetStatusText(int panel, const QString& text) = 0;
+    // True while the window is being destroyed: the display is no longer updated.
+    virtual bool Destroying() const = 0;
+};
+
+// Everything a worker reaches on the UI thread (through the blocking call) or reads itself (the
+// page header and footer, which are guarded). Owned by the main window; outlives every worker
+// that the UI thread still answers.
+struct ServerContext {
+    ServerSettings& settings;
+    MimeTable& mime;
+    IServerView& view;
+    PluginPanel& plugins;
+};

@@ -1,0 +1,200 @@
+#pragma once
+
+#include "config/HomeTool.h"
+#include "config/KORUPlugin.h"
+#include "config/MimeTable.h"
+#include "config/ServerSettings.h"
+#include "net/WSocket.h"
+#include "server/KORUMClient.h"
+#include "server/ServerControl.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <future>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+// Records what the server shows, as the main window would.
+class RecordingView : public IServerView {
+public:
+    void SetCaption(const QString& caption) override { caption_ = caption; }
+    QString Caption() const override { return caption_; }
+    void SetTrayHint(const QString& hint) override { hint_ = hint; }
+    QString TrayHint() const override { return hint_; }
+    void SetStartEnabled(bool enabled) override { startEnabled = enabled; }
+    void SetStopEnabled(bool enabled) override { stopEnabled = enabled; }
+    void SetStatusText(int panel, const QString& text) override {
+        status[panel] = text;
+        if (panel == 0)
+            clientsHistory.push_back(text);
+    }
+    bool Destroying() const override { return false; }
+
+    QString caption_;
+    QString hint_;
+    bool startEnabled = true;
+    bool stopEnabled = false;
+    QString status[3] = {"Clients: 0", "Requests: 0", "State"};
+    std::vector<QString> clientsHistory;
+};
+
+// A plain blocking client on a thread of its own, so that the UI loop (this thread) can serve
+// the workers' calls meanwhile.
+namespace client {
+
+inline int connectTo(uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    timeval limit{20, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+    return fd;
+}
+
+inline void sendAll(int fd, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+        if (n <= 0)
+            return;
+        done += static_cast<size_t>(n);
+    }
+}
+
+// Everything the server sends until it closes.
+inline std::string readAll(int fd) {
+    std::string reply;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
+        if (n <= 0)
+            break;
+        reply.append(buffer, static_cast<size_t>(n));
+    }
+    return reply;
+}
+
+// Sends the pieces with a pause between them, then reads the reply to the end.
+inline std::string exchange(uint16_t port, std::vector<std::string> pieces, int pauseMs = 0) {
+    const int fd = connectTo(port);
+    if (fd < 0)
+        return "<connect failed>";
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        if (i > 0 && pauseMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+        sendAll(fd, pieces[i]);
+    }
+    std::string reply = readAll(fd);
+    ::close(fd);
+    return reply;
+}
+
+} // namespace client
+
+class ServerFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::ResetUiCalls();
+        ASSERT_TRUE(docroot.isValid());
+        settings.BaseFolder = docroot.path();
+        settings.BaseFileName = "index.htm";
+        settings.ListenPort = "0";
+        settings.IdleSeconds = "5";
+        settings.PluginsPath = docroot.path() + "/no-plugins";
+        settings.LogEnabled = true;
+        settings.LogFile = docroot.path() + "/koru.log";
+        settings.PageHeader = "<H>";
+        settings.PageFooter = "</H>";
+        mime.LoadMIME(DefaultMimeText());
+        server = std::make_unique<TServerControl>(context);
+    }
+
+    void TearDown() override {
+        if (server)
+            server->StopServer();
+        waitUntil([] { return platform::TThread::RunningCount() == 0; });
+        pump(50);
+        server.reset();
+    }
+
+    uint16_t start() {
+        server->StartServer();
+        return static_cast<uint16_t>(std::stoi(server->Socket().GetLocalPort()));
+    }
+
+    void writeFile(const QString& relative, const QByteArray& content) {
+        const QString path = docroot.path() + "/" + relative;
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+
+    QByteArray readFile(const QString& relative) const {
+        QFile file(docroot.path() + "/" + relative);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+    static void pump(int ms) {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+
+    static bool waitUntil(const std::function<bool()>& done, int ms = 20000) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!done() && timer.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return done();
+    }
+
+    // Runs `work` on a client thread while this thread serves the UI loop.
+    template <typename F>
+    auto onClient(F work) {
+        auto future = std::async(std::launch::async, std::move(work));
+        waitUntil([&] {
+            return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+        }, 60000);
+        return future.get();
+    }
+
+    std::string get(const std::string& request) {
+        const uint16_t port = portNumber;
+        return onClient([port, request] { return client::exchange(port, {request}); });
+    }
+
+    QTemporaryDir docroot;
+    ServerSettings settings;
+    MimeTable mime;
+    RecordingView view;
+    PluginPanel plugins;
+    ServerContext context{settings, mime, view, plugins};
+    std::unique_ptr<TServerControl> server;
+    uint16_t portNumber = 0;
+};
+
+inline std::string page(int code, const std::string& reason, const std::string& message) {
+    const std::string body = "<HTML><h2>" + message + "</h2></HTML>";
+    return "HTTP/1.0 " + std::to_string(code) + " " + reason +
+           "\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\nContent:\r\n\r\n" + body;
+}

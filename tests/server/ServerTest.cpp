@@ -1,0 +1,267 @@
+#include "ServerFixture.h"
+
+#include <sys/resource.h>
+#include <csignal>
+
+namespace {
+
+class Server : public ServerFixture {
+protected:
+    void SetUp() override {
+        ServerFixture::SetUp();
+        writeFile("index.htm", "<p>home</p>");
+        portNumber = start();
+    }
+};
+
+const std::string kNotSupported = page(501, "Not Implemented", "Request not supported");
+const std::string kNotFound = page(404, "Not Found", "<h2>File not really found</h2>");
+
+std::string fileReply(const std::string& type, const std::string& body) {
+    return "HTTP/1.0 200 OK\r\nServer: Mirelton/0.3\r\nContent-Type: " + type +
+           "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+} // namespace
+
+TEST_F(Server, ShowsListeningStateAndPort) {
+    EXPECT_EQ(view.Caption(), "Server: Listening");
+    EXPECT_EQ(view.TrayHint(), "Server: Listening on port 0");
+    EXPECT_FALSE(view.startEnabled);
+    EXPECT_TRUE(view.stopEnabled);
+    EXPECT_EQ(server->ServerButtonsMode, 2);
+    server->StopServer();
+    EXPECT_EQ(view.Caption(), "Server: Stopped");
+    EXPECT_EQ(view.TrayHint(), "Server: Stopped");
+    EXPECT_TRUE(view.startEnabled);
+    EXPECT_FALSE(view.stopEnabled);
+}
+
+TEST_F(Server, ErrorPagesByteForByte) {
+    EXPECT_EQ(get("\r\n\r\n"), page(400, "Bad Request", "You doesn't say anything! Try again"));
+    EXPECT_EQ(get("HEAD / HTTP/1.0\r\n\r\n"), kNotSupported);
+    EXPECT_EQ(get("GET /missing.htm HTTP/1.0\r\n\r\n"), kNotFound);
+}
+
+TEST_F(Server, FileReplyByteForByteWithDefaultDocument) {
+    EXPECT_EQ(get("GET / HTTP/1.0\r\n\r\n"), fileReply("text/html", "<p>home</p>"));
+    EXPECT_EQ(get("GET /index.htm  HTTP/1.1\r\nHost: x\r\n\r\n"),
+              fileReply("text/html", "<p>home</p>"));
+    EXPECT_EQ(get("GETS /index.htm HTTP/1.0\r\n\r\n"), fileReply("text/html", "<p>home</p>"));
+    EXPECT_EQ(get("GET/index.htm HTTP/1.0\r\n\r\n"), fileReply("text/html", "<p>home</p>"));
+}
+
+TEST_F(Server, RoutingRefusals) {
+    QDir().mkpath(docroot.path() + "/docs");
+    writeFile("my%20page.htm", "literal");
+    for (const char* line : {"GET /index.htm", "GET /index.htm HTTP/1.0 ", "GET /index.htm HTTP/1.10",
+                             "get /index.htm HTTP/1.0", "DELETE /index.htm HTTP/1.0"})
+        EXPECT_EQ(get(std::string(line) + "\r\n\r\n"), kNotSupported) << line;
+    EXPECT_EQ(get("\r\nGET / HTTP/1.0\r\n\r\n"), kNotSupported) << "an empty first line";
+    EXPECT_EQ(get("GET /docs/ HTTP/1.0\r\n\r\n"), kNotFound);
+    EXPECT_EQ(get("GET /my%20page.htm HTTP/1.0\r\n\r\n"), fileReply("text/html", "literal"));
+}
+
+TEST_F(Server, ContentTypesFromTheTable) {
+    writeFile("a.GIF", "g");
+    writeFile("noext", "n");
+    writeFile("b.weird", "w");
+    mime.SetMIME("blank", " ");
+    writeFile("c.blank", "b");
+    EXPECT_EQ(get("GET /a.GIF HTTP/1.0\r\n\r\n"), fileReply("image/gif", "g"));
+    EXPECT_EQ(get("GET /noext HTTP/1.0\r\n\r\n"), fileReply("binary/data", "n"));
+    EXPECT_EQ(get("GET /b.weird HTTP/1.0\r\n\r\n"), fileReply("binary/data", "w"));
+    EXPECT_EQ(get("GET /c.blank HTTP/1.0\r\n\r\n"), fileReply("binary/data", "b"));
+    writeFile("empty.txt", "");
+    EXPECT_EQ(get("GET /empty.txt HTTP/1.0\r\n\r\n"), fileReply("text/plain", ""));
+}
+
+TEST_F(Server, LargeFileArrivesWhole) {
+    QByteArray content(10000, '\0');
+    for (int i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>(i * 7);
+    writeFile("big.bin", content);
+    EXPECT_EQ(get("GET /big.bin HTTP/1.0\r\n\r\n"),
+              fileReply("application/octet-stream", content.toStdString()));
+}
+
+TEST_F(Server, NothingOutsideTheBaseFolder) {
+    const QString outside = docroot.path() + "/../koru-outside-" +
+                            QString::number(QCoreApplication::applicationPid());
+    QFile secret(outside);
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
+    secret.write("secret");
+    secret.close();
+    const std::string name = QFileInfo(outside).fileName().toStdString();
+    EXPECT_EQ(get("GET /../" + name + " HTTP/1.0\r\n\r\n"), kNotFound);
+    EXPECT_EQ(get("GET /x\\..\\..\\" + name + " HTTP/1.0\r\n\r\n"), kNotFound);
+    EXPECT_EQ(get("PUT /../koru-put-" + name + " HTTP/1.0\r\nContent-Length: 1\r\n\r\nx"),
+              page(406, "Not Acceptable", "Cannot create such a file: /../koru-put-" + name));
+    EXPECT_FALSE(QFile::exists(docroot.path() + "/../koru-put-" + QString::fromStdString(name)));
+    QFile::remove(outside);
+}
+
+TEST_F(Server, ContentLengthRules) {
+    const std::string saved = page(200, "OK", "File saved");
+    EXPECT_EQ(onClient([this] {
+                  return client::exchange(portNumber,
+                                          {"PUT /a.txt HTTP/1.0\r\ncontent-length:5\r\n\r\nhel",
+                                           "lo"},
+                                          150);
+              }),
+              saved);
+    EXPECT_EQ(readFile("a.txt"), "hello");
+    EXPECT_EQ(get("PUT /b.txt HTTP/1.0\r\nContent-Length: x7\r\n\r\n"), saved);
+    EXPECT_EQ(readFile("b.txt"), "");
+    EXPECT_EQ(get("PUT /c.txt HTTP/1.0\r\n\r\nextra"), saved);
+    EXPECT_EQ(readFile("c.txt"), "extra");
+}
+
+TEST_F(Server, DeclaredLengthNeverReachedClosesWithoutReplyAfterIdleLimit) {
+    settings.IdleSeconds = " 1 ";
+    EXPECT_EQ(get("PUT /d.txt HTTP/1.0\r\nContent-Length: 10\r\n\r\n123456789"), "");
+    EXPECT_FALSE(QFile::exists(docroot.path() + "/d.txt"));
+}
+
+TEST_F(Server, IdleLimitRestartsWithEachArrival) {
+    settings.IdleSeconds = "1";
+    // Four pieces 600 ms apart: 1.8 s in all, but never a second of silence.
+    const std::string reply = onClient([this] {
+        return client::exchange(portNumber,
+                                {"PUT /e.txt HTTP/1.0\r\nContent-Length: 3\r\n\r\n", "1", "2", "3"},
+                                600);
+    });
+    EXPECT_EQ(reply, page(200, "OK", "File saved"));
+}
+
+TEST_F(Server, CompleteRequestIsServedEvenWithZeroIdleLimit) {
+    settings.IdleSeconds = "0";
+    EXPECT_EQ(get("GET / HTTP/1.0\r\n\r\n"), fileReply("text/html", "<p>home</p>"));
+}
+
+TEST_F(Server, SecondRequestOnOneConnectionIsIgnored) {
+    EXPECT_EQ(get("GET / HTTP/1.0\r\n\r\nGET /index.htm HTTP/1.0\r\n\r\n"),
+              fileReply("text/html", "<p>home</p>"));
+}
+
+TEST_F(Server, UploadRules) {
+    const std::string saved = page(200, "OK", "File saved");
+    EXPECT_EQ(get("PUT /new.txt HTTP/1.0\r\nContent-Length: 5\r\n\r\nhello"), saved);
+    EXPECT_EQ(readFile("new.txt"), "hello");
+    EXPECT_EQ(get("PUT /new.txt HTTP/1.0\r\nContent-Length: 3\r\n\r\nbye"),
+              page(406, "Not Acceptable", "File already exists"));
+    EXPECT_EQ(readFile("new.txt"), "hello");
+    EXPECT_EQ(get("PUT / HTTP/1.0\r\n\r\n"), page(406, "Not Acceptable", "File already exists"));
+    EXPECT_EQ(get("PUT /nofolder/x.txt HTTP/1.0\r\nContent-Length: 1\r\n\r\nx"),
+              page(406, "Not Acceptable", "Cannot create such a file: /nofolder/x.txt"));
+    EXPECT_EQ(get("PUT /x.txt HTTP/1.x0\r\n\r\n"),
+              page(406, "Not Acceptable", "Cannot create such a file: "));
+}
+
+TEST_F(Server, RacingUploadsCreateOneWholeFile) {
+    const std::string body(100000, 'r');
+    std::vector<std::future<std::string>> replies;
+    const uint16_t port = portNumber;
+    for (int i = 0; i < 6; ++i)
+        replies.push_back(std::async(std::launch::async, [port, body, i] {
+            std::string mine = body;
+            mine[0] = static_cast<char>('0' + i);
+            return client::exchange(
+                port, {"PUT /race.txt HTTP/1.0\r\nContent-Length: 100000\r\n\r\n" + mine});
+        }));
+    int saved = 0;
+    int refused = 0;
+    for (auto& reply : replies) {
+        waitUntil([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+        const std::string text = reply.get();
+        saved += text == page(200, "OK", "File saved");
+        refused += text == page(406, "Not Acceptable", "File already exists");
+    }
+    EXPECT_EQ(saved, 1);
+    EXPECT_EQ(refused, 5);
+    const QByteArray stored = readFile("race.txt");
+    EXPECT_EQ(stored.size(), 100000);
+    EXPECT_EQ(stored.mid(1), QByteArray(99999, 'r'));
+}
+
+TEST_F(Server, FailedWriteRemovesThePartialFileAndSaysSo) {
+    // A file size limit makes the write fail as a full disk would.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 1000;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const std::string reply =
+        get("PUT /full.txt HTTP/1.0\r\nContent-Length: 5000\r\n\r\n" + std::string(5000, 'f'));
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(reply, page(500, "Internal Server Error", "Cannot write such a file: /full.txt"));
+    EXPECT_FALSE(QFile::exists(docroot.path() + "/full.txt"));
+}
+
+TEST_F(Server, OversizedRequestsAreRefusedAtOnce) {
+    const std::string tooLarge = page(413, "Request Entity Too Large", "Request too large");
+    EXPECT_EQ(get("PUT /big HTTP/1.0\r\nContent-Length: 4294967296\r\n\r\n"), tooLarge);
+    EXPECT_EQ(get("PUT /big HTTP/1.0\r\nContent-Length: 268435457\r\n\r\n"), tooLarge);
+    EXPECT_EQ(get("GET /" + std::string(70000, 'a')), tooLarge);
+    EXPECT_FALSE(QFile::exists(docroot.path() + "/big"));
+}
+
+TEST_F(Server, PluginNamesWithoutModulesGetTheFailureReply) {
+    const std::string cgiFail =
+        page(500, "Internal Server Error", "Cannot create temporary file. CGI fail.");
+    EXPECT_EQ(get("GET /nosuch?x HTTP/1.0\r\n\r\n"), cgiFail);
+    EXPECT_EQ(get("GET /?x HTTP/1.0\r\n\r\n"), cgiFail);
+    EXPECT_EQ(get("POST /index.htm HTTP/1.0\r\nContent-Length: 3\r\n\r\na=1"), cgiFail)
+        << "POST never serves a file";
+}
+
+TEST_F(Server, LogLinesForEveryRequestLine) {
+    get("GET /index.htm HTTP/1.0\r\n\r\n");
+    get("BREW /pot HTTP/1.0\r\n\r\n");
+    get("\r\n\r\n");
+    settings.LogEnabled = false;
+    get("GET /quiet HTTP/1.0\r\n\r\n");
+    settings.LogEnabled = true;
+    const QList<QByteArray> lines = readFile("koru.log").split('\n');
+    ASSERT_EQ(lines.size(), 3) << readFile("koru.log").constData();
+    for (int i = 0; i < 2; ++i) {
+        const QList<QByteArray> fields = lines[i].split('\t');
+        ASSERT_EQ(fields.size(), 3);
+        EXPECT_FALSE(fields[0].isEmpty());
+        EXPECT_EQ(fields[1], "127.0.0.1");
+        EXPECT_TRUE(fields[2].endsWith('\r'));
+    }
+    EXPECT_EQ(lines[0].split('\t')[2], "GET /index.htm HTTP/1.0\r");
+    EXPECT_EQ(lines[1].split('\t')[2], "BREW /pot HTTP/1.0\r");
+    EXPECT_EQ(lines[2], "");
+}
+
+TEST_F(Server, CountersFollowConnections) {
+    const uint16_t port = portNumber;
+    // A connection that never sends anything still counts, and keeps a client alive a while.
+    settings.IdleSeconds = "1";
+    const int silent = onClient([port] { return client::connectTo(port); });
+    EXPECT_TRUE(waitUntil([&] { return view.status[1] == "Requests: 1"; }));
+    EXPECT_TRUE(waitUntil([&] { return view.status[0] == "Clients: 1"; }));
+    get("GET / HTTP/1.0\r\n\r\n");
+    EXPECT_TRUE(waitUntil([&] { return view.status[0] == "Clients: 0"; }));
+    ::close(silent);
+    EXPECT_EQ(view.status[1], "Requests: 2");
+    server->StopServer();
+    portNumber = start();
+    get("GET / HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(view.status[1], "Requests: 3") << "the count survives a restart";
+    EXPECT_TRUE(waitUntil([&] { return view.status[0] == "Clients: 0"; }));
+    EXPECT_NE(std::find(view.clientsHistory.begin(), view.clientsHistory.end(), "Clients: 2"),
+              view.clientsHistory.end());
+}
+
+TEST_F(Server, BusyPortFailsAndALaterStartSucceeds) {
+    TServerControl second(context);
+    settings.ListenPort = QString::number(portNumber);
+    EXPECT_THROW(second.StartServer(), ESocketException);
+    settings.ListenPort = "0";
+    EXPECT_NO_THROW(second.StartServer());
+    second.StopServer();
+}
