@@ -1,0 +1,64 @@
+#include "shell/RxTrayTimer.h"
+
+TTimerThread::TTimerThread(std::chrono::milliseconds interval, bool suspended)
+    : interval_(interval), suspended_(suspended) {}
+
+TTimerThread::~TTimerThread() {
+    Stop();
+    wait();
+}
+
+void TTimerThread::SetInterval(std::chrono::milliseconds interval) {
+    const std::lock_guard lock(mutex_);
+    interval_ = interval;
+}
+
+void TTimerThread::Suspend() {
+    const std::lock_guard lock(mutex_);
+    suspended_ = true;
+    wake_.notify_all();
+}
+
+void TTimerThread::Resume() {
+    const std::lock_guard lock(mutex_);
+    suspended_ = false;
+    wake_.notify_all();
+}
+
+bool TTimerThread::Suspended() const {
+    const std::lock_guard lock(mutex_);
+    return suspended_;
+}
+
+void TTimerThread::Stop() {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+    wake_.notify_all();
+}
+
+void TTimerThread::FrameDone() {
+    const std::lock_guard lock(mutex_);
+    framePending_ = false;
+    wake_.notify_all();
+}
+
+bool TTimerThread::idle() const {
+    return suspended_ || framePending_;
+}
+
+void TTimerThread::Execute() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        if (idle()) {
+            wake_.wait(lock, [this] { return stopping_ || !idle(); });
+            continue;
+        }
+        // A suspension or a stop during the sleep cancels this frame.
+        if (wake_.wait_for(lock, interval_, [this] { return stopping_ || idle(); }))
+            continue;
+        framePending_ = true;
+        lock.unlock();
+        emit FrameDue();
+        lock.lock();
+    }
+}
