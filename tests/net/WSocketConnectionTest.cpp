@@ -1,0 +1,314 @@
+#include "SocketTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+using namespace sockettest;
+using Log = std::vector<std::string>;
+
+namespace {
+
+// A port nothing listens on: bound once by the system's choice, then released.
+uint16_t FreePort() {
+    uint16_t port = 0;
+    RawSocket s = RawSocket::ListenAny(&port);
+    return port;
+}
+
+std::string ExceptionText(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const ESocketException& e) {
+        return e.what();
+    }
+    return "no exception";
+}
+
+} // namespace
+
+TEST(WSocketConnect, RefusedConnectionEndsClosedWithTheCodeInOrder) {
+    ProbeSocket s;
+    s.RecordAll();
+    s.SetAddr("127.0.0.1");
+    s.SetPort(std::to_string(FreePort()));
+    s.Connect();
+    EXPECT_EQ(s.State(), wsConnecting);
+    ASSERT_TRUE(PumpUntil([&] { return s.State() == wsClosed; }));
+    EXPECT_EQ(s.log, (Log{"state 7>1", "state 1>3", "state 3>4", "connected 10061", "state 4>7",
+                          "closed 0"}));
+    EXPECT_EQ(s.SocketHandle, -1);
+}
+
+TEST(WSocketConnect, ConnectsAndTellsItMaySend) {
+    uint16_t port = 0;
+    RawSocket listener = RawSocket::ListenAny(&port);
+    ProbeSocket s;
+    s.RecordAll();
+    s.SetAddr("localhost");
+    s.SetPort(std::to_string(port));
+    s.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return s.Count("sent 0") == 1; }));
+    EXPECT_EQ(s.log, (Log{"state 7>1", "state 1>3", "state 3>4", "connected 0", "sent 0"}));
+    EXPECT_EQ(s.GetPeerAddress(), "127.0.0.1");
+    s.OnError = nullptr;
+    EXPECT_EQ(ExceptionText([&] { s.Connect(); }), "Connect: Socket already in use");
+    EXPECT_EQ(s.State(), wsConnected);
+}
+
+TEST(WSocketConnect, RefusesToStartWithoutPortOrAddress) {
+    TWSocket s;
+    EXPECT_EQ(ExceptionText([&] { s.Connect(); }), "Connect: No Port Specified");
+    s.SetPort("80");
+    EXPECT_EQ(ExceptionText([&] { s.Connect(); }), "Connect: No IP Address Specified");
+    EXPECT_EQ(s.State(), wsClosed);
+}
+
+TEST(WSocketConnect, PeerCloseDeliversDataThenClosedThenStateChange) {
+    AdoptedPair pair;
+    ProbeSocket s;
+    s.RecordAll();
+    std::string received;
+    s.OnDataAvailable = [&](TCustomWSocket* sender, uint16_t) {
+        char buf[100];
+        const int n = sender->Receive(buf, sizeof buf);
+        s.log.push_back("data " + std::to_string(n));
+        if (n > 0)
+            received.append(buf, static_cast<size_t>(n));
+    };
+    s.Dup(pair.AcceptHandle());
+    ASSERT_TRUE(PumpUntil([&] { return s.Count("sent 0") == 1; }));
+    s.log.clear();
+    pair.client.SendAll("bye");
+    pair.client.Close();
+    ASSERT_TRUE(PumpUntil([&] { return s.State() == wsClosed; }));
+    EXPECT_EQ(received, "bye");
+    ASSERT_GE(s.log.size(), 3u);
+    EXPECT_EQ(s.log.front().rfind("data", 0), 0u);
+    EXPECT_EQ(Log(s.log.end() - 2, s.log.end()), (Log{"closed 0", "state 4>7"}));
+    EXPECT_EQ(s.Count("closed 0"), 1u);
+}
+
+TEST(WSocketConnect, LocalCloseChangesStateThenClosedAndOnlyOnce) {
+    AdoptedPair pair;
+    ProbeSocket s;
+    s.RecordAll();
+    s.Dup(pair.AcceptHandle());
+    s.log.clear();
+    s.Close();
+    EXPECT_EQ(s.log, (Log{"state 4>7", "closed 0"}));
+    s.Close();
+    s.Abort();
+    EXPECT_EQ(s.log.size(), 2u);
+    EXPECT_TRUE(pair.client.SeesClose());
+}
+
+TEST(WSocketConnect, DupFiresOneChangeAndClosedOncePerConnection) {
+    ProbeSocket s;
+    s.RecordAll();
+    AdoptedPair first;
+    s.Dup(first.AcceptHandle());
+    EXPECT_EQ(s.log, (Log{"state 7>4"}));
+    ASSERT_TRUE(PumpUntil([&] { return s.Count("sent 0") == 1; }));
+
+    first.client.Close();
+    ASSERT_TRUE(PumpUntil([&] { return s.State() == wsClosed; }));
+    s.Close();
+    EXPECT_EQ(s.Count("closed 0"), 1u);
+
+    AdoptedPair second;
+    s.Dup(second.AcceptHandle());
+    s.Close();
+    EXPECT_EQ(s.Count("closed 0"), 2u);
+}
+
+TEST(WSocketConnect, DupReplacesALiveConnectionWithoutClosedEvent) {
+    ProbeSocket s;
+    s.RecordAll();
+    AdoptedPair first, second;
+    s.Dup(first.AcceptHandle());
+    s.log.clear();
+    s.Dup(second.AcceptHandle());
+    EXPECT_EQ(s.log, (Log{"state 4>7", "state 7>4"}));
+    EXPECT_TRUE(first.client.SeesClose());
+}
+
+TEST(WSocketConnect, DupRefusesNoHandle) {
+    ProbeSocket s;
+    s.RecordAll();
+    s.OnError = nullptr;
+    EXPECT_EQ(ExceptionText([&] { s.Dup(0); }), "Error 10022 in function Dup\r\nInvalid argument");
+    EXPECT_EQ(ExceptionText([&] { s.Dup(-1); }), "Error 10022 in function Dup\r\nInvalid argument");
+    EXPECT_TRUE(s.log.empty());
+    EXPECT_EQ(s.State(), wsClosed);
+}
+
+TEST(WSocketListen, OnPortZeroTellsThePortAndAnnouncesSessions) {
+    ProbeSocket server;
+    server.RecordAll();
+    int accepted = -1;
+    server.OnSessionAvailable = [&](TCustomWSocket* sender, uint16_t error) {
+        EXPECT_EQ(error, 0);
+        accepted = sender->Accept();
+    };
+    const uint16_t port = ListenOnLoopback(server);
+    ASSERT_GT(port, 0);
+    EXPECT_EQ(server.log, (Log{"state 7>2", "state 2>6"}));
+    RawSocket client = RawSocket::ConnectTo(port);
+    ASSERT_TRUE(PumpUntil([&] { return accepted >= 0; }));
+    EXPECT_EQ(server.State(), wsListening);
+    RawSocket adopted(accepted);
+    adopted.SendAll("x");
+    EXPECT_EQ(client.ReadExactly(1), "x");
+}
+
+TEST(WSocketListen, BusyPortReportsBindAndALaterListenSucceeds) {
+    uint16_t port = 0;
+    RawSocket holder = RawSocket::ListenAny(&port);
+    ProbeSocket s;
+    s.SetAddr("127.0.0.1");
+    s.SetPort(std::to_string(port));
+    EXPECT_EQ(ExceptionText([&] { s.Listen(); }),
+              "Error 10048 in function Bind\r\nAddress already in use");
+    EXPECT_EQ(s.State(), wsClosed);
+    EXPECT_EQ(s.SocketHandle, -1);
+    holder.Close();
+    EXPECT_EQ(s.Listen(), 0);
+    EXPECT_EQ(s.GetLocalPort(), std::to_string(port));
+}
+
+TEST(WSocketListen, ReportsUnassignedAddressWithCode10022) {
+    ProbeSocket s;
+    s.SetPort("0");
+    EXPECT_EQ(ExceptionText([&] { s.Listen(); }),
+              "Error 10022 in function listen: address not assigned\r\nInvalid argument");
+    s.RecordAll();
+    EXPECT_EQ(s.Listen(), -1);
+    EXPECT_EQ(s.log, (Log{"error"}));
+}
+
+TEST(WSocketListen, AcceptOnANonListeningObjectFailsWithCode10022) {
+    ProbeSocket s;
+    EXPECT_EQ(ExceptionText([&] { s.Accept(); }),
+              "Error 10022 in function not a listening socket\r\nInvalid argument");
+    s.RecordAll();
+    EXPECT_EQ(s.Accept(), -1);
+    EXPECT_EQ(s.log, (Log{"error"}));
+}
+
+TEST(WSocketPeer, NamesOnlyWhenConnected) {
+    ProbeSocket s;
+    platform::SockAddrIn name{};
+    EXPECT_EQ(s.GetPeerName(name, sizeof name), -1);
+    EXPECT_EQ(s.GetPeerAddress(), "error");
+    EXPECT_EQ(s.GetLocalPort(), "error");
+    AdoptedPair pair;
+    s.Dup(pair.AcceptHandle());
+    EXPECT_EQ(s.GetPeerName(name, sizeof name), 0);
+    EXPECT_EQ(platform::DottedAddress(name.Addr), "127.0.0.1");
+    EXPECT_EQ(s.GetLocalPort(), std::to_string(pair.port));
+}
+
+TEST(WSocketErrors, SendOnAClosedObjectReportsNotConnected) {
+    ProbeSocket s;
+    EXPECT_EQ(ExceptionText([&] { s.SendText("x"); }),
+              "Error 10057 in function Send\r\nSocket is not connected");
+    s.RecordAll();
+    EXPECT_EQ(s.SendText("x"), -1);
+    EXPECT_EQ(s.log, (Log{"state 7>7", "error"}));
+}
+
+TEST(WSocketErrors, NotConnectedReportClosesFirstThenReports) {
+    AdoptedPair pair;
+    ProbeSocket s;
+    s.Dup(pair.AcceptHandle());
+    s.RecordAll();
+    platform::SetLastSocketError(10057);
+    s.ReportSocketError("Probe");
+    EXPECT_EQ(s.log, (Log{"state 4>7", "error"}));
+    EXPECT_EQ(s.SocketHandle, -1);
+    EXPECT_TRUE(pair.client.SeesClose());
+}
+
+TEST(WSocketLifetime, DestroyingAConnectedObjectFiresItsEvents) {
+    Log log;
+    auto record = [&](TCustomWSocket& s) {
+        s.OnChangeState = [&](TCustomWSocket*, TSocketState o, TSocketState n) {
+            log.push_back("state " + std::to_string(o) + ">" + std::to_string(n));
+        };
+        s.OnSessionClosed = [&](TCustomWSocket*, uint16_t) { log.push_back("closed"); };
+    };
+    {
+        AdoptedPair pair;
+        auto s = std::make_unique<TWSocket>();
+        s->Dup(pair.AcceptHandle());
+        record(*s);
+        s.reset();
+        EXPECT_EQ(log, (Log{"state 4>7", "closed"}));
+    }
+    log.clear();
+    {
+        AdoptedPair pair;
+        auto owner = std::make_unique<QObject>();
+        auto* s = new TWSocket(owner.get()); // owned and destroyed by owner
+        s->Dup(pair.AcceptHandle());
+        record(*s);
+        owner.reset();
+        EXPECT_EQ(log, (Log{"state 4>7"}));
+    }
+}
+
+TEST(WSocketLifetime, DestructorSwallowsAFailingClose) {
+    AdoptedPair pair;
+    auto s = std::make_unique<ProbeSocket>();
+    s->Dup(pair.AcceptHandle());
+    ::close(s->SocketHandle); // the handle vanishes behind the object's back
+    EXPECT_NO_THROW(s.reset());
+}
+
+// The listener accepts on this thread; each connection is adopted by a worker thread of its own
+// that pumps its events, answers and closes, as the server's workers do.
+TEST(WSocketThreads, AcceptHereAndDupOnWorkerThreads) {
+    constexpr int kClients = 4;
+    TWSocket server;
+    std::vector<std::thread> workers;
+    std::atomic<int> served{0};
+    server.OnSessionAvailable = [&](TCustomWSocket* sender, uint16_t) {
+        const int handle = sender->Accept();
+        workers.emplace_back([handle, &served] {
+            TWSocket peer;
+            std::string request;
+            bool sent = false;
+            peer.OnDataAvailable = [&](TCustomWSocket* s, uint16_t) {
+                char buf[64];
+                const int n = s->Receive(buf, sizeof buf);
+                if (n > 0)
+                    request.append(buf, static_cast<size_t>(n));
+            };
+            peer.Dup(handle);
+            peer.SetMultiThreaded(true);
+            PumpUntil([&] { return request == "ping"; });
+            peer.OnDataSent = [&](TCustomWSocket*, uint16_t) { sent = true; };
+            peer.SendText("pong:" + request);
+            PumpUntil([&] { return sent; });
+            peer.Close();
+            ++served;
+        });
+    };
+    const uint16_t port = ListenOnLoopback(server);
+    std::vector<RawSocket> clients;
+    for (int i = 0; i < kClients; ++i)
+        clients.push_back(RawSocket::ConnectTo(port));
+    ASSERT_TRUE(PumpUntil([&] { return workers.size() == kClients; }));
+    for (auto& c : clients)
+        c.SendAll("ping");
+    for (auto& c : clients) {
+        EXPECT_EQ(c.ReadExactly(9), "pong:ping");
+        EXPECT_TRUE(c.SeesClose());
+    }
+    for (auto& w : workers)
+        w.join();
+    EXPECT_EQ(served.load(), kClients);
+}

@@ -1,0 +1,289 @@
+#include "SocketTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <thread>
+
+using namespace sockettest;
+using Log = std::vector<std::string>;
+
+namespace {
+
+std::string Pattern(size_t size) {
+    std::string s(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        s[i] = static_cast<char>('a' + (i * 7 + i / 1514) % 26);
+    return s;
+}
+
+// An adopted connection that has already had its first write notification.
+struct Connected {
+    AdoptedPair pair;
+    ProbeSocket s;
+    explicit Connected(bool multiThreaded = true, bool smallBuffers = false) {
+        s.RecordAll();
+        const int handle = pair.AcceptHandle();
+        if (smallBuffers) {
+            // Small transport buffers make "the transport is full" certain with a few MiB.
+            const int size = 32 * 1024;
+            ::setsockopt(handle, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+            pair.client.SetReceiveBuffer(size);
+        }
+        s.Dup(handle);
+        s.SetMultiThreaded(multiThreaded);
+        PumpUntil([&] { return s.Count("sent 0") == 1; });
+        s.log.clear();
+    }
+    void AwaitPending(int bytes) {
+        PumpUntil([&] { return s.RcvdCount() >= bytes; });
+    }
+};
+
+// A wait object that runs the thread's events until stopped, as a modal countdown would.
+class FakeWait : public TWait {
+public:
+    Log calls;
+    bool running = false;
+    void SetCaption(const std::string& seconds) override { calls.push_back("caption " + seconds); }
+    void Show() override { calls.push_back("show"); }
+    void Hide() override { calls.push_back("hide"); }
+    void Start() override {
+        calls.push_back("start");
+        running = true;
+    }
+    void Stop() override {
+        calls.push_back("stop");
+        running = false;
+    }
+    void ShowModal() override {
+        calls.push_back("modal");
+        running = true;
+        PumpUntil([&] { return !running; });
+    }
+    bool Running() const override { return running; }
+};
+
+} // namespace
+
+TEST(SendQueue, SplitsIntoBlocksOf1514) {
+    ProbeSocket s;
+    const std::string data = Pattern(4000);
+    s.QueueData(data.data(), 4000);
+    ASSERT_EQ(s.SendQueue.size(), 3u);
+    EXPECT_EQ(s.SendQueue[0]->WritePos(), 1514);
+    EXPECT_EQ(s.SendQueue[1]->WritePos(), 1514);
+    EXPECT_EQ(s.SendQueue[2]->WritePos(), 972);
+    int32_t n = 0;
+    EXPECT_EQ(std::string(s.SendQueue[2]->Peek(n), 972), data.substr(3028));
+}
+
+TEST(SendQueue, DatagramsFollowTheBlocks) {
+    RawSocket receiver(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_in a = Loopback(0);
+    ::bind(receiver.fd(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(receiver.fd(), reinterpret_cast<sockaddr*>(&a), &len);
+
+    ProbeSocket s;
+    s.SetProto("udp");
+    s.SetAddr("127.0.0.1");
+    s.SetPort(std::to_string(ntohs(a.sin_port)));
+    s.Connect();
+    ASSERT_EQ(s.State(), wsConnected);
+    EXPECT_EQ(s.Send(Pattern(4000).data(), 4000), 4000);
+    std::vector<ssize_t> sizes;
+    char buf[2000];
+    for (int i = 0; i < 3; ++i)
+        sizes.push_back(::recv(receiver.fd(), buf, sizeof buf, 0));
+    EXPECT_EQ(sizes, (std::vector<ssize_t>{1514, 1514, 972}));
+}
+
+TEST(Send, DataSentFollowsFromTheEventLoopNeverInsideSend) {
+    Connected c;
+    EXPECT_EQ(c.s.SendText("hello"), 5);
+    EXPECT_TRUE(c.s.log.empty());
+    ASSERT_TRUE(PumpUntil([&] { return c.s.Count("sent 0") == 1; }));
+    EXPECT_EQ(c.pair.client.ReadExactly(5), "hello");
+}
+
+TEST(Send, EmptySendBeforeAnyDataStillEndsInDataSent) {
+    Connected c;
+    EXPECT_EQ(c.s.Send(nullptr, 0), 0);
+    EXPECT_TRUE(c.s.SendQueue.empty());
+    ASSERT_TRUE(PumpUntil([&] { return c.s.Count("sent 0") == 1; }));
+}
+
+TEST(Send, PartialSendsGoOutInOrderAndDataSentOnlyAfterTheLastByte) {
+    constexpr size_t kSize = 4 << 20;
+    Connected c(true, true);
+    const std::string data = Pattern(kSize);
+    EXPECT_EQ(c.s.Send(data.data(), static_cast<int32_t>(kSize)), static_cast<int32_t>(kSize));
+    EXPECT_FALSE(c.s.AllSent); // nobody reads yet: the transport cannot have taken 4 MiB
+    PumpFor(100);
+    EXPECT_EQ(c.s.Count("sent 0"), 0u);
+
+    std::string received;
+    std::thread reader([&] { received = c.pair.client.ReadExactly(kSize); });
+    ASSERT_TRUE(PumpUntil([&] { return c.s.Count("sent 0") == 1; }));
+    reader.join();
+    EXPECT_TRUE(c.s.AllSent);
+    EXPECT_EQ(received.size(), kSize);
+    EXPECT_TRUE(received == data);
+    EXPECT_EQ(c.s.Count("sent 0"), 1u);
+}
+
+TEST(Send, QueuedBytesNeverReachTheNextPeer) {
+    Connected c(true, true);
+    const std::string data = Pattern(4 << 20);
+    c.s.Send(data.data(), static_cast<int32_t>(data.size()));
+    ASSERT_FALSE(c.s.AllSent);
+    c.s.Abort();
+    EXPECT_TRUE(c.s.SendQueue.empty());
+
+    AdoptedPair next;
+    c.s.Dup(next.AcceptHandle());
+    PumpFor(100);
+    c.s.SendText("fresh");
+    PumpUntil([&] { return c.s.Count("sent 0") >= 1; });
+    EXPECT_EQ(next.client.ReadExactly(6, 500), "fresh");
+}
+
+TEST(Receive, EverythingPendingIsDeliveredInOneNotification) {
+    Connected c;
+    const std::string data = Pattern(10000);
+    c.pair.client.SendAll(data);
+    c.AwaitPending(10000); // without a handler, nothing is taken meanwhile
+    std::vector<int> pendingAtCall;
+    std::string received;
+    c.s.OnDataAvailable = [&](TCustomWSocket* s, uint16_t) {
+        pendingAtCall.push_back(s->RcvdCount());
+        char buf[1000];
+        const int n = s->Receive(buf, sizeof buf);
+        received.append(buf, static_cast<size_t>(std::max(n, 0)));
+    };
+    c.s.NotifyWindow->Post(c.s.SocketHandle, platform::kEventRead, 0);
+    platform::PumpThreadEvents();
+    EXPECT_EQ(received, data);
+    ASSERT_EQ(pendingAtCall.size(), 10u);
+    EXPECT_EQ(pendingAtCall.front(), 10000);
+    EXPECT_EQ(pendingAtCall.back(), 1000);
+    EXPECT_EQ(c.s.ReadCount(), 10000);
+}
+
+TEST(Receive, HandlerExceptionEndsTheDeliveryAndGoesNoFurther) {
+    Connected c;
+    int calls = 0;
+    c.s.OnDataAvailable = [&](TCustomWSocket*, uint16_t) {
+        ++calls;
+        throw std::runtime_error("handler failed");
+    };
+    c.pair.client.SendAll("abc");
+    EXPECT_NO_THROW(PumpUntil([&] { return calls > 0; }));
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(c.s.State(), wsConnected);
+}
+
+TEST(Receive, WithoutHandlerBytesStayPending) {
+    Connected c;
+    c.pair.client.SendAll("abcdef");
+    c.AwaitPending(6);
+    PumpFor(50);
+    EXPECT_EQ(c.s.RcvdCount(), 6);
+    EXPECT_EQ(c.s.ReadCount(), 0);
+}
+
+TEST(ReadLine, CollectsALineWithoutItsEnd) {
+    Connected c;
+    c.pair.client.SendAll("abc\r\nrest");
+    std::string line;
+    c.s.ReadLine(5, line);
+    EXPECT_EQ(line, "abc");
+    c.AwaitPending(4);
+    EXPECT_EQ(c.s.RcvdCount(), 4);
+}
+
+TEST(ReadLine, CutsALongLineAt254AndSaysSoOnce) {
+    Connected c;
+    int tooLong = 0;
+    c.s.OnLineTooLong = [&](TCustomWSocket*) { ++tooLong; };
+    c.pair.client.SendAll(std::string(300, 'x'));
+    c.AwaitPending(300);
+    std::string line;
+    c.s.ReadLine(5, line);
+    EXPECT_EQ(line, std::string(254, 'x'));
+    EXPECT_EQ(tooLong, 1);
+    EXPECT_EQ(c.s.RcvdCount(), 46);
+}
+
+TEST(ReadLine, WaitsForTheLineToArrive) {
+    Connected c;
+    std::thread later([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        c.pair.client.SendAll("late\n");
+    });
+    std::string line;
+    c.s.ReadLine(10, line);
+    later.join();
+    EXPECT_EQ(line, "late");
+}
+
+TEST(Wait, ForTheCurrentStateIsTrueAtOnceAndZeroTimeoutIsFalse) {
+    Connected c;
+    EXPECT_TRUE(c.s.Wait(5, wsConnected));
+    EXPECT_FALSE(c.s.Wait(0, wsClosed));
+    c.pair.client.Close();
+    EXPECT_TRUE(c.s.Wait(10, wsClosed));
+}
+
+TEST(Wait, SingleThreadedNeedsAWaitObject) {
+    Connected c(false);
+    c.s.OnError = nullptr;
+    try {
+        c.s.Wait(1, wsClosed);
+        ADD_FAILURE() << "no exception";
+    } catch (const ESocketException& e) {
+        EXPECT_STREQ(e.what(), "Error 11004 in function TWSocket.Wait\r\nNo Data");
+    }
+    std::string line = "unchanged";
+    EXPECT_THROW(c.s.ReadLine(1, line), ESocketException);
+    EXPECT_EQ(line, "unchanged");
+    EXPECT_THROW(c.s.Flush(), ESocketException);
+}
+
+TEST(Wait, SingleThreadedRunsTheWaitObjectUntilTheStateComes) {
+    Connected c(false);
+    FakeWait wait;
+    c.s.SetWaitCtrl(&wait);
+    c.pair.client.Close();
+    EXPECT_TRUE(c.s.Wait(7, wsClosed));
+    EXPECT_EQ(wait.calls, (Log{"caption 7", "show", "modal", "stop", "hide"}));
+}
+
+TEST(Wait, ASocketForgetsADestroyedWaitObject) {
+    TWSocket s;
+    {
+        FakeWait wait;
+        s.SetWaitCtrl(&wait);
+    }
+    EXPECT_EQ(s.WaitCtrl(), nullptr);
+}
+
+TEST(Flush, SendsEverythingWhileThePeerReads) {
+    for (const bool multiThreaded : {true, false}) {
+        Connected c(multiThreaded, true);
+        FakeWait wait;
+        c.s.SetWaitCtrl(&wait);
+        const std::string data = Pattern(2 << 20);
+        c.s.Send(data.data(), static_cast<int32_t>(data.size()));
+        std::string received;
+        std::thread reader([&] { received = c.pair.client.ReadExactly(data.size()); });
+        c.s.Flush();
+        reader.join();
+        EXPECT_TRUE(c.s.AllSent);
+        EXPECT_TRUE(received == data);
+        if (!multiThreaded) {
+            EXPECT_EQ(wait.calls, (Log{"caption 60", "show", "start", "stop", "hide"}));
+        }
+    }
+}
