@@ -389,6 +389,8 @@ void tPeerThread::SendFileBody(int fileHandle) {
             return;
         Socket->Send(buffer.data(), static_cast<int>(n));
         WaitDataSent();
+        if (context_.afterChunkSent)
+            context_.afterChunkSent(n);
         sent += n;
     } while (n > 0 && Connected);
 }
@@ -431,6 +433,8 @@ bool tPeerThread::InvokePlugin(const std::string& name, const std::string& query
         SendError(500, "Cannot create temporary file. CGI fail.");
         return false;
     }
+    if (context_.beforePluginCall)
+        context_.beforePluginCall();
     int32_t status = 200;
     std::string replyHeader;
     std::string body;

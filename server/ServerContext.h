@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 struct ServerSettings;
 class MimeTable;
 class PluginPanel;
@@ -32,4 +34,9 @@ struct ServerContext {
     MimeTable& mime;
     IServerView& view;
     PluginPanel& plugins;
+    // Runs on the worker between finding a module and calling it; tests use it to stop the
+    // server at that moment. Set before the server starts; empty in the program.
+    std::function<void()> beforePluginCall = {};
+    // Runs on the worker after each chunk of a file went to the socket, with its size.
+    std::function<void(size_t bytes)> afterChunkSent = {};
 };

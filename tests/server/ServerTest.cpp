@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 #include <csignal>
+#include <mutex>
 
 namespace {
 
@@ -83,6 +84,29 @@ TEST_F(Server, LargeFileArrivesWhole) {
     writeFile("big.bin", content);
     EXPECT_EQ(get("GET /big.bin HTTP/1.0\r\n\r\n"),
               fileReply("application/octet-stream", content.toStdString()));
+}
+
+TEST_F(Server, FileGoesOutInChunksOf4096) {
+    std::mutex mutex;
+    std::vector<size_t> chunks;
+    context.afterChunkSent = [&](size_t n) {
+        const std::lock_guard lock(mutex);
+        chunks.push_back(n);
+    };
+    writeFile("ten.txt", QByteArray(10000, 't'));
+    EXPECT_EQ(get("GET /ten.txt HTTP/1.0\r\n\r\n").size(), 10000 + 90u);
+    const std::lock_guard lock(mutex);
+    EXPECT_EQ(chunks, (std::vector<size_t>{4096, 4096, 1808}));
+}
+
+TEST_F(Server, FileThatShrinksDuringDeliveryEndsTheReplyWithoutStaleBytes) {
+    writeFile("shrink.txt", QByteArray(10000, 's'));
+    const QString path = docroot.path() + "/shrink.txt";
+    context.afterChunkSent = [&](size_t) { QFile::resize(path, 5000); };
+    const std::string reply = get("GET /shrink.txt HTTP/1.0\r\n\r\n");
+    const std::string header = "HTTP/1.0 200 OK\r\nServer: Mirelton/0.3\r\nContent-Type: "
+                               "text/plain\r\nContent-Length: 10000\r\n\r\n";
+    EXPECT_EQ(reply, header + std::string(4096, 's'));
 }
 
 TEST_F(Server, NothingOutsideTheBaseFolder) {

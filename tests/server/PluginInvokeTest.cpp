@@ -1,0 +1,99 @@
+#include "ServerFixture.h"
+
+namespace {
+
+class PluginInvoke : public ServerFixture {
+protected:
+    void SetUp() override {
+        ServerFixture::SetUp();
+        const QString folder = docroot.path() + "/plugins";
+        QDir().mkpath(folder);
+        for (const char* module : {"shop", "queryonly", "querythrows"})
+            ASSERT_TRUE(QFile::copy(QString(KORU_TEST_MODULE_DIR "/") + module + ".so",
+                                    folder + "/" + module + ".so"));
+        settings.PluginsPath = folder;
+    }
+    // The page a module's body becomes, with the configured header and footer.
+    static std::string pluginReply(const std::string& statusLine, const std::string& headers,
+                                   const std::string& body) {
+        const std::string page = "<H>" + body + "</H>";
+        return statusLine + headers + "Content-Length: " + std::to_string(page.size()) +
+               "\r\nContent:\r\n\r\n" + page;
+    }
+};
+
+const std::string kCgiFail =
+    page(500, "Internal Server Error", "Cannot create temporary file. CGI fail.");
+
+} // namespace
+
+TEST_F(PluginInvoke, ModulesLiveWhileTheServerListens) {
+    EXPECT_FALSE(plugins.PluginsLoaded());
+    portNumber = start();
+    EXPECT_TRUE(plugins.PluginsLoaded());
+    EXPECT_EQ(plugins.Lines().size(), 3);
+    server->StopServer();
+    EXPECT_FALSE(plugins.PluginsLoaded());
+    EXPECT_TRUE(plugins.Lines().isEmpty());
+}
+
+TEST_F(PluginInvoke, BasicQueryBodyIsWrappedInHeaderAndFooter) {
+    portNumber = start();
+    EXPECT_EQ(get("GET /QueryOnly?x=1 HTTP/1.0\r\n\r\n"),
+              pluginReply("HTTP/1.0 200 OK\r\n", "Content-type: text/html\r\n", "q:x=1"));
+    EXPECT_EQ(get("POST /queryonly?a=1 HTTP/1.0\r\nContent-Length: 3\r\n\r\nb=2"),
+              pluginReply("HTTP/1.0 200 OK\r\n", "Content-type: text/html\r\n", "q:a=1?b=2"));
+    EXPECT_EQ(get("POST /queryonly HTTP/1.0\r\nContent-Length: 3\r\n\r\na=1"),
+              pluginReply("HTTP/1.0 200 OK\r\n", "Content-type: text/html\r\n", "q:a=1"));
+}
+
+TEST_F(PluginInvoke, ExtendedQuerySetsStatusHeaderAndBody) {
+    portNumber = start();
+    const std::string request = "GET /sHOP_\xC3\xA4?abc HTTP/1.0\r\nX: y\r\n\r\n";
+    EXPECT_EQ(get(request),
+              pluginReply("HTTP/1.0 201 Created\r\n",
+                          "X-Shop: 1\r\nContent-type: text/html\r\n",
+                          "peer=127.0.0.1;request=" + request + ";query=abc;body="));
+    // Letters outside a to z are not case-folded.
+    EXPECT_EQ(get("GET /SHOP_\xC3\x84?abc HTTP/1.0\r\n\r\n"), kCgiFail);
+}
+
+TEST_F(PluginInvoke, UnknownNamesAndStoppedServerGetTheFailureReply) {
+    portNumber = start();
+    EXPECT_EQ(get("GET /nosuch?x HTTP/1.0\r\n\r\n"), kCgiFail);
+    EXPECT_EQ(get("GET /?x HTTP/1.0\r\n\r\n"), kCgiFail);
+}
+
+TEST_F(PluginInvoke, ModuleGoneBetweenLookupAndCallAnswers405) {
+    context.beforePluginCall = [this] {
+        platform::RunOnUiThread([this] { server->StopServer(); });
+    };
+    portNumber = start();
+    EXPECT_EQ(get("GET /queryonly?z HTTP/1.0\r\n\r\n"),
+              page(405, "Method Not Allowed", "Cannot run plugin (/queryonly?z)"));
+    EXPECT_FALSE(plugins.PluginsLoaded());
+}
+
+TEST_F(PluginInvoke, RequestAfterTheStopFindsNoModule) {
+    portNumber = start();
+    const uint16_t port = portNumber;
+    // The connection is accepted while listening; its request arrives after the stop.
+    const int fd = onClient([port] { return client::connectTo(port); });
+    ASSERT_TRUE(waitUntil([&] { return view.status[0] == "Clients: 1"; }));
+    server->StopServer();
+    const std::string reply = onClient([fd] {
+        client::sendAll(fd, "GET /queryonly?late HTTP/1.0\r\n\r\n");
+        std::string text = client::readAll(fd);
+        ::close(fd);
+        return text;
+    });
+    EXPECT_EQ(reply, kCgiFail);
+}
+
+TEST_F(PluginInvoke, RaisingModuleClosesWithoutReply) {
+    portNumber = start();
+    EXPECT_EQ(get("GET /querythrows?x HTTP/1.0\r\n\r\n"), "");
+    EXPECT_EQ(get("GET /shop_\xC3\xA4?throw HTTP/1.0\r\n\r\n"), "");
+    EXPECT_EQ(get("GET /queryonly?still HTTP/1.0\r\n\r\n"),
+              pluginReply("HTTP/1.0 200 OK\r\n", "Content-type: text/html\r\n", "q:still"));
+}
