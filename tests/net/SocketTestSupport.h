@@ -142,6 +142,7 @@ public:
     using TCustomWSocket::AllSent;
     using TCustomWSocket::ChangeState;
     using TCustomWSocket::HandleSocketNotify;
+    using TCustomWSocket::LookupHandle;
     using TCustomWSocket::NotifyWindow;
     using TCustomWSocket::PortAssigned;
     using TCustomWSocket::PortNumber;

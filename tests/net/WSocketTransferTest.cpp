@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include <stdexcept>
 #include <thread>
 
@@ -286,4 +288,24 @@ TEST(Flush, SendsEverythingWhileThePeerReads) {
             EXPECT_EQ(wait.calls, (Log{"caption 60", "show", "start", "stop", "hide"}));
         }
     }
+}
+
+TEST(Dispatch, AHandlersExceptionLeavesThePumpNotTheEventLoop) {
+    Connected c;
+    c.s.OnDataSent = [](TCustomWSocket*, uint16_t) { throw ESocketException("from handler"); };
+    c.s.SendText("x");
+    try {
+        PumpUntil([] { return false; }, 2000);
+        ADD_FAILURE() << "no exception";
+    } catch (const ESocketException& e) {
+        EXPECT_STREQ(e.what(), "from handler");
+    }
+    std::string shown;
+    platform::SetSocketErrorDisplay([&](const std::string& text) { shown = text; });
+    c.s.SendText("y");
+    // Outside any pump of the layer (as in the main loop) the failure is shown instead.
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    platform::SetSocketErrorDisplay(nullptr);
+    EXPECT_EQ(shown, "from handler");
 }

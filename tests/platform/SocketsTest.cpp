@@ -1,0 +1,83 @@
+#include "platform/Sockets.h"
+#include "platform/SocketEvents.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <netdb.h>
+#include <thread>
+
+using namespace platform;
+
+TEST(SocketErrors, ErrnoMapsToTheCodeOfTheSameCondition) {
+    const std::pair<int, int> cases[] = {{EAGAIN, 10035},
+                                         {EINPROGRESS, 10035},
+                                         {ECONNRESET, 10054},
+                                         {EPIPE, 10054},
+                                         {ENOTCONN, 10057},
+                                         {EINVAL, 10022},
+                                         {EADDRINUSE, 10048},
+                                         {EADDRNOTAVAIL, 10049},
+                                         {ECONNREFUSED, 10061},
+                                         {EACCES, 10013},
+                                         {EBADF, 10038},
+                                         {ENOTSOCK, 10038},
+                                         {ETIMEDOUT, 10060},
+                                         {EHOSTUNREACH, 10065},
+                                         {ENETUNREACH, 10051},
+                                         {EMFILE, 10024},
+                                         {0, 0}};
+    for (const auto& [err, code] : cases)
+        EXPECT_EQ(ErrnoToSocketError(err), code) << err;
+    EXPECT_EQ(ErrnoToSocketError(EIO), kUnmappedErrorBase + EIO);
+}
+
+TEST(SocketErrors, ResolverFailuresMapTo11001Through11004) {
+    EXPECT_EQ(ResolverToSocketError(EAI_NONAME), 11001);
+    EXPECT_EQ(ResolverToSocketError(EAI_AGAIN), 11002);
+    EXPECT_EQ(ResolverToSocketError(EAI_FAIL), 11003);
+    EXPECT_EQ(ResolverToSocketError(EAI_NODATA), 11004);
+}
+
+TEST(SocketErrors, FailedCallsLeaveTheirCodePerThread) {
+    SetLastSocketError(0);
+    EXPECT_EQ(SocketClose(-1), -1);
+    EXPECT_EQ(LastSocketError(), 10038);
+    int seen = -1;
+    std::thread([&] { seen = LastSocketError(); }).join();
+    EXPECT_EQ(seen, 0);
+}
+
+TEST(HostLookup, ReservedInvalidDomainIsNotFoundWithoutAsking) {
+    std::vector<uint32_t> found{1};
+    for (const char* name : {"x.invalid", "A.B.INVALID.", "invalid"}) {
+        EXPECT_FALSE(LookupHost(name, &found)) << name;
+        EXPECT_EQ(LastSocketError(), 11001);
+        EXPECT_TRUE(found.empty());
+    }
+    EXPECT_TRUE(LookupHost("localhost", &found));
+    ASSERT_FALSE(found.empty());
+    EXPECT_EQ(DottedAddress(found.front()), "127.0.0.1");
+}
+
+TEST(Databases, RefuseOverlongNames) {
+    int number = 0;
+    uint16_t port = 0;
+    EXPECT_TRUE(LookupProtocol("udp", &number));
+    EXPECT_EQ(number, 17);
+    EXPECT_FALSE(LookupProtocol(std::string(32, 'u'), &number));
+    EXPECT_TRUE(LookupService("http", "tcp", &port));
+    EXPECT_FALSE(LookupService("http", std::string(32, 't'), &port));
+}
+
+TEST(DottedAddresses, ParseAndWriteInFullForm) {
+    EXPECT_EQ(DottedAddress(ParseDottedAddress("10.1.2.3")), "10.1.2.3");
+    EXPECT_EQ(DottedAddress(ParseDottedAddress("127.1")), "127.0.0.1");
+    EXPECT_EQ(ParseDottedAddress("not an address"), kAddressNone);
+}
+
+TEST(EventSource, PumpWithNothingQueuedReturnsAtOnce) {
+    const uint32_t start = TickCount();
+    PumpThreadEvents();
+    EXPECT_LT(TickCount() - start, 1000u);
+}
