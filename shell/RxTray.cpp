@@ -21,7 +21,7 @@ TRxTray::~TRxTray() {
     SetAnimated(false);
     RemoveFromTray();
     service_->OnMouse = nullptr;
-    // Each thread stops at once and is awaited here, so no frame can arrive after this point.
+    // Each thread stops at once and is joined here; frames it queued die with this object.
     threads_.clear();
 }
 
@@ -135,7 +135,7 @@ TTimerThread* TRxTray::StartThread() {
         thread, &TTimerThread::FrameDue, this, [this, thread] { NextFrame(thread); },
         Qt::QueuedConnection);
     connect(
-        thread, &QThread::finished, this, [this, thread] { ThreadEnded(thread); },
+        thread, &TTimerThread::Ended, this, [this, thread] { ThreadEnded(thread); },
         Qt::QueuedConnection);
     threads_.push_back(std::move(owned));
     thread->Start();

@@ -5,7 +5,15 @@ TTimerThread::TTimerThread(std::chrono::milliseconds interval, bool suspended)
 
 TTimerThread::~TTimerThread() {
     Stop();
-    wait();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void TTimerThread::Start() {
+    thread_ = std::thread([this] {
+        Execute();
+        emit Ended();
+    });
 }
 
 void TTimerThread::SetInterval(std::chrono::milliseconds interval) {
