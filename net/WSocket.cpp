@@ -378,7 +378,7 @@ void TCustomWSocket::DiscardSendQueue() {
 void TCustomWSocket::ReleaseHandle() {
     if (SocketHandle == platform::kInvalidHandle)
         return;
-    NotifyWindow->Select(SocketHandle, 0);
+    NotifyWindow->Forget();
     platform::SocketClose(SocketHandle);
     SocketHandle = platform::kInvalidHandle;
     DiscardSendQueue();

@@ -179,7 +179,7 @@ void TCustomWSocket::Dup(int32_t handle) {
         return;
     }
     if (State() != wsClosed) {
-        NotifyWindow->Select(SocketHandle, 0);
+        NotifyWindow->Forget();
         DiscardSendQueue();
         const int r = SocketHandle == kInvalidHandle ? 0 : SocketClose(SocketHandle);
         SocketHandle = kInvalidHandle;
@@ -217,7 +217,7 @@ void TCustomWSocket::Disconnect(bool shut) {
         return;
     if (shut)
         Shutdown(2);
-    NotifyWindow->Select(SocketHandle, 0);
+    NotifyWindow->Forget();
     while (SocketClose(SocketHandle) < 0) {
         lastError_ = LastSocketError();
         if (lastError_ != sockerr::WouldBlock) {

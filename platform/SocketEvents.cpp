@@ -46,7 +46,9 @@ const QEvent::Type kNotifyEvent = static_cast<QEvent::Type>(QEvent::registerEven
 const QEvent::Type kLookupEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 struct NotifyEvent : QEvent {
-    NotifyEvent(int h, int ev, int err) : QEvent(kNotifyEvent), handle(h), events(ev), error(err) {}
+    NotifyEvent(unsigned g, int h, int ev, int err)
+        : QEvent(kNotifyEvent), generation(g), handle(h), events(ev), error(err) {}
+    unsigned generation;
     int handle, events, error;
 };
 
@@ -148,6 +150,12 @@ void SocketEndpoint::Arm(QSocketNotifier* notifier, bool on) {
     notifier->setEnabled(on && handle_ >= 0 && events_ != 0);
 }
 
+void SocketEndpoint::Forget() {
+    Reset(-1);
+    events_ = 0;
+    ++generation_;
+}
+
 void SocketEndpoint::Reset(int handle) {
     reader_->setEnabled(false);
     writer_->setEnabled(false);
@@ -193,7 +201,7 @@ int SocketEndpoint::Select(int handle, int events) {
 }
 
 void SocketEndpoint::Post(int handle, int events, int error) {
-    QCoreApplication::postEvent(this, new NotifyEvent(handle, events, error));
+    QCoreApplication::postEvent(this, new NotifyEvent(generation_, handle, events, error));
 }
 
 void SocketEndpoint::ReadDone() {
@@ -287,6 +295,8 @@ void SocketEndpoint::Deliver(int events, int error) {
 void SocketEndpoint::customEvent(QEvent* event) {
     if (event->type() == kNotifyEvent) {
         const auto* n = static_cast<NotifyEvent*>(event);
+        if (n->generation != generation_)
+            return; // queued for a connection that has been released since
         Dispatch([&] { sink_->OnSocketNotify(n->handle, n->events, n->error); });
     } else if (event->type() == kLookupEvent) {
         auto* l = static_cast<LookupEvent*>(event);

@@ -55,9 +55,12 @@ public:
     SocketEndpoint& operator=(const SocketEndpoint&) = delete;
 
     // Asks for the event set on handle; a later request replaces the earlier one, and the empty
-    // set stops notifications (do so before the handle is closed). Fails (-1 and the last error)
-    // for a handle that is not a socket.
+    // set stops notifications while keeping what is known of the connection (pausing). Fails
+    // (-1 and the last error) for a handle that is not a socket.
     int Select(int handle, int events);
+    // Drops the registration before the handle is closed: the number may come back for another
+    // connection, which must start afresh, and notifications still queued for it are dropped.
+    void Forget();
     // Queues a notification to oneself, delivered like one that came from the transport.
     void Post(int handle, int events, int error);
 
@@ -92,6 +95,7 @@ private:
     QSocketNotifier* writer_;
     int handle_ = -1;
     int events_ = 0;
+    unsigned generation_ = 0; // counts Forget(); a queued notification of an older one is stale
     bool stream_ = true;
     bool listening_ = false;
     bool connectPending_ = false;

@@ -312,3 +312,40 @@ TEST(WSocketThreads, AcceptHereAndDupOnWorkerThreads) {
         w.join();
     EXPECT_EQ(served.load(), kClients);
 }
+
+// Handle numbers come back at once for the next connection: what was known of the old one (its
+// close, its queued notifications) must not stick to the new one.
+TEST(WSocketConnect, AHandleNumberUsedAgainStartsAfresh) {
+    ProbeSocket s;
+    s.RecordAll();
+    std::string received;
+    s.OnDataAvailable = [&](TCustomWSocket* sender, uint16_t) {
+        char buf[16];
+        const int n = sender->Receive(buf, sizeof buf);
+        if (n > 0)
+            received.append(buf, static_cast<size_t>(n));
+    };
+    int handle = -1;
+    {
+        AdoptedPair closedByPeer;
+        handle = closedByPeer.AcceptHandle();
+        s.Dup(handle);
+        closedByPeer.client.Close();
+        ASSERT_TRUE(PumpUntil([&] { return s.State() == wsClosed; }));
+    }
+    {
+        AdoptedPair abandoned;
+        EXPECT_EQ(abandoned.AcceptHandle(), handle) << "the system did not reuse the number";
+        s.Dup(handle);
+        s.SendText("x"); // leaves a write notification queued
+        s.Abort();
+    }
+    AdoptedPair next;
+    EXPECT_EQ(next.AcceptHandle(), handle);
+    s.log.clear();
+    s.Dup(handle);
+    next.client.SendAll("again");
+    ASSERT_TRUE(PumpUntil([&] { return received == "again"; }));
+    PumpFor(50);
+    EXPECT_EQ(s.Count("sent 0"), 1u);
+}
