@@ -1,0 +1,130 @@
+#pragma once
+
+#include "config/KORUPlugin.h"
+#include "config/MimeTable.h"
+#include "config/ServerSettings.h"
+#include "server/ServerContext.h"
+#include "shell/TrayService.h"
+
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class TF_KORUMain;
+}
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class TCustomWSocket;
+class TLCDate;
+class TMover;
+class TRxTray;
+class TServerControl;
+class TWSocket;
+
+// The one window of the program: server controls, About text, settings pages, MIME editor,
+// plug-in list, raw-TCP test client and status bar; it hides to the tray. UI thread only.
+class TF_KORUMain : public QMainWindow, public IServerView {
+    Q_OBJECT
+public:
+    // Without a tray service the desktop's real notification area is used.
+    explicit TF_KORUMain(std::unique_ptr<TrayService> tray = nullptr);
+    ~TF_KORUMain() override;
+
+    // The window's parts, for the program entry and for tests.
+    Ui::TF_KORUMain& UI() { return *ui_; }
+    TServerControl& Server() { return *Server_; }
+    TWSocket& CSock() { return *CSock_; }
+    TRxTray& RxTray1() { return *RxTray1_; }
+    QMenu& PM2() { return *PM2_; }
+    TMover& Mover1() { return *Mover1_; }
+    ServerSettings& Settings() { return ServerSettings_; }
+    MimeTable& Mime() { return MimeTable_; }
+    PluginPanel& Plugins() { return Plugins_; }
+    QString AboutText() const;
+    // Whether the window is shown at start-up: "Hide on startup" is off, or nowhere to hide to.
+    bool ShowAtStartup() const;
+
+    void StartServer();
+    void StopServer();
+    // The start at program start-up: a failure is shown, not raised, and the program goes on.
+    void StartAtStartup();
+    void RestoreSettings();
+    void SaveSettings();
+
+    // Handlers of the controls, named after control and event.
+    void Button6Click();
+    void RxTray1Click();
+    void Start1Click() { guarded([this] { StartServer(); }); }
+    void Stop1Click() { guarded([this] { StopServer(); }); }
+    void Exit1Click() { close(); }
+    void Button4Click() { guarded([this] { SaveSettings(); }); }
+    void Button11Click() { guarded([this] { RestoreSettings(); }); }
+    void AddBtnClick();
+    void Button7Click();
+    void Button10Click();
+    void Button9Click();
+    void CSockChangeState(TCustomWSocket* sender, int oldState, int newState);
+    void CSockDataAvailable(TCustomWSocket* sender, uint16_t error);
+    bool PickFolder(QLineEdit& field, const QString& title);
+    void BaseFileClick();
+    void LogFileClick();
+
+    // IServerView
+    void SetCaption(const QString& caption) override;
+    QString Caption() const override;
+    void SetTrayHint(const QString& hint) override;
+    QString TrayHint() const override;
+    void SetStartEnabled(bool enabled) override;
+    void SetStopEnabled(bool enabled) override;
+    void SetStatusText(int panel, const QString& text) override;
+    QString StatusText(int panel) const;
+    bool Destroying() const override { return destroying_; }
+
+signals:
+    // The window was closed: the program ends.
+    void Closed();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormDestroy();
+    void createTray(std::unique_ptr<TrayService> tray);
+    void createClientPage();
+    void createStatusBar();
+    void connectServerControls();
+    void connectSettingsFields();
+    void connectMimeEditor();
+    void showSettings();
+    void showMime();
+    void showPlugins();
+    // Runs a handler; an error it raises is shown with its text and the program goes on.
+    void guarded(const std::function<void()>& handler);
+
+    std::unique_ptr<Ui::TF_KORUMain> ui_;
+    ServerSettings ServerSettings_;
+    MimeTable MimeTable_;
+    PluginPanel Plugins_;
+    ServerContext context_{ServerSettings_, MimeTable_, *this, Plugins_};
+    std::unique_ptr<TServerControl> Server_;
+    std::unique_ptr<TWSocket> CSock_;
+    TRxTray* RxTray1_ = nullptr;
+    QMenu* PM2_ = nullptr;
+    QAction* Start1_ = nullptr;
+    QAction* Stop1_ = nullptr;
+    QAction* Exit1_ = nullptr;
+    TLCDate* LCDate1_ = nullptr;
+    TMover* Mover1_ = nullptr;
+    QLabel* panels_[3] = {};
+    bool destroying_ = false;
+    bool showingSettings_ = false;
+};
+
+// The program's one main window while it exists.
+extern TF_KORUMain* F_KORUMain;

@@ -1,0 +1,71 @@
+// The program entry: the main window, the server started at once, the loop, and an orderly end
+// on the tray menu's Exit, the window's close box, SIGTERM or SIGINT.
+#include "platform/Thread.h"
+#include "shell/KORUMain.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Workers still serving at exit are given this long to finish.
+constexpr int kWorkerGraceMs = 3000;
+
+int gSignalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &byte, 1);
+}
+
+// SIGTERM and SIGINT end the program the way "Exit" does, on the UI thread.
+void routeSignalsTo(TF_KORUMain& window) {
+    if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        char byte = 0;
+        while (::read(gSignalPipe[0], &byte, 1) > 0) {
+        }
+        window.Exit1Click();
+    });
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Worker threads need the plain UNIX event dispatcher; the UI thread keeps the desktop's.
+    setenv("QT_NO_THREADED_GLIB", "1", 1);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("KORU"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/koru-256.png")));
+    QApplication::setQuitOnLastWindowClosed(false);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    int result = 0;
+    {
+        TF_KORUMain window;
+        QObject::connect(&window, &TF_KORUMain::Closed, &app, &QApplication::quit);
+        routeSignalsTo(window);
+        if (window.ShowAtStartup())
+            window.show();
+        window.StartAtStartup();
+        result = QApplication::exec();
+        // Workers waiting for this thread must not wait for a loop that has ended.
+        platform::ShutdownUiCalls();
+    }
+    if (!platform::TThread::WaitForAll(kWorkerGraceMs))
+        ::_exit(result); // a worker stuck in a peer's silence must not hold the program up
+    return result;
+}
