@@ -13,6 +13,11 @@
 // the window's focused control cancels. The parent should lay its children out with TDockLayout.
 class TMover : public QWidget {
     Q_OBJECT
+    // So that a Designer file can set them on a promoted widget.
+    Q_PROPERTY(bool Beveled READ Beveled WRITE SetBeveled)
+    Q_PROPERTY(QColor Color READ Color WRITE SetColor)
+    Q_PROPERTY(bool ParentColor READ ParentColor WRITE SetParentColor)
+    Q_PROPERTY(int MinSize READ MinSize WRITE SetMinSize)
 public:
     explicit TMover(QWidget* parent = nullptr);
     ~TMover() override;

@@ -316,6 +316,15 @@ TEST_F(RxTrayTest, DestroyingTheTrayWhileAnimatingEndsTheThreadAndTheEntry) {
     EXPECT_EQ(calls.back().kind, Kind::Delete);
 }
 
+TEST(SystemTrayServiceTest, TheEntryIsAddedExactlyWhenTheDesktopHasATray) {
+    TRxTray real;
+    real.SetHint("Server");
+    real.SetIcon(solid(Qt::red));
+    EXPECT_EQ(real.Added(), real.Service().Available());
+    real.SetActive(false);
+    EXPECT_FALSE(real.Added());
+}
+
 // ---- the icon list ----
 
 class IconListTest : public ::testing::Test {
