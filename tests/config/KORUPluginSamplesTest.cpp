@@ -73,61 +73,44 @@ TEST_F(SampleModulesTest, CalcAnswersQueries) {
     EXPECT_FALSE(Contains(form.body, "<p>"));
 }
 
-TEST_F(SampleModulesTest, EchoShowsTheRequestEscaped) {
-    const std::string request = "GET /echo?x=%3Cb%3E&y HTTP/1.0\r\nHost: <h>\r\n\r\n";
-    const Reply reply = Call("echo", request, "x=%3Cb%3E&y");
-    EXPECT_GE(reply.index, 0);
-    EXPECT_TRUE(Contains(reply.body, "Your address: 10.0.0.7"));
-    EXPECT_TRUE(Contains(reply.body, "<code>x=%3Cb%3E&amp;y</code>"));
-    EXPECT_TRUE(Contains(reply.body, "<td>x</td><td>&lt;b&gt;</td>"));
-    EXPECT_TRUE(Contains(reply.body, "<td>y</td><td></td>"));
-    EXPECT_TRUE(Contains(reply.body, "Host: &lt;h&gt;"));
-    EXPECT_FALSE(Contains(reply.body, "<b>"));
-    EXPECT_FALSE(Contains(reply.body, "<h>"));
-    EXPECT_EQ(reply.header, "Cache-Control: no-store\r\n");
-    EXPECT_EQ(reply.status, 200);
-}
+TEST_F(SampleModulesTest, EchoShowsTheRequestEscapedAndAnswersAFormPost) {
+    const Reply get =
+        Call("echo", "GET /echo?x=%3Cb%3E&y HTTP/1.0\r\nHost: <h>\r\n\r\n", "x=%3Cb%3E&y");
+    for (const char* part :
+         {"Your address: 10.0.0.7", "<code>x=%3Cb%3E&amp;y</code>", "<td>x</td><td>&lt;b&gt;</td>",
+          "<td>y</td><td></td>", "Host: &lt;h&gt;"})
+        EXPECT_TRUE(Contains(get.body, part)) << part;
+    EXPECT_FALSE(Contains(get.body, "<b>") || Contains(get.body, "<h>"));
+    EXPECT_EQ(get.header, "Cache-Control: no-store\r\n");
+    EXPECT_EQ(get.status, 200);
 
-TEST_F(SampleModulesTest, EchoAnswersAFormPost) {
-    const std::string body = "name=Ann+%3CLee%3E&note=hi%21";
-    const std::string request =
-        "POST /echo HTTP/1.0\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-    const Reply reply = Call("echo", request, body);
-    EXPECT_TRUE(Contains(reply.body, "Hello, Ann &lt;Lee&gt;! Your form arrived."));
-    EXPECT_TRUE(Contains(reply.body, "<td>note</td><td>hi!</td>"));
+    const std::string form = "name=Ann+%3CLee%3E&note=hi%21";
+    const Reply post = Call("echo", "POST /echo HTTP/1.0\r\n\r\n" + form, form);
+    EXPECT_TRUE(Contains(post.body, "Hello, Ann &lt;Lee&gt;! Your form arrived."));
+    EXPECT_TRUE(Contains(post.body, "<td>note</td><td>hi!</td>"));
 }
 
 TEST_F(SampleModulesTest, AnyQueryTextFromManyThreadsAtOnce) {
     const std::vector<std::string> awkward = {"%",
-                                              "%%",
                                               "%4",
                                               "a=%zz",
-                                              "&&&",
-                                              "=",
-                                              "==&=",
-                                              "a",
+                                              "&&=&",
                                               "op=div&a=0&b=0",
-                                              std::string(70000, 'a'),
-                                              std::string("a=1\0b=2", 7),
-                                              "a=\xFF\xFE&b=\x80"};
+                                              std::string(70000, '%'),
+                                              std::string("a=1\0b", 5)};
     std::vector<std::thread> workers;
     std::vector<int> failures(4, 0);
     for (int w = 0; w < 4; ++w)
         workers.emplace_back([&, w] {
             std::mt19937 random(w);
-            std::uniform_int_distribution<int> byte(0, 255);
-            std::uniform_int_distribution<int> length(0, 200);
             for (int i = 0; i < 300; ++i) {
-                std::string query;
-                if (i < static_cast<int>(awkward.size())) {
+                std::string query(random() % 200, '\0');
+                for (char& c : query)
+                    c = static_cast<char>(random());
+                if (i < static_cast<int>(awkward.size()))
                     query = awkward[i];
-                } else {
-                    query.resize(length(random));
-                    for (char& c : query)
-                        c = static_cast<char>(byte(random));
-                }
-                const char* name = (i + w) % 2 == 0 ? "calc" : "echo";
-                if (Call(name, "POST /x HTTP/1.0\r\n\r\n" + query, query).index < 0)
+                if (Call((i + w) % 2 ? "calc" : "echo", "POST /x HTTP/1.0\r\n\r\n" + query, query)
+                        .index < 0)
                     ++failures[w];
             }
         });
