@@ -71,7 +71,7 @@ TF_KORUMain::~TF_KORUMain() {
 
 void TF_KORUMain::FormCreate() {
     RegRoot = platform::StoreRoot::MachineWide;
-    RxTray1_->SetIcon(QApplication::windowIcon());
+    RxTray1_->SetIcon(QIcon(QStringLiteral(":/icons/koru-256.png")));
     ui_->Label7->setText(AboutText());
     RestoreSettings();
 }
