@@ -247,6 +247,7 @@ private:
     void DiscardSendQueue();
     void StopWaitCtrl();
     void StartConnecting();
+    int SendPieces(const platform::SendPiece* pieces, int count);
 
     std::string dnsResult_;
     std::vector<std::string> dnsResultList_;

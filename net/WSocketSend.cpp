@@ -73,6 +73,9 @@ int32_t TCustomWSocket::SendText(const std::string& text) {
     return Send(text.data(), static_cast<int32_t>(text.size()));
 }
 
+// Hands the transport everything queued, in as few calls as it takes: a stream gets all blocks
+// at once, a datagram socket one block per datagram. Returns when the queue is drained (AllSent)
+// or the transport refused more; its write notification then resumes.
 void TCustomWSocket::TryToSend() {
     if (SocketHandle == kInvalidHandle)
         return;
@@ -82,20 +85,27 @@ void TCustomWSocket::TryToSend() {
         return;
     }
     for (;;) {
-        TBuffer& first = *SendQueue.front();
-        int32_t n = 0;
-        const char* p = first.Peek(n);
-        if (n <= 0) {
-            if (SendQueue.size() == 1) {
-                AllSent = true;
-                return;
-            }
+        int32_t unsent = 0;
+        while (SendQueue.size() > 1 && (SendQueue.front()->Peek(unsent), unsent == 0))
             SendQueue.pop_front();
-            continue;
+        SendQueue.front()->Peek(unsent);
+        if (unsent <= 0) {
+            AllSent = true;
+            return;
         }
-        const int r = SocketType == kDatagramSocket
-                          ? SocketSendTo(SocketHandle, p, n, SendFlagsValue, RemoteAddress)
-                          : SocketSend(SocketHandle, p, n, SendFlagsValue);
+        SendPiece pieces[kMaxSendPieces];
+        int count = 0;
+        int64_t offered = 0;
+        const int limit = SocketType == kDatagramSocket ? 1 : kMaxSendPieces;
+        for (auto it = SendQueue.begin(); it != SendQueue.end() && count < limit; ++it) {
+            int32_t n = 0;
+            const char* p = (*it)->Peek(n);
+            if (n > 0) {
+                pieces[count++] = {p, n};
+                offered += n;
+            }
+        }
+        const int r = SendPieces(pieces, count);
         if (r == 0)
             return;
         if (r < 0) {
@@ -109,12 +119,23 @@ void TCustomWSocket::TryToSend() {
                 ReportSocketError("TryToSend failed");
             return;
         }
-        first.Remove(r);
-        if (r < n) {
+        int32_t taken = r;
+        for (auto it = SendQueue.begin(); it != SendQueue.end() && taken > 0; ++it)
+            taken -= (*it)->Remove(taken);
+        if (r < offered) {
             NotifyWindow->SendRefused(); // the transport is full: its write notification resumes
             return;
         }
     }
+}
+
+int TCustomWSocket::SendPieces(const SendPiece* pieces, int count) {
+    if (SocketType == kDatagramSocket)
+        return SocketSendTo(SocketHandle, pieces[0].data, pieces[0].length, SendFlagsValue,
+                            RemoteAddress);
+    if (count == 1)
+        return SocketSend(SocketHandle, pieces[0].data, pieces[0].length, SendFlagsValue);
+    return SocketSendGather(SocketHandle, pieces, count, SendFlagsValue);
 }
 
 void TCustomWSocket::Flush() {

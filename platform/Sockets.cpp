@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -237,6 +238,19 @@ int SocketSendTo(int handle, const void* data, int length, int flags, const Sock
                                          NativeSendFlags(flags),
                                          reinterpret_cast<const sockaddr*>(&n), sizeof n));
     });
+}
+
+int SocketSendGather(int handle, const SendPiece* pieces, int count, int flags) {
+    std::array<iovec, kMaxSendPieces> vec{};
+    const int n = std::clamp(count, 0, kMaxSendPieces);
+    for (int i = 0; i < n; ++i)
+        vec[static_cast<size_t>(i)] = {const_cast<void*>(pieces[i].data),
+                                       static_cast<size_t>(std::max(pieces[i].length, 0))};
+    msghdr message{};
+    message.msg_iov = vec.data();
+    message.msg_iovlen = static_cast<size_t>(n);
+    return Retry(
+        [&] { return static_cast<int>(::sendmsg(handle, &message, NativeSendFlags(flags))); });
 }
 
 int SocketRecv(int handle, void* buffer, int size) {

@@ -66,6 +66,13 @@ int SocketAccept(int handle, SockAddrIn* peer);
 int SocketConnect(int handle, const SockAddrIn& address);
 int SocketSend(int handle, const void* data, int length, int flags);
 int SocketSendTo(int handle, const void* data, int length, int flags, const SockAddrIn& to);
+// Hands several pieces to a stream in one call, in order; returns the bytes taken or -1.
+struct SendPiece {
+    const void* data;
+    int length;
+};
+constexpr int kMaxSendPieces = 64;
+int SocketSendGather(int handle, const SendPiece* pieces, int count, int flags);
 int SocketRecv(int handle, void* buffer, int size);
 int SocketRecvFrom(int handle, void* buffer, int size, SockAddrIn* from, int* fromLength);
 // Looks at the next byte without taking it: 1 data waiting, 0 the peer has closed, -1 otherwise.
