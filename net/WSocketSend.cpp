@@ -14,15 +14,17 @@ int RemainingMs(uint32_t deadline) {
     return static_cast<int>(static_cast<int32_t>(deadline - TickCount()));
 }
 
-// Stops and hides the wait object however the wait ends.
+// Shows the wait object for a wait and hides it (stopping it first, for Flush) however the wait
+// ends.
 class ShownWait {
 public:
-    ShownWait(TWait* wait, int32_t seconds) : wait_(wait) {
+    ShownWait(TWait* wait, int32_t seconds, bool stopAtEnd) : wait_(wait), stopAtEnd_(stopAtEnd) {
         wait_->SetCaption(std::to_string(seconds));
         wait_->Show();
     }
     ~ShownWait() {
-        wait_->Stop();
+        if (stopAtEnd_)
+            wait_->Stop();
         wait_->Hide();
     }
     ShownWait(const ShownWait&) = delete;
@@ -30,6 +32,7 @@ public:
 
 private:
     TWait* wait_;
+    bool stopAtEnd_;
 };
 
 } // namespace
@@ -151,7 +154,7 @@ void TCustomWSocket::Flush() {
         ReportError("No wait object assigned");
         return;
     }
-    const ShownWait shown(WaitCtrl(), FlushTimeout());
+    const ShownWait shown(WaitCtrl(), FlushTimeout(), true);
     WaitCtrl()->Start();
     while (WaitCtrl() && WaitCtrl()->Running() && SocketHandle != kInvalidHandle && !AllSent) {
         TryToSend();
@@ -237,7 +240,7 @@ void TCustomWSocket::ReadLine(int32_t Timeout, std::string& text) {
             while (ReadLineActive && RemainingMs(deadline) > 0)
                 WaitThreadEvents(std::min(RemainingMs(deadline), kWaitSliceMs));
         } else {
-            const ShownWait shown(WaitCtrl(), Timeout);
+            const ShownWait shown(WaitCtrl(), Timeout, false);
             WaitCtrl()->ShowModal();
         }
     }

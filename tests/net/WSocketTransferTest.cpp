@@ -262,6 +262,21 @@ TEST(Wait, SingleThreadedRunsTheWaitObjectUntilTheStateComes) {
     EXPECT_EQ(wait.calls, (Log{"caption 7", "show", "modal", "stop", "hide"}));
 }
 
+TEST(ReadLine, SingleThreadedRunsTheWaitObjectUntilTheLineIsComplete) {
+    Connected c(false);
+    FakeWait wait;
+    c.s.SetWaitCtrl(&wait);
+    std::thread later([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        c.pair.client.SendAll("slow\r\n");
+    });
+    std::string line;
+    c.s.ReadLine(5, line);
+    later.join();
+    EXPECT_EQ(line, "slow");
+    EXPECT_EQ(wait.calls, (Log{"caption 5", "show", "modal", "stop", "hide"}));
+}
+
 TEST(Wait, ASocketForgetsADestroyedWaitObject) {
     TWSocket s;
     {
