@@ -375,6 +375,8 @@ TEST_F(IconListTest, BadPositionsThrowAndChangeNothing) {
     EXPECT_EQ(list.Count(), 1);
     EXPECT_EQ(changes, 1);
     EXPECT_THROW(list.AddResource(":/no/such/icon.png"), EIconListError);
+    EXPECT_EQ(list.AddResource(":/icons/koru-32.png"), 1) << "the application icon is linked in";
+    EXPECT_FALSE(list.Items(1)->isNull());
 }
 
 TEST_F(IconListTest, IndexOfFindsOnlyTheListsOwnIcons) {
