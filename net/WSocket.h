@@ -246,8 +246,12 @@ private:
     void ReleaseHandle();
     void DiscardSendQueue();
     void StopWaitCtrl();
+    bool PrepareDatagram();
+    bool PrepareStream();
     void StartConnecting();
+    int GatherUnsent(platform::SendPiece* pieces, int64_t& offered);
     int SendPieces(const platform::SendPiece* pieces, int count);
+    void OnSendFailed();
 
     std::string dnsResult_;
     std::vector<std::string> dnsResultList_;

@@ -44,28 +44,8 @@ void TCustomWSocket::Connect() {
         return;
     }
     ChangeState(wsOpened);
-    if (SocketType == kDatagramSocket) {
-        BindLocalAny();
-        if (RemoteAddress.Addr == kAddressNone &&
-            SocketSetFlag(SocketHandle, SocketFlag::Broadcast, 1) < 0) {
-            ReportSocketError("setsockopt(SO_BROADCAST)");
-            return;
-        }
-    } else {
-        // Linger 0: closing drops unsent data and resets the connection.
-        if (SocketSetLinger(SocketHandle, 1, 0) < 0) {
-            ReportSocketError("setsockopt(SO_LINGER)");
-            return;
-        }
-        if (SocketSetFlag(SocketHandle, SocketFlag::KeepAlive, kAllBits) < 0) {
-            ReportSocketError("setsockopt(SO_KEEPALIVE)");
-            return;
-        }
-        if (SocketSetFlag(SocketHandle, SocketFlag::ReuseAddress, kAllBits) < 0) {
-            ReportSocketError("setsockopt(SO_REUSEADDR)");
-            return;
-        }
-    }
+    if (!(SocketType == kDatagramSocket ? PrepareDatagram() : PrepareStream()))
+        return;
     if (NotifyWindow->Select(SocketHandle, kConnectEvents) < 0) {
         ReportSocketError("WSAAsyncSelect");
         return;
@@ -76,6 +56,33 @@ void TCustomWSocket::Connect() {
         return;
     }
     StartConnecting();
+}
+
+bool TCustomWSocket::PrepareDatagram() {
+    BindLocalAny();
+    if (RemoteAddress.Addr == kAddressNone &&
+        SocketSetFlag(SocketHandle, SocketFlag::Broadcast, 1) < 0) {
+        ReportSocketError("setsockopt(SO_BROADCAST)");
+        return false;
+    }
+    return true;
+}
+
+// Linger 0: closing drops unsent data and resets the connection.
+bool TCustomWSocket::PrepareStream() {
+    if (SocketSetLinger(SocketHandle, 1, 0) < 0) {
+        ReportSocketError("setsockopt(SO_LINGER)");
+        return false;
+    }
+    if (SocketSetFlag(SocketHandle, SocketFlag::KeepAlive, kAllBits) < 0) {
+        ReportSocketError("setsockopt(SO_KEEPALIVE)");
+        return false;
+    }
+    if (SocketSetFlag(SocketHandle, SocketFlag::ReuseAddress, kAllBits) < 0) {
+        ReportSocketError("setsockopt(SO_REUSEADDR)");
+        return false;
+    }
+    return true;
 }
 
 void TCustomWSocket::StartConnecting() {

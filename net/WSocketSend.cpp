@@ -88,38 +88,17 @@ void TCustomWSocket::TryToSend() {
         return;
     }
     for (;;) {
-        int32_t unsent = 0;
-        while (SendQueue.size() > 1 && (SendQueue.front()->Peek(unsent), unsent == 0))
-            SendQueue.pop_front();
-        SendQueue.front()->Peek(unsent);
-        if (unsent <= 0) {
+        SendPiece pieces[kMaxSendPieces];
+        int64_t offered = 0;
+        const int count = GatherUnsent(pieces, offered);
+        if (count == 0) {
             AllSent = true;
             return;
         }
-        SendPiece pieces[kMaxSendPieces];
-        int count = 0;
-        int64_t offered = 0;
-        const int limit = SocketType == kDatagramSocket ? 1 : kMaxSendPieces;
-        for (auto it = SendQueue.begin(); it != SendQueue.end() && count < limit; ++it) {
-            int32_t n = 0;
-            const char* p = (*it)->Peek(n);
-            if (n > 0) {
-                pieces[count++] = {p, n};
-                offered += n;
-            }
-        }
         const int r = SendPieces(pieces, count);
-        if (r == 0)
-            return;
-        if (r < 0) {
-            const int code = LastSocketError();
-            if (code == sockerr::ConnectionReset || code == sockerr::NotASocket ||
-                code == sockerr::NotConnected || code == sockerr::InvalidArgument)
-                Close();
-            else if (code == sockerr::WouldBlock)
-                NotifyWindow->SendRefused();
-            else
-                ReportSocketError("TryToSend failed");
+        if (r <= 0) {
+            if (r < 0)
+                OnSendFailed();
             return;
         }
         int32_t taken = r;
@@ -130,6 +109,35 @@ void TCustomWSocket::TryToSend() {
             return;
         }
     }
+}
+
+// Drops drained blocks (keeping the last one) and lists the unsent bytes, oldest first.
+int TCustomWSocket::GatherUnsent(SendPiece* pieces, int64_t& offered) {
+    int32_t n = 0;
+    while (SendQueue.size() > 1 && (SendQueue.front()->Peek(n), n == 0))
+        SendQueue.pop_front();
+    const int limit = SocketType == kDatagramSocket ? 1 : kMaxSendPieces;
+    int count = 0;
+    offered = 0;
+    for (auto it = SendQueue.begin(); it != SendQueue.end() && count < limit; ++it) {
+        const char* p = (*it)->Peek(n);
+        if (n > 0) {
+            pieces[count++] = {p, n};
+            offered += n;
+        }
+    }
+    return count;
+}
+
+void TCustomWSocket::OnSendFailed() {
+    const int code = LastSocketError();
+    if (code == sockerr::ConnectionReset || code == sockerr::NotASocket ||
+        code == sockerr::NotConnected || code == sockerr::InvalidArgument)
+        Close();
+    else if (code == sockerr::WouldBlock)
+        NotifyWindow->SendRefused();
+    else
+        ReportSocketError("TryToSend failed");
 }
 
 int TCustomWSocket::SendPieces(const SendPiece* pieces, int count) {
