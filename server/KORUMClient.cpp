@@ -235,25 +235,25 @@ void tPeerThread::PeerChangeState(TCustomWSocket*, int, int newState) {
 
 void tPeerThread::WaitDataSent() {
     const uint32_t start = Tick();
-    for (;;) {
-        if (DataSent || !Connected)
-            break;
-        waitForEvents(kSendPollMs);
-        if (DataSent || !Connected)
-            break;
+    // What is already queued (often the data-sent notice itself) costs no wait at all.
+    PumpSocketMessages(Socket.get());
+    while (!DataSent && Connected) {
         if (Tick() - start > static_cast<uint32_t>(IdleLimit))
             break;
+        waitForEvents(kSendPollMs);
     }
     PumpSocketMessages(Socket.get());
 }
 
 // The reply has been handed to the socket; closing now could lose what the kernel still holds,
-// so wait until it has left (or the peer went), a bounded time.
+// so wait until it has left (or the peer went), a bounded time. On a local network the last
+// acknowledgement is usually there already.
 void tPeerThread::WaitReplyGone() {
     const uint32_t start = Tick();
-    while (Connected && platform::UnsentBytes(static_cast<TPeerSocket&>(*Socket).Handle()) > 0 &&
+    const int32_t handle = static_cast<TPeerSocket&>(*Socket).Handle();
+    while (Connected && platform::UnsentBytes(handle) > 0 &&
            Tick() - start < static_cast<uint32_t>(kSettleMs))
-        waitForEvents(2);
+        waitForEvents(1);
     PumpSocketMessages(Socket.get());
 }
 
