@@ -293,6 +293,12 @@ void SocketEndpoint::Deliver(int events, int error) {
 }
 
 void SocketEndpoint::customEvent(QEvent* event) {
+    {
+        // A completion is built and posted under this lock by a resolver thread. The toolkit's
+        // queue hands the event over safely, but with locks the thread checker cannot see;
+        // taking ours once makes the handover visible to it too.
+        const std::lock_guard<std::mutex> handover(link_->mutex);
+    }
     if (event->type() == kNotifyEvent) {
         const auto* n = static_cast<NotifyEvent*>(event);
         if (n->generation != generation_)
