@@ -70,6 +70,27 @@ bool RunOnUiThread(const std::function<void()>& fn) {
     return false;
 }
 
+void PostToUiThread(std::function<void()> fn) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    QMetaObject::invokeMethod(
+        app,
+        [fn = std::move(fn)] {
+            {
+                const std::lock_guard lock(gMutex);
+                if (gShutdown)
+                    return;
+            }
+            try {
+                fn();
+            } catch (...) {
+                // As with the blocking kind: a failing UI step must not unwind the event loop.
+            }
+        },
+        Qt::QueuedConnection);
+}
+
 void ShutdownUiCalls() {
     const std::lock_guard lock(gMutex);
     gShutdown = true;

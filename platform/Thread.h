@@ -10,6 +10,10 @@ namespace platform {
 // Returns false, without running it, once ShutdownUiCalls() was called: a worker must never
 // hang on a UI thread that no longer runs its loop. Runs `fn` at once when called on the UI thread.
 bool RunOnUiThread(const std::function<void()>& fn);
+// Queues `fn` to run on the UI thread and returns at once. Calls from one thread run in the order
+// they were queued, also relative to RunOnUiThread calls of that thread. Dropped after
+// ShutdownUiCalls(), like the blocking kind.
+void PostToUiThread(std::function<void()> fn);
 // Called on the UI thread at exit: pending and later calls return false without running.
 void ShutdownUiCalls();
 // For tests that start and stop the program's pieces more than once in one process.
@@ -42,6 +46,8 @@ protected:
     virtual void Execute() = 0;
     // The blocking call into the UI thread; false when it did not run (program exit).
     bool Synchronize(const std::function<void()>& fn) { return RunOnUiThread(fn); }
+    // The same without waiting: for updates whose result the thread does not need.
+    void Queue(std::function<void()> fn) { PostToUiThread(std::move(fn)); }
 
 private:
     void run() override;

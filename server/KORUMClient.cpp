@@ -452,33 +452,38 @@ bool tPeerThread::InvokePlugin(const std::string& name, const std::string& query
 
 void tPeerThread::LogRequest(const std::string& line) {
     LogText = line;
-    Synchronize([this] {
-        const ServerSettings& s = context_.settings;
+    // The line is written on the UI thread, after every line queued before it; the worker does
+    // not wait for the disk.
+    Queue([&context = context_, peer = PeerAddress, text = LogText] {
+        const ServerSettings& s = context.settings;
         if (!s.LogEnabled)
             return;
         const QLocale locale = QLocale::system();
         const QString stamp = locale.toString(
             QDateTime::currentDateTime(), locale.dateFormat(QLocale::ShortFormat) + " " +
                                               locale.timeFormat(QLocale::LongFormat));
-        QByteArray text = stamp.toLocal8Bit();
-        text += '\t';
-        text += QByteArray::fromStdString(PeerAddress);
-        text += '\t';
-        text += QByteArray::fromStdString(LogText);
-        AppendToFile(s.LogFile, text, true);
+        QByteArray bytes = stamp.toLocal8Bit();
+        bytes += '\t';
+        bytes += QByteArray::fromStdString(peer);
+        bytes += '\t';
+        bytes += QByteArray::fromStdString(text);
+        AppendToFile(s.LogFile, bytes, true);
     });
 }
 
+// The count is changed on the UI thread only, in the order the workers queue their changes, so it
+// stays exact without the workers waiting for it.
 void tPeerThread::IncPeers() {
-    PeersCounted = Synchronize([this] {
+    PeersCounted = true;
+    Queue([&view = context_.view] {
         ++PeerCounter;
-        context_.view.SetStatusText(0, QStringLiteral("Clients: %1").arg(PeerCounter));
+        view.SetStatusText(0, QStringLiteral("Clients: %1").arg(PeerCounter));
     });
 }
 
 void tPeerThread::DecPeers() {
-    Synchronize([this] {
+    Queue([&view = context_.view] {
         --PeerCounter;
-        context_.view.SetStatusText(0, QStringLiteral("Clients: %1").arg(PeerCounter));
+        view.SetStatusText(0, QStringLiteral("Clients: %1").arg(PeerCounter));
     });
 }

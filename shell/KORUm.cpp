@@ -62,6 +62,8 @@ int main(int argc, char** argv) {
             window.show();
         window.StartAtStartup();
         result = QApplication::exec();
+        // Log lines and counts the workers queued before the end are still written.
+        QCoreApplication::sendPostedEvents();
         // Workers waiting for this thread must not wait for a loop that has ended.
         platform::ShutdownUiCalls();
     }

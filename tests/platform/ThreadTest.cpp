@@ -79,3 +79,32 @@ TEST(TThread, FreeOnTerminateDeletesAfterRunAndWaitForAllIsBounded) {
     EXPECT_TRUE(platform::TThread::WaitForAll(10000));
     EXPECT_TRUE(pumpUntil([&] { return worker.isNull(); }));
 }
+
+TEST(TThread, QueuedCallsRunInOrderAfterEarlierBlockingOnesAndStopAtShutdown) {
+    platform::ResetUiCalls();
+    std::vector<int> order;
+    std::atomic<bool> done = false;
+    LambdaThread worker([&](LambdaThread& self) {
+        for (int i = 0; i < 50; ++i) {
+            if (i % 10 == 0)
+                self.Call([&order, i] { order.push_back(i); });
+            else
+                platform::PostToUiThread([&order, i] { order.push_back(i); });
+        }
+        done = true;
+    });
+    worker.Resume();
+    ASSERT_TRUE(pumpUntil([&] { return done.load(); }));
+    worker.wait();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(order.size(), 50u);
+    for (int i = 0; i < 50; ++i)
+        EXPECT_EQ(order[i], i);
+
+    bool ran = false;
+    platform::PostToUiThread([&] { ran = true; });
+    platform::ShutdownUiCalls();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(ran);
+    platform::ResetUiCalls();
+}

@@ -174,6 +174,8 @@ protected:
         waitUntil([&] {
             return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
         }, 60000);
+        // What the workers queued for the UI thread before they replied runs now.
+        QCoreApplication::processEvents();
         return future.get();
     }
 
