@@ -235,8 +235,10 @@ void SocketEndpoint::OnWritable() {
         return;
     }
     const int err = PendingSocketError(handle_);
-    if (err == 0 && !IsConnected(handle_))
-        return; // woken before the attempt ended
+    if (err == 0 && !IsConnected(handle_)) {
+        Arm(writer_, true); // woken before the attempt ended: its outcome is still to come
+        return;
+    }
     connectPending_ = false;
     if (err == 0) {
         Arm(reader_, events_ & (kEventRead | kEventClose));
