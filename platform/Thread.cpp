@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <set>
 
 namespace platform {
 namespace {
@@ -19,6 +20,7 @@ std::mutex gMutex;
 std::condition_variable gChanged;
 bool gShutdown = false; // guarded by gMutex
 int gRunning = 0;       // guarded by gMutex
+std::set<TThread*> gLive; // guarded by gMutex: the threads between Resume() and the end of run()
 
 struct PendingCall {
     CallState state = CallState::Queued; // guarded by gMutex
@@ -112,6 +114,7 @@ void TThread::Resume() {
     {
         const std::lock_guard lock(gMutex);
         ++gRunning;
+        gLive.insert(this);
     }
     start();
 }
@@ -124,7 +127,14 @@ void TThread::run() {
     }
     const std::lock_guard lock(gMutex);
     --gRunning;
+    gLive.erase(this);
     gChanged.notify_all();
+}
+
+void TThread::TerminateAll() {
+    const std::lock_guard lock(gMutex);
+    for (TThread* thread : gLive)
+        thread->Terminate();
 }
 
 int TThread::RunningCount() {

@@ -37,6 +37,8 @@ public:
     void Terminate() { terminated_.store(true); }
     bool Terminated() const { return terminated_.load(); }
 
+    // Asks every running thread of this class to stop (program exit).
+    static void TerminateAll();
     // Threads of this class still running in the process.
     static int RunningCount();
     // Blocks until no thread of this class runs, `ms` milliseconds at most; true when none runs.

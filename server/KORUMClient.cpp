@@ -173,7 +173,7 @@ void tPeerThread::ReceiveLoop() {
             CheckRequest();
         if (!Finished && Tick() - LastActivity > static_cast<uint32_t>(IdleLimit))
             break;
-    } while (!Finished && Connected);
+    } while (!Finished && Connected && !Terminated());
 }
 
 void tPeerThread::CheckRequest() {
@@ -199,7 +199,8 @@ void tPeerThread::CloseConnection() {
         return;
     if (Connected)
         Socket->Close();
-    while (Connected)
+    const uint32_t start = Tick();
+    while (Connected && !(Terminated() && Tick() - start > static_cast<uint32_t>(kPollMs)))
         waitForEvents(kPollMs);
 }
 
@@ -237,7 +238,7 @@ void tPeerThread::WaitDataSent() {
     const uint32_t start = Tick();
     // What is already queued (often the data-sent notice itself) costs no wait at all.
     PumpSocketMessages(Socket.get());
-    while (!DataSent && Connected) {
+    while (!DataSent && Connected && !Terminated()) {
         if (Tick() - start > static_cast<uint32_t>(IdleLimit))
             break;
         waitForEvents(kSendPollMs);
@@ -392,7 +393,7 @@ void tPeerThread::SendFileBody(int fileHandle) {
         if (context_.afterChunkSent)
             context_.afterChunkSent(n);
         sent += n;
-    } while (n > 0 && Connected);
+    } while (n > 0 && Connected && !Terminated());
 }
 
 void tPeerThread::Upload() {

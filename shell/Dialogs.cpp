@@ -37,6 +37,18 @@ void ShowMessage(QWidget* parent, const QString& text) {
     QMessageBox::warning(parent, QStringLiteral("KORU"), text);
 }
 
+void ShowNotice(QWidget* parent, const QString& text) {
+    if (gRecording) {
+        gMessages.push_back(text);
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("KORU"), text,
+                                QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+}
+
 std::optional<QString> InputText(QWidget* parent, const QString& caption, const QString& prompt,
                                  const QString& initial) {
     if (std::optional<QString> answer; takeAnswer(answer))

@@ -19,6 +19,8 @@ std::deque<QString> TakeMessages();
 void SetRecording(bool recording);
 
 void ShowMessage(QWidget* parent, const QString& text);
+// The same without waiting for the user: for news that must not hold up the program.
+void ShowNotice(QWidget* parent, const QString& text);
 std::optional<QString> InputText(QWidget* parent, const QString& caption, const QString& prompt,
                                  const QString& initial);
 // Empty when cancelled.

@@ -234,7 +234,7 @@ void TF_KORUMain::StartAtStartup() {
         panels_[2]->setText(QStringLiteral("Failed"));
         panels_[2]->setToolTip(text);
         if (isVisible())
-            dialogs::ShowMessage(this, text);
+            dialogs::ShowNotice(this, text);
         else
             RxTray1_->ShowMessage(QStringLiteral("KORU could not start"), text);
     }

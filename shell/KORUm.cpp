@@ -64,8 +64,10 @@ int main(int argc, char** argv) {
         result = QApplication::exec();
         // Log lines and counts the workers queued before the end are still written.
         QCoreApplication::sendPostedEvents();
-        // Workers waiting for this thread must not wait for a loop that has ended.
+        // Workers waiting for this thread must not wait for a loop that has ended, and workers
+        // still serving are asked to stop.
         platform::ShutdownUiCalls();
+        platform::TThread::TerminateAll();
     }
     if (!platform::TThread::WaitForAll(kWorkerGraceMs))
         ::_exit(result); // a worker stuck in a peer's silence must not hold the program up

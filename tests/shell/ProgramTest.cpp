@@ -1,0 +1,144 @@
+// The program as a whole: started as the desktop would start it, ended by signals.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+uint16_t freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    socklen_t length = sizeof(address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+std::string fetch(uint16_t port, const std::string& request) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        ::close(fd);
+        return {};
+    }
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string reply;
+    char buffer[4096];
+    for (ssize_t n; (n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0;)
+        reply.append(buffer, static_cast<size_t>(n));
+    ::close(fd);
+    return reply;
+}
+
+class Program : public ::testing::Test {
+protected:
+    void SetUp() override {
+        port = freePort();
+        QDir().mkpath(dir.path() + "/site");
+        QDir().mkpath(dir.path() + "/store/Quillbrook");
+        QFile page(dir.path() + "/site/index.htm");
+        ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+        page.write("<p>up</p>");
+    }
+    void startProgram() {
+        QFile store(dir.path() + "/store/Quillbrook/Projects.conf");
+        ASSERT_TRUE(store.open(QIODevice::WriteOnly));
+        store.write(QString("[KORU]\nSettings\\CBoxes=0010\nSettings\\Edit1=%1/site/\n"
+                            "Settings\\Edit2=index.htm\nSettings\\Edit4=%2\n"
+                            "Settings\\Edit6=%3/\nSettings\\Edit12=%1/koru.log\n")
+                        .arg(dir.path())
+                        .arg(port)
+                        .arg(KORU_PLUGIN_DIR)
+                        .toUtf8());
+        store.close();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_DIRS", dir.path() + "/store");
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        program.setProcessEnvironment(env);
+        program.start(KORU_PROGRAM, {});
+        ASSERT_TRUE(program.waitForStarted(10000));
+    }
+    bool waitForReply(std::string& reply) {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 20000) {
+            reply = fetch(port, "GET / HTTP/1.0\r\n\r\n");
+            if (!reply.empty())
+                return true;
+            QThread::msleep(50);
+        }
+        return false;
+    }
+    void endWith(int signal) {
+        ::kill(static_cast<pid_t>(program.processId()), signal);
+        ASSERT_TRUE(program.waitForFinished(15000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 0);
+    }
+
+    QTemporaryDir dir;
+    uint16_t port = 0;
+    QProcess program;
+};
+
+} // namespace
+
+TEST_F(Program, ServesAndEndsOnSigterm) {
+    startProgram();
+    std::string reply;
+    ASSERT_TRUE(waitForReply(reply));
+    EXPECT_TRUE(reply.starts_with("HTTP/1.0 200 OK\r\n"));
+    EXPECT_TRUE(reply.ends_with("<p>up</p>"));
+    EXPECT_NE(fetch(port, "GET /calc?a=2&b=3&op=add HTTP/1.0\r\n\r\n").find("5"),
+              std::string::npos);
+    endWith(SIGTERM);
+    EXPECT_TRUE(fetch(port, "GET / HTTP/1.0\r\n\r\n").empty()) << "the port is closed";
+}
+
+TEST_F(Program, EndsOnSigintWhileAClientIsConnected) {
+    startProgram();
+    std::string reply;
+    ASSERT_TRUE(waitForReply(reply));
+    // A silent client keeps its worker waiting for the idle limit; the end must not wait for it.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    QThread::msleep(100);
+    endWith(SIGINT);
+    ::close(fd);
+}
+
+TEST_F(Program, FailedStartStillRunsTheProgram) {
+    // The port is taken by someone else: the server stays stopped but the program runs on.
+    const int busy = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(::bind(busy, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(::listen(busy, 1), 0);
+    startProgram();
+    EXPECT_FALSE(program.waitForFinished(1500)) << "the loop runs although the start failed";
+    endWith(SIGTERM);
+    ::close(busy);
+}
