@@ -5,6 +5,7 @@
 #include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -317,6 +318,9 @@ int SocketGetSockName(int handle, void* record, int* length) {
 }
 
 int SocketSetFlag(int handle, SocketFlag flag, int32_t value) {
+    if (flag == SocketFlag::NoDelay)
+        return Retry(
+            [&] { return ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &value, sizeof value); });
     const int name = flag == SocketFlag::KeepAlive      ? SO_KEEPALIVE
                      : flag == SocketFlag::ReuseAddress ? SO_REUSEADDR
                                                         : SO_BROADCAST;

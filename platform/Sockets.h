@@ -83,7 +83,7 @@ int SocketPendingBytes(int handle, int* count);
 int SocketGetPeerName(int handle, void* record, int length);
 int SocketGetSockName(int handle, void* record, int* length);
 
-enum class SocketFlag { KeepAlive, ReuseAddress, Broadcast };
+enum class SocketFlag { KeepAlive, ReuseAddress, Broadcast, NoDelay };
 int SocketSetFlag(int handle, SocketFlag flag, int32_t value);
 // The linger record as two 16-bit values: on/off and seconds.
 int SocketSetLinger(int handle, uint16_t onOff, uint16_t seconds);

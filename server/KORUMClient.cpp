@@ -6,16 +6,15 @@
 #include "config/ServerSettings.h"
 #include "net/WSocket.h"
 #include "platform/FilePath.h"
+#include "platform/SocketEvents.h"
 #include "platform/SocketQueue.h"
 #include "server/Reply.h"
 #include "server/Request.h"
 
-#include <QAbstractEventDispatcher>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLocale>
-#include <QTimer>
 
 #include <array>
 #include <cerrno>
@@ -35,17 +34,9 @@ public:
     int32_t Handle() const { return SocketHandle; }
 };
 
-// Waits for this thread's next event, `ms` at most, then runs whatever else is pending.
-// The timer only bounds the wait: an arriving notification ends it at once.
-void waitForEvents(int ms) {
-    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {
-        QTimer bound;
-        bound.setSingleShot(true);
-        bound.start(ms);
-        dispatcher->processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    PumpSocketMessages(nullptr);
-}
+// Waits for this thread's next event, `ms` at most, then runs whatever else is pending; an
+// arriving notification ends the wait at once.
+void waitForEvents(int ms) { platform::WaitThreadEvents(ms); }
 
 std::string toBytes(const QString& text) { return QFile::encodeName(text).toStdString(); }
 
@@ -149,6 +140,10 @@ void tPeerThread::Serve() {
         PeerChangeState(s, static_cast<int>(o), static_cast<int>(n));
     };
     Socket->Dup(PeerHandle);
+    // A reply goes out in a few pieces with a wait after each; holding a piece back until the
+    // previous one is acknowledged would only add the peer's acknowledgement delay.
+    platform::SocketSetFlag(static_cast<TPeerSocket&>(*Socket).Handle(),
+                            platform::SocketFlag::NoDelay, 1);
     Socket->SetMultiThreaded(true);
     Received.clear();
     Connected = Socket->State() == wsConnected;
