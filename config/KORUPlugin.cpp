@@ -168,6 +168,11 @@ std::string UpperAZ(std::string_view text) {
     return upper;
 }
 
+ModuleLabel ReadModuleLabel(const tpgInfo& info) {
+    return {UpperAZ(std::string_view(info.Name, strnlen(info.Name, sizeof info.Name))),
+            std::string(info.Title, strnlen(info.Title, sizeof info.Title))};
+}
+
 int LoadPluginModule(const QString& path, std::string& name, std::string& title) {
     const QByteArray fsPath = QFile::encodeName(platform::ToFsPath(path));
     if (fsPath.size() > kMaxPluginPath)
@@ -188,9 +193,10 @@ int LoadPluginModule(const QString& path, std::string& name, std::string& title)
     CallModule(fsPath.toStdString(), "KORUPGInit", [&] { data.Init(PluginInitParam, &info); });
     if (info.InitResult <= 0)
         return -1;
-    data.Name = UpperAZ(std::string_view(info.Name, strnlen(info.Name, sizeof info.Name)));
-    name = data.Name;
-    title.assign(info.Title, strnlen(info.Title, sizeof info.Title));
+    ModuleLabel label = ReadModuleLabel(info);
+    data.Name = label.name;
+    name = std::move(label.name);
+    title = std::move(label.title);
 
     PluginHost& host = Host();
     const std::lock_guard lock(host.mutex);

@@ -48,6 +48,15 @@ inline constexpr int kMaxPluginPath = 255;
 // Upper-cases a to z and nothing else, so that names compare the same in every locale.
 std::string UpperAZ(std::string_view text);
 
+// What the host keeps of the record a module's KORUPGInit filled in: the name up to its first
+// NUL (all 32 bytes when there is none), upper-cased a to z, and the title up to its first NUL
+// (all 256 bytes when there is none). Nothing beyond either field is ever read.
+struct ModuleLabel {
+    std::string name;
+    std::string title;
+};
+ModuleLabel ReadModuleLabel(const tpgInfo& info);
+
 // Loading, shutting down and releasing run on the UI thread; the lookups and query calls run on
 // any number of worker threads at once. The list of modules (PluginList) belongs to this unit.
 

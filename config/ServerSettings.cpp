@@ -46,14 +46,26 @@ QString DefaultPageFooter() {
                           "</a></body></center></html>");
 }
 
-void RestoreSettings(ServerSettings& s, MimeTable& mime) {
-    QString boxes = ReadRegString(kSettingsKey, QStringLiteral("CBoxes"), QStringLiteral("0111"));
+void ReadFlagBoxes(QString boxes, ServerSettings& s) {
     if (boxes.size() < 4)
         boxes += QStringLiteral("1111");
     s.ShowPeers = boxes[0] == QLatin1Char('1');
     s.AutoClose = boxes[1] == QLatin1Char('1');
     s.LogEnabled = boxes[2] == QLatin1Char('1');
     s.HideOnStartup = boxes[3] == QLatin1Char('1');
+}
+
+QString FlagBoxes(const ServerSettings& s) {
+    QString boxes = QStringLiteral("0000");
+    const std::array<bool, 4> flags{s.ShowPeers, s.AutoClose, s.LogEnabled, s.HideOnStartup};
+    for (size_t i = 0; i < flags.size(); ++i)
+        if (flags[i])
+            boxes[static_cast<qsizetype>(i)] = QLatin1Char('1');
+    return boxes;
+}
+
+void RestoreSettings(ServerSettings& s, MimeTable& mime) {
+    ReadFlagBoxes(ReadRegString(kSettingsKey, QStringLiteral("CBoxes"), QStringLiteral("0111")), s);
 
     s.BaseFolder = read(kTextFields[0]);
     s.BaseFileName = read(kTextFields[1]);
@@ -71,12 +83,7 @@ void RestoreSettings(ServerSettings& s, MimeTable& mime) {
 }
 
 void SaveSettings(const ServerSettings& s, const MimeTable& mime) {
-    QString boxes = QStringLiteral("0000");
-    const std::array<bool, 4> flags{s.ShowPeers, s.AutoClose, s.LogEnabled, s.HideOnStartup};
-    for (size_t i = 0; i < flags.size(); ++i)
-        if (flags[i])
-            boxes[static_cast<qsizetype>(i)] = QLatin1Char('1');
-    write("CBoxes", boxes);
+    write("CBoxes", FlagBoxes(s));
 
     const std::array<QString, 11> values{
         s.BaseFolder,       s.BaseFileName,     s.TempPath, s.ListenPort,

@@ -58,6 +58,13 @@ struct ServerSettings {
 };
 
 inline const QString kSettingsKey = QStringLiteral("KORU\\Settings");
+
+// The four flags from the stored "CBoxes" text, one character each in the order ShowPeers,
+// AutoClose, LogEnabled, HideOnStartup: on exactly when the character is "1". A text shorter
+// than four characters reads as if "1111" followed it, so that missing positions read as on.
+void ReadFlagBoxes(QString boxes, ServerSettings& settings);
+// The four flags as "CBoxes" text: "1" for on, "0" for off.
+QString FlagBoxes(const ServerSettings& settings);
 QString DefaultPageFooter();
 
 // Fills the record and the MIME table from the store, defaults where nothing is stored. Throws
