@@ -24,7 +24,8 @@ std::optional<int64_t> DeclaredLength(std::string_view received) {
     if (at == std::string_view::npos)
         return std::nullopt;
     std::string_view rest = received.substr(at + kContentLength.size());
-    while (!rest.empty() && rest.front() < '0')
+    // Codes compare unsigned: a byte above 127 is a character at or above "0", not a blank.
+    while (!rest.empty() && static_cast<unsigned char>(rest.front()) < '0')
         rest.remove_prefix(1);
     int64_t value = 0;
     for (const char c : rest) {

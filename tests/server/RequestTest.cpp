@@ -119,3 +119,18 @@ TEST(PluginTargetTest, NameFromSecondCharacterToFirstMark) {
     EXPECT_EQ(SplitPluginTarget("?x").name, "");
     EXPECT_EQ(SplitPluginTarget("?x").query, "x");
 }
+
+// Found by fuzzing: bytes above 127 were skipped like blanks before the value, so a request whose
+// length field started with one waited for a body it had not declared and was never answered.
+TEST(Completeness, ByteAboveSevenBitsBeforeTheValueReadsAsNoNumber) {
+    EXPECT_EQ(DeclaredLength("P\r\nContent-Length: \xE9"
+                             "5\r\n\r\n"),
+              0);
+    EXPECT_EQ(DeclaredLength("P\r\nContent-Length:\t\xFF"
+                             "10\r\n\r\n"),
+              0);
+    const Completeness c = CheckComplete("PUT /a HTTP/1.0\r\nContent-Length: \xE9"
+                                         "5\r\n\r\n");
+    EXPECT_EQ(c.state, Arrival::Complete);
+    EXPECT_EQ(c.bodyStart, 40u);
+}
