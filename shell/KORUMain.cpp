@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QStatusBar>
+#include <QTimer>
 
 #include <array>
 
@@ -25,6 +26,7 @@ TF_KORUMain* F_KORUMain = nullptr;
 namespace {
 
 constexpr std::array<int, 3> kPanelWidths{80, 90, 50};
+constexpr int kStatusDelayMs = 40;
 const QString kMarker = QStringLiteral("\r\n===== From Server ====\r\n");
 
 void setTextQuietly(QLineEdit& edit, const QString& text) {
@@ -146,6 +148,16 @@ void TF_KORUMain::createStatusBar() {
         ui_->SB1->addWidget(panels_[i]);
     }
     ui_->SB1->setFixedHeight(19);
+    statusTimer_ = new QTimer(this);
+    statusTimer_->setSingleShot(true);
+    statusTimer_->setInterval(kStatusDelayMs);
+    connect(statusTimer_, &QTimer::timeout, this, &TF_KORUMain::showStatus);
+}
+
+void TF_KORUMain::showStatus() {
+    for (int i = 0; i < 3; ++i)
+        if (!pendingStatus_[i].isNull())
+            panels_[i]->setText(std::exchange(pendingStatus_[i], QString()));
 }
 
 void TF_KORUMain::connectServerControls() {
@@ -231,7 +243,7 @@ void TF_KORUMain::StartAtStartup() {
         StartServer();
     } catch (const std::exception& e) {
         const QString text = QString::fromLocal8Bit(e.what());
-        panels_[2]->setText(QStringLiteral("Failed"));
+        SetStatusText(2, QStringLiteral("Failed"));
         panels_[2]->setToolTip(text);
         if (isVisible())
             dialogs::ShowNotice(this, text);
@@ -384,12 +396,17 @@ void TF_KORUMain::SetStopEnabled(bool enabled) {
 }
 
 void TF_KORUMain::SetStatusText(int panel, const QString& text) {
-    if (panel >= 0 && panel < 3)
-        panels_[panel]->setText(text);
+    if (panel < 0 || panel >= 3)
+        return;
+    pendingStatus_[panel] = text;
+    if (!statusTimer_->isActive())
+        statusTimer_->start();
 }
 
 QString TF_KORUMain::StatusText(int panel) const {
-    return panel >= 0 && panel < 3 ? panels_[panel]->text() : QString();
+    if (panel < 0 || panel >= 3)
+        return {};
+    return pendingStatus_[panel].isNull() ? panels_[panel]->text() : pendingStatus_[panel];
 }
 
 // The test client ---------------------------------------------------------------------------

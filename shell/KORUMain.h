@@ -18,6 +18,7 @@ class QAction;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QTimer;
 class TCustomWSocket;
 class TLCDate;
 class TMover;
@@ -104,6 +105,7 @@ private:
     void showSettings();
     void showMime();
     void showPlugins();
+    void showStatus();
     // Runs a handler; an error it raises is shown with its text and the program goes on.
     void guarded(const std::function<void()>& handler);
 
@@ -122,6 +124,10 @@ private:
     TLCDate* LCDate1_ = nullptr;
     TMover* Mover1_ = nullptr;
     QLabel* panels_[3] = {};
+    // Counter texts change once per connection; the panels show the latest within a moment, so
+    // that a busy server does not spend its UI thread laying out text nobody can read that fast.
+    QString pendingStatus_[3];
+    QTimer* statusTimer_ = nullptr;
     bool destroying_ = false;
     bool showingSettings_ = false;
 };

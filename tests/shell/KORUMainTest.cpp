@@ -163,7 +163,8 @@ TEST_F(MainWindow, StartStopAndAFailedStartShowTheirStates) {
     EXPECT_TRUE(ui->ListenBtn->isEnabled()) << "a failed start leaves the server startable";
 
     window->StartAtStartup(); // hidden: the failure goes to the tray
-    EXPECT_EQ(panel(2)->text(), "Failed");
+    EXPECT_EQ(window->StatusText(2), "Failed");
+    EXPECT_TRUE(waitUntil([&] { return panel(2)->text() == "Failed"; }));
     ASSERT_EQ(tray->messages.size(), 1u);
     EXPECT_TRUE(tray->messages[0].contains("10048"));
 }
@@ -192,8 +193,9 @@ TEST_F(MainWindow, CountersMoveWithRealConnections) {
     });
     ASSERT_TRUE(waitUntil([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
     EXPECT_TRUE(reply.get().ends_with("\r\n\r\nhi"));
-    EXPECT_EQ(panel(1)->text(), "Requests: 1");
+    EXPECT_EQ(window->StatusText(1), "Requests: 1");
     EXPECT_TRUE(waitUntil([&] { return panel(0)->text() == "Clients: 0"; }));
+    EXPECT_TRUE(waitUntil([&] { return panel(1)->text() == "Requests: 1"; }));
 }
 
 TEST_F(MainWindow, EnterAndEscHideTrayClickShows) {
