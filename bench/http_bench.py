@@ -1,0 +1,228 @@
+#!/usr/bin/env python3
+"""Loads KORU (and, with --peers, general-purpose servers) over loopback with ab.
+
+Loads: a 1 KB file at concurrency 1 and 32, a 10 MiB file at concurrency 1 and 8, all HTTP/1.0
+without keep-alive. Prints requests per second, mean, median and 99th-percentile latency, MB/s,
+failures, and KORU's thread count and resident memory before and after each load. With --peers
+the servers run alternately in every round and a ratio KORU / best peer is printed per load.
+"""
+import argparse
+import os
+import re
+import shutil
+import signal
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+LOADS = [  # name, file, concurrency, requests
+    ("1k-c1", "1k.bin", 1, 5000),
+    ("1k-c32", "1k.bin", 32, 20000),
+    ("10m-c1", "10m.bin", 1, 100),
+    ("10m-c8", "10m.bin", 8, 200),
+]
+PEER_PACKAGES = {"nginx": "nginx-light", "lighttpd": "lighttpd", "webfs": "webfs"}
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_port(port, seconds=10):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=0.2):
+                return True
+        except OSError:
+            time.sleep(0.05)
+    return False
+
+
+def make_docroot(folder):
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "1k.bin"), "wb") as f:
+        f.write(os.urandom(1024))
+    with open(os.path.join(folder, "10m.bin"), "wb") as f:
+        f.write(os.urandom(10 * 1024 * 1024))
+    with open(os.path.join(folder, "index.htm"), "w") as f:
+        f.write("<p>bench</p>")
+
+
+def proc_status(pid):
+    values = {}
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            for line in f:
+                key, _, rest = line.partition(":")
+                values[key] = rest.strip()
+    except OSError:
+        return None, None
+    return int(values.get("Threads", "0")), int(values.get("VmRSS", "0 kB").split()[0])
+
+
+class Koru:
+    name = "koru"
+
+    def __init__(self, work, docroot):
+        self.port = free_port()
+        store = os.path.join(work, "store", "Quillbrook")
+        os.makedirs(store, exist_ok=True)
+        with open(os.path.join(store, "Projects.conf"), "w") as f:
+            f.write("[KORU]\nSettings\\CBoxes=0000\n"
+                    f"Settings\\Edit1={docroot}/\nSettings\\Edit2=index.htm\n"
+                    f"Settings\\Edit4={self.port}\nSettings\\Edit6={work}/noplugins/\n"
+                    f"Settings\\Edit12={work}/koru.log\n")
+        env = dict(os.environ, QT_QPA_PLATFORM="offscreen",
+                   XDG_CONFIG_DIRS=os.path.join(work, "store"))
+        self.proc = subprocess.Popen([os.path.join(ROOT, "build", "koru")], env=env,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if not wait_port(self.port):
+            raise RuntimeError("koru did not start")
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGTERM)
+        self.proc.wait(timeout=10)
+
+
+class Peer:
+    def __init__(self, name, work, docroot):
+        self.name = name
+        self.port = free_port()
+        conf = os.path.join(work, name)
+        os.makedirs(conf, exist_ok=True)
+        if name == "nginx":
+            path = os.path.join(conf, "nginx.conf")
+            with open(path, "w") as f:
+                f.write(f"daemon off; worker_processes auto; pid {conf}/nginx.pid;\n"
+                        f"error_log {conf}/error.log; events {{ worker_connections 4096; }}\n"
+                        f"http {{ access_log off; sendfile on; keepalive_timeout 0;\n"
+                        f"  client_body_temp_path {conf}; proxy_temp_path {conf};\n"
+                        f"  fastcgi_temp_path {conf}; uwsgi_temp_path {conf}; scgi_temp_path {conf};\n"
+                        f"  server {{ listen 127.0.0.1:{self.port}; root {docroot}; }} }}\n")
+            cmd = ["nginx", "-c", path, "-p", conf]
+        elif name == "lighttpd":
+            path = os.path.join(conf, "lighttpd.conf")
+            with open(path, "w") as f:
+                f.write(f'server.document-root = "{docroot}"\nserver.port = {self.port}\n'
+                        f'server.bind = "127.0.0.1"\nserver.max-keep-alive-requests = 0\n'
+                        f'server.errorlog = "{conf}/error.log"\n')
+            cmd = ["lighttpd", "-D", "-f", path]
+        elif name == "webfs":
+            cmd = ["webfsd", "-F", "-p", str(self.port), "-i", "127.0.0.1", "-r", docroot]
+        else:
+            cmd = [sys.executable, "-m", "http.server", str(self.port), "--bind", "127.0.0.1",
+                   "--directory", docroot]
+        self.proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if not wait_port(self.port):
+            raise RuntimeError(f"{name} did not start")
+
+    def stop(self):
+        self.proc.terminate()
+        try:
+            self.proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+
+
+def run_ab(port, path, concurrency, requests):
+    out = subprocess.run(["ab", "-q", "-r", "-n", str(requests), "-c", str(concurrency),
+                          f"http://127.0.0.1:{port}/{path}"],
+                         capture_output=True, text=True, timeout=600).stdout
+
+    def grab(pattern, default=0.0):
+        m = re.search(pattern, out)
+        return float(m.group(1)) if m else default
+    return {
+        "rps": grab(r"Requests per second:\s+([\d.]+)"),
+        "mean_ms": grab(r"Time per request:\s+([\d.]+) \[ms\] \(mean\)"),
+        "median_ms": grab(r"^\s+50%\s+(\d+)", -1) if False else grab(r"\n\s+50%\s+(\d+)"),
+        "p99_ms": grab(r"\n\s+99%\s+(\d+)"),
+        "mbs": grab(r"Transfer rate:\s+([\d.]+)") / 1024.0,
+        "failed": int(grab(r"Failed requests:\s+(\d+)")) + int(grab(r"Non-2xx responses:\s+(\d+)")),
+        "complete": int(grab(r"Complete requests:\s+(\d+)")),
+    }
+
+
+def ensure_peers(names):
+    missing = [PEER_PACKAGES[n] for n in names
+               if n in PEER_PACKAGES and not shutil.which("webfsd" if n == "webfs" else n)]
+    if shutil.which("ab") is None:
+        missing.append("apache2-utils")
+    if missing:
+        if os.geteuid() != 0:
+            sys.exit("Missing: run sudo apt-get install -y " + " ".join(missing))
+        subprocess.run(["apt-get", "install", "-y"] + missing, check=True,
+                       env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
+        # Packaged servers start themselves; the benchmark runs its own instances.
+        for service in ("nginx", "lighttpd", "webfs"):
+            subprocess.run(["service", service, "stop"], capture_output=True)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--peers", action="store_true", help="also load the peer servers")
+    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--scale", type=float, default=1.0, help="multiply request counts")
+    args = parser.parse_args()
+    peers = ["nginx", "lighttpd", "webfs", "python"] if args.peers else []
+    ensure_peers(peers)
+    work = tempfile.mkdtemp(prefix="koru-bench-")
+    docroot = os.path.join(work, "site")
+    make_docroot(docroot)
+    servers = ["koru"] + peers
+    results = {(s, l[0]): [] for s in servers for l in LOADS}
+    koru_status = []
+    try:
+        for rnd in range(args.rounds):
+            order = servers[rnd % len(servers):] + servers[:rnd % len(servers)]
+            for name in order:
+                server = Koru(work, docroot) if name == "koru" else Peer(name, work, docroot)
+                try:
+                    for load, path, conc, count in LOADS:
+                        n = max(conc, int(count * args.scale))
+                        before = proc_status(server.proc.pid) if name == "koru" else None
+                        results[(name, load)].append(run_ab(server.port, path, conc, n))
+                        if name == "koru":
+                            time.sleep(0.5)
+                            koru_status.append((load, before, proc_status(server.proc.pid)))
+                finally:
+                    server.stop()
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    report(servers, results, koru_status)
+
+
+def report(servers, results, koru_status):
+    print(f"{'load':8} {'server':9} {'req/s':>9} {'mean ms':>8} {'median':>7} {'p99 ms':>7} "
+          f"{'MB/s':>8} {'failed':>6}")
+    for load, *_ in LOADS:
+        best = {}
+        for name in servers:
+            runs = results[(name, load)]
+            med = {k: statistics.median(r[k] for r in runs) for k in runs[0]}
+            med["failed"] = sum(r["failed"] for r in runs)
+            best[name] = med
+            print(f"{load:8} {name:9} {med['rps']:9.0f} {med['mean_ms']:8.3f} "
+                  f"{med['median_ms']:7.0f} {med['p99_ms']:7.0f} {med['mbs']:8.1f} "
+                  f"{med['failed']:6d}")
+        peers = [n for n in servers if n != "koru"]
+        if peers:
+            key = "mbs" if load.startswith("10m") else "rps"
+            top = max(peers, key=lambda n: best[n][key])
+            ratio = best["koru"][key] / best[top][key] if best[top][key] else float("nan")
+            p99 = best["koru"]["p99_ms"] / max(best[top]["p99_ms"], 1)
+            print(f"{load:8} ratio KORU / {top}: {ratio:.2f} ({key}), p99 ratio {p99:.2f}")
+    print("\nKORU threads / resident memory (kB) before -> after each load:")
+    for load, before, after in koru_status:
+        print(f"  {load:8} {before[0]:4} / {before[1]:7} -> {after[0]:4} / {after[1]:7}")
+
+
+if __name__ == "__main__":
+    main()
