@@ -1,32 +1,111 @@
 #include "platform/Thread.h"
 
 #include <QCoreApplication>
-#include <QPointer>
+#include <QThread>
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <vector>
 
 namespace platform {
 namespace {
 
 enum class CallState { Queued, Running, Done, Cancelled };
 
-// One lock and condition for every pending call into the UI thread, and for the count of
-// running worker threads: both are touched rarely compared with the work they guard.
+// One lock and condition for every pending call into the UI thread and for the bookkeeping of
+// running workers: both change rarely compared with the work they guard.
 std::mutex gMutex;
 std::condition_variable gChanged;
-bool gShutdown = false; // guarded by gMutex
-int gRunning = 0;       // guarded by gMutex
-std::set<TThread*> gLive; // guarded by gMutex: the threads between Resume() and the end of run()
+bool gShutdown = false;   // guarded by gMutex
+int gRunning = 0;         // guarded by gMutex
+std::set<TThread*> gLive; // guarded by gMutex: the workers between Resume() and their end
 
 struct PendingCall {
     CallState state = CallState::Queued; // guarded by gMutex
 };
 
 } // namespace
+
+// The operating-system threads under the workers. A thread takes the next waiting worker, runs
+// it, and waits for another one up to TThread::kIdleMs before it ends.
+class WorkerPool {
+public:
+    static WorkerPool& Instance() {
+        static WorkerPool pool;
+        return pool;
+    }
+
+    ~WorkerPool() {
+        {
+            const std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        work_.notify_all();
+        for (auto& thread : threads_)
+            thread->wait();
+    }
+
+    void Submit(TThread* worker) {
+        std::unique_lock lock(mutex_);
+        queue_.push_back(worker);
+        if (idle_ > 0) {
+            lock.unlock();
+            work_.notify_one();
+            return;
+        }
+        reapFinished();
+        auto thread = std::unique_ptr<QThread>(QThread::create([this] { Serve(); }));
+        thread->setStackSize(TThread::kStackSize);
+        thread->start();
+        threads_.push_back(std::move(thread));
+    }
+
+    int ThreadCount() {
+        const std::lock_guard lock(mutex_);
+        reapFinished();
+        return static_cast<int>(threads_.size());
+    }
+
+private:
+    WorkerPool() = default;
+
+    void Serve() {
+        for (;;) {
+            TThread* worker = nullptr;
+            {
+                std::unique_lock lock(mutex_);
+                ++idle_;
+                const bool got =
+                    work_.wait_for(lock, std::chrono::milliseconds(TThread::kIdleMs),
+                                   [this] { return stopping_ || !queue_.empty(); });
+                --idle_;
+                if (!got || queue_.empty())
+                    return;
+                worker = queue_.front();
+                queue_.pop_front();
+            }
+            worker->RunOnPoolThread();
+            // What the worker left for deletion on this thread goes with it, not with the next.
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
+    }
+
+    // Called with mutex_ held.
+    void reapFinished() {
+        std::erase_if(threads_, [](const std::unique_ptr<QThread>& t) { return t->isFinished(); });
+    }
+
+    std::mutex mutex_;
+    std::condition_variable work_;
+    std::deque<TThread*> queue_;                  // guarded by mutex_
+    std::vector<std::unique_ptr<QThread>> threads_; // guarded by mutex_
+    int idle_ = 0;                                // guarded by mutex_
+    bool stopping_ = false;                       // guarded by mutex_
+};
 
 bool RunOnUiThread(const std::function<void()>& fn) {
     QCoreApplication* app = QCoreApplication::instance();
@@ -104,31 +183,55 @@ void ResetUiCalls() {
     gShutdown = false;
 }
 
-TThread::TThread() { setStackSize(kStackSize); }
+TThread::TThread() = default;
 
-TThread::~TThread() { wait(); }
+TThread::~TThread() {
+    if (started_ && !FreeOnTerminate)
+        wait();
+}
 
 void TThread::Resume() {
-    if (FreeOnTerminate)
-        connect(this, &QThread::finished, this, &QObject::deleteLater);
+    if (started_)
+        return;
+    started_ = true;
     {
         const std::lock_guard lock(gMutex);
         ++gRunning;
         gLive.insert(this);
     }
-    start();
+    WorkerPool::Instance().Submit(this);
 }
 
-void TThread::run() {
+bool TThread::wait(unsigned long ms) {
+    if (!started_)
+        return true;
+    std::unique_lock lock(gMutex);
+    const auto done = [this] { return finished_; };
+    if (ms == ULONG_MAX) {
+        gChanged.wait(lock, done);
+        return true;
+    }
+    return gChanged.wait_for(lock, std::chrono::milliseconds(ms), done);
+}
+
+void TThread::RunOnPoolThread() {
     try {
         Execute();
     } catch (...) {
-        // Execute() owns its error handling; whatever escapes ends only this thread.
+        // Execute() owns its error handling; whatever escapes ends only this worker.
     }
-    const std::lock_guard lock(gMutex);
-    --gRunning;
-    gLive.erase(this);
-    gChanged.notify_all();
+    // Read before the end is announced: after that the owner may delete the object.
+    const bool freeSelf = FreeOnTerminate;
+    {
+        const std::lock_guard lock(gMutex);
+        --gRunning;
+        gLive.erase(this);
+        finished_ = true;
+        gChanged.notify_all();
+    }
+    // Deleted by the thread that owns the object, from its own event processing.
+    if (freeSelf)
+        QMetaObject::invokeMethod(this, &QObject::deleteLater, Qt::QueuedConnection);
 }
 
 void TThread::TerminateAll() {
@@ -146,5 +249,7 @@ bool TThread::WaitForAll(int ms) {
     std::unique_lock lock(gMutex);
     return gChanged.wait_for(lock, std::chrono::milliseconds(ms), [] { return gRunning == 0; });
 }
+
+int TThread::PooledThreadCount() { return WorkerPool::Instance().ThreadCount(); }
 
 } // namespace platform

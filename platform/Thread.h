@@ -1,7 +1,9 @@
 #pragma once
 
-#include <QThread>
+#include <QObject>
 
+#include <atomic>
+#include <climits>
 #include <functional>
 
 namespace platform {
@@ -20,18 +22,26 @@ void ShutdownUiCalls();
 void ResetUiCalls();
 
 // The thread class workers derive from: created suspended, started by Resume(), optionally
-// destroyed by the UI thread's loop after Execute() returns, with a small stack because the
-// server starts one per connection.
-class TThread : public QThread {
+// deleted (on the thread that owns the object) once Execute() has returned. Each object is one
+// thread of control from Resume() to its end; underneath, the operating-system threads are kept
+// for a short while and reused, because the server starts one worker per connection and creating
+// a thread costs more than most requests.
+class TThread : public QObject {
 public:
-    static constexpr uint kStackSize = 256 * 1024;
+    // Small stacks: a busy server runs many workers at once.
+    static constexpr unsigned kStackSize = 256 * 1024;
+    // How long an idle operating-system thread waits for the next worker before it ends.
+    static constexpr int kIdleMs = 2000;
 
     TThread();
+    // Waits for Execute() to return when the thread was started.
     ~TThread() override;
 
     void Resume();
     // Set before Resume(): the object deletes itself (on its owning thread) when it has run.
     bool FreeOnTerminate = false;
+    // Blocks until Execute() has returned (or `ms` passed); true when it has.
+    bool wait(unsigned long ms = ULONG_MAX);
 
     // Asks Execute() to stop at its next check.
     void Terminate() { terminated_.store(true); }
@@ -43,6 +53,8 @@ public:
     static int RunningCount();
     // Blocks until no thread of this class runs, `ms` milliseconds at most; true when none runs.
     static bool WaitForAll(int ms);
+    // Operating-system threads kept for workers, running or idle.
+    static int PooledThreadCount();
 
 protected:
     virtual void Execute() = 0;
@@ -52,8 +64,12 @@ protected:
     void Queue(std::function<void()> fn) { PostToUiThread(std::move(fn)); }
 
 private:
-    void run() override;
+    friend class WorkerPool;
+    void RunOnPoolThread();
+
     std::atomic<bool> terminated_ = false;
+    bool started_ = false;  // owner's thread only
+    bool finished_ = false; // guarded by the module's lock
 };
 
 } // namespace platform

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -107,4 +108,24 @@ TEST(TThread, QueuedCallsRunInOrderAfterEarlierBlockingOnesAndStopAtShutdown) {
     QCoreApplication::processEvents();
     EXPECT_FALSE(ran);
     platform::ResetUiCalls();
+}
+
+TEST(TThread, OperatingSystemThreadsAreReusedThenEndWhenIdle) {
+    platform::ResetUiCalls();
+    std::atomic<QThread*> first = nullptr;
+    std::atomic<QThread*> second = nullptr;
+    LambdaThread a([&](LambdaThread&) { first = QThread::currentThread(); });
+    a.Resume();
+    ASSERT_TRUE(a.wait(10000));
+    LambdaThread b([&](LambdaThread&) { second = QThread::currentThread(); });
+    b.Resume();
+    ASSERT_TRUE(b.wait(10000));
+    EXPECT_EQ(first.load(), second.load()) << "the second worker ran on the first one's thread";
+    EXPECT_NE(first.load(), qApp->thread());
+    EXPECT_GE(platform::TThread::PooledThreadCount(), 1);
+    QElapsedTimer timer;
+    timer.start();
+    while (platform::TThread::PooledThreadCount() > 0 && timer.elapsed() < 20000)
+        QThread::msleep(50);
+    EXPECT_EQ(platform::TThread::PooledThreadCount(), 0) << "idle threads end";
 }
