@@ -38,6 +38,16 @@ test-tsan:
 
 test-sanitize: test-asan test-tsan
 
+# The load and fault tests: minutes long, loopback only, in a build folder of their own so that
+# the plain test run never includes them. Each test prints the figures it measured.
+LOAD_BUILD ?= build-load
+.PHONY: test-load
+test-load: deps
+	cmake -S . -B $(LOAD_BUILD) -DKORU_LOAD_TESTS=ON $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(LOAD_BUILD) -j$(JOBS) --target koru_load_tests
+	cd $(LOAD_BUILD) && ctest -L load --output-on-failure
+	@grep -h '^\[ figures' $(LOAD_BUILD)/Testing/Temporary/LastTest.log || true
+
 run: build
 	@if [ -x $(BUILD)/koru ]; then bash demo/run-demo.sh $(BUILD); \
 	else echo "The program entry is not built yet: libraries and tests are in $(BUILD)/."; fi
@@ -47,3 +57,40 @@ install: build
 
 clean:
 	rm -rf build build-asan build-tsan
+
+# libFuzzer targets, in a clang build of their own ($(FUZZ_BUILD)). `make fuzz` runs each target
+# for FUZZ_SECONDS on a working corpus grown from its seeds in tests/fuzz/<target>/; findings go
+# to $(FUZZ_BUILD)/artifacts/. `make fuzz-seeds` only replays the seeds, a few seconds in all.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := request reply mime settings plugininfo
+FUZZ_PACKAGES := clang libclang-rt-14-dev
+
+.PHONY: fuzz fuzz-build fuzz-seeds
+
+fuzz-build:
+	$(MAKE) deps PACKAGES="$(PACKAGES) $(FUZZ_PACKAGES)"
+	cmake -S tests/fuzz -B $(FUZZ_BUILD) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	cmake --build $(FUZZ_BUILD) -j$(JOBS)
+
+fuzz-seeds: fuzz-build
+	cd $(FUZZ_BUILD) && ctest --output-on-failure
+
+fuzz: fuzz-build
+	@status=0; mkdir -p $(FUZZ_BUILD)/artifacts $(FUZZ_BUILD)/logs; \
+	for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$t; \
+	  dict=""; if [ -f tests/fuzz/$$t.dict ]; then dict="-dict=tests/fuzz/$$t.dict"; fi; \
+	  log=$(FUZZ_BUILD)/logs/$$t.log; \
+	  echo "== fuzz_$$t, $(FUZZ_SECONDS) s (log: $$log)"; \
+	  if ASAN_OPTIONS=$${ASAN_OPTIONS:-quarantine_size_mb=64} $(FUZZ_BUILD)/fuzz_$$t \
+	       -max_total_time=$(FUZZ_SECONDS) -timeout=10 -print_final_stats=1 $$dict \
+	       -artifact_prefix=$(FUZZ_BUILD)/artifacts/$$t- $(FUZZ_BUILD)/corpus/$$t tests/fuzz/$$t \
+	       >$$log 2>&1; then \
+	    grep -E '^stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb)' $$log; \
+	  else \
+	    status=1; tail -n 40 $$log; \
+	  fi; \
+	done; \
+	if [ $$status -ne 0 ]; then echo "Findings are in $(FUZZ_BUILD)/artifacts/"; fi; \
+	exit $$status
