@@ -68,8 +68,10 @@ int main(int argc, char** argv) {
         // still serving are asked to stop.
         platform::ShutdownUiCalls();
         platform::TThread::TerminateAll();
+        // Workers read the window's settings: they end before the window goes. One that does
+        // not end in time must not hold the program up.
+        if (!platform::TThread::WaitForAll(kWorkerGraceMs))
+            ::_exit(result);
     }
-    if (!platform::TThread::WaitForAll(kWorkerGraceMs))
-        ::_exit(result); // a worker stuck in a peer's silence must not hold the program up
     return result;
 }
