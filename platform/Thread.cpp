@@ -52,7 +52,9 @@ public:
     void Submit(TThread* worker) {
         std::unique_lock lock(mutex_);
         queue_.push_back(worker);
-        if (idle_ > 0) {
+        // Each idle thread takes one queued worker. Workers beyond that get a thread of their
+        // own: waiting for a busy one could mean waiting out a silent peer's idle limit.
+        if (idle_ >= static_cast<int>(queue_.size())) {
             lock.unlock();
             work_.notify_one();
             return;

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -128,4 +130,30 @@ TEST(TThread, OperatingSystemThreadsAreReusedThenEndWhenIdle) {
     while (platform::TThread::PooledThreadCount() > 0 && timer.elapsed() < 20000)
         QThread::msleep(50);
     EXPECT_EQ(platform::TThread::PooledThreadCount(), 0) << "idle threads end";
+}
+
+TEST(TThread, WorkersResumedTogetherRunAtOnceBesideAnIdleThread) {
+    platform::ResetUiCalls();
+    // Leaves one idle operating-system thread behind, which every Resume below could count on.
+    LambdaThread warm([](LambdaThread&) {});
+    warm.Resume();
+    ASSERT_TRUE(warm.wait(10000));
+    constexpr int kWorkers = 8;
+    std::atomic<int> running = 0;
+    std::atomic<int> sawAll = 0;
+    std::vector<std::unique_ptr<LambdaThread>> workers;
+    for (int i = 0; i < kWorkers; ++i)
+        workers.push_back(std::make_unique<LambdaThread>([&](LambdaThread&) {
+            ++running;
+            QElapsedTimer timer;
+            timer.start();
+            while (running < kWorkers && timer.elapsed() < 5000)
+                QThread::msleep(1);
+            sawAll += running == kWorkers;
+        }));
+    for (auto& worker : workers)
+        worker->Resume();
+    for (auto& worker : workers)
+        ASSERT_TRUE(worker->wait(20000));
+    EXPECT_EQ(sawAll, kWorkers) << "a worker waited for another to end before it could start";
 }
