@@ -142,7 +142,7 @@ def run_ab(port, path, concurrency, requests):
     return {
         "rps": grab(r"Requests per second:\s+([\d.]+)"),
         "mean_ms": grab(r"Time per request:\s+([\d.]+) \[ms\] \(mean\)"),
-        "median_ms": grab(r"^\s+50%\s+(\d+)", -1) if False else grab(r"\n\s+50%\s+(\d+)"),
+        "median_ms": grab(r"\n\s+50%\s+(\d+)"),
         "p99_ms": grab(r"\n\s+99%\s+(\d+)"),
         "mbs": grab(r"Transfer rate:\s+([\d.]+)") / 1024.0,
         "failed": int(grab(r"Failed requests:\s+(\d+)")) + int(grab(r"Non-2xx responses:\s+(\d+)")),
@@ -174,6 +174,7 @@ def main():
     peers = ["nginx", "lighttpd", "webfs", "python"] if args.peers else []
     ensure_peers(peers)
     work = tempfile.mkdtemp(prefix="koru-bench-")
+    os.chmod(work, 0o755)  # servers that drop their privileges must still read the files
     docroot = os.path.join(work, "site")
     make_docroot(docroot)
     servers = ["koru"] + peers
@@ -215,7 +216,9 @@ def report(servers, results, koru_status):
         peers = [n for n in servers if n != "koru"]
         if peers:
             key = "mbs" if load.startswith("10m") else "rps"
-            top = max(peers, key=lambda n: best[n][key])
+            # A server that failed requests did not serve the load: it cannot be the best peer.
+            sound = [n for n in peers if best[n]["failed"] == 0] or peers
+            top = max(sound, key=lambda n: best[n][key])
             ratio = best["koru"][key] / best[top][key] if best[top][key] else float("nan")
             p99 = best["koru"]["p99_ms"] / max(best[top]["p99_ms"], 1)
             print(f"{load:8} ratio KORU / {top}: {ratio:.2f} ({key}), p99 ratio {p99:.2f}")
