@@ -109,6 +109,62 @@ private:
     bool stopping_ = false;                       // guarded by mutex_
 };
 
+namespace {
+
+// Calls into the UI thread wait in one queue of our own, in order. The toolkit's queue only
+// carries a wake-up: its hand-over uses locks the thread checker cannot see, while this lock
+// makes every call's hand-over visible.
+class UiCallQueue : public QObject {
+public:
+    static UiCallQueue& Instance() {
+        // Never destroyed: workers may still queue calls while the program ends.
+        static UiCallQueue* queue = [] {
+            auto* q = new UiCallQueue;
+            q->moveToThread(QCoreApplication::instance()->thread());
+            return q;
+        }();
+        return *queue;
+    }
+
+    void Push(std::function<void()> call) {
+        QEvent* wake = nullptr;
+        {
+            const std::lock_guard lock(mutex_);
+            calls_.push_back(std::move(call));
+            if (!wakePending_) {
+                wakePending_ = true;
+                wake = new QEvent(QEvent::User);
+            }
+        }
+        if (wake)
+            QCoreApplication::postEvent(this, wake);
+    }
+
+protected:
+    void customEvent(QEvent*) override {
+        std::deque<std::function<void()>> calls;
+        {
+            const std::lock_guard lock(mutex_);
+            calls.swap(calls_);
+            wakePending_ = false;
+        }
+        for (auto& call : calls)
+            call();
+    }
+
+private:
+    std::mutex mutex_;
+    std::deque<std::function<void()>> calls_; // guarded by mutex_
+    bool wakePending_ = false;                // guarded by mutex_
+};
+
+bool shuttingDown() {
+    const std::lock_guard lock(gMutex);
+    return gShutdown;
+}
+
+} // namespace
+
 bool RunOnUiThread(const std::function<void()>& fn) {
     QCoreApplication* app = QCoreApplication::instance();
     if (!app)
@@ -117,32 +173,26 @@ bool RunOnUiThread(const std::function<void()>& fn) {
         fn();
         return true;
     }
+    if (shuttingDown())
+        return false;
     auto call = std::make_shared<PendingCall>();
-    {
-        const std::lock_guard lock(gMutex);
-        if (gShutdown)
-            return false;
-    }
     // `fn` stays valid: the caller does not return while the call is running.
-    QMetaObject::invokeMethod(
-        app,
-        [call, &fn] {
-            {
-                const std::lock_guard lock(gMutex);
-                if (call->state != CallState::Queued)
-                    return;
-                call->state = CallState::Running;
-            }
-            try {
-                fn();
-            } catch (...) {
-                // A failing UI step must not unwind through the event loop; the worker goes on.
-            }
+    UiCallQueue::Instance().Push([call, &fn] {
+        {
             const std::lock_guard lock(gMutex);
-            call->state = CallState::Done;
-            gChanged.notify_all();
-        },
-        Qt::QueuedConnection);
+            if (call->state != CallState::Queued)
+                return;
+            call->state = CallState::Running;
+        }
+        try {
+            fn();
+        } catch (...) {
+            // A failing UI step must not unwind through the event loop; the worker goes on.
+        }
+        const std::lock_guard lock(gMutex);
+        call->state = CallState::Done;
+        gChanged.notify_all();
+    });
     std::unique_lock lock(gMutex);
     gChanged.wait(lock, [&] {
         return call->state == CallState::Done || (gShutdown && call->state == CallState::Queued);
@@ -154,24 +204,17 @@ bool RunOnUiThread(const std::function<void()>& fn) {
 }
 
 void PostToUiThread(std::function<void()> fn) {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app)
+    if (!QCoreApplication::instance())
         return;
-    QMetaObject::invokeMethod(
-        app,
-        [fn = std::move(fn)] {
-            {
-                const std::lock_guard lock(gMutex);
-                if (gShutdown)
-                    return;
-            }
-            try {
-                fn();
-            } catch (...) {
-                // As with the blocking kind: a failing UI step must not unwind the event loop.
-            }
-        },
-        Qt::QueuedConnection);
+    UiCallQueue::Instance().Push([fn = std::move(fn)] {
+        if (shuttingDown())
+            return;
+        try {
+            fn();
+        } catch (...) {
+            // As with the blocking kind: a failing UI step must not unwind the event loop.
+        }
+    });
 }
 
 void ShutdownUiCalls() {
@@ -233,7 +276,7 @@ void TThread::RunOnPoolThread() {
     }
     // Deleted by the thread that owns the object, from its own event processing.
     if (freeSelf)
-        QMetaObject::invokeMethod(this, &QObject::deleteLater, Qt::QueuedConnection);
+        UiCallQueue::Instance().Push([this] { deleteLater(); });
 }
 
 void TThread::TerminateAll() {
