@@ -81,9 +81,8 @@ private:
             {
                 std::unique_lock lock(mutex_);
                 ++idle_;
-                const bool got =
-                    work_.wait_for(lock, std::chrono::milliseconds(TThread::kIdleMs),
-                                   [this] { return stopping_ || !queue_.empty(); });
+                const bool got = work_.wait_for(lock, std::chrono::milliseconds(TThread::kIdleMs),
+                                                [this] { return stopping_ || !queue_.empty(); });
                 --idle_;
                 if (!got || queue_.empty())
                     return;
@@ -103,10 +102,10 @@ private:
 
     std::mutex mutex_;
     std::condition_variable work_;
-    std::deque<TThread*> queue_;                  // guarded by mutex_
+    std::deque<TThread*> queue_;                    // guarded by mutex_
     std::vector<std::unique_ptr<QThread>> threads_; // guarded by mutex_
-    int idle_ = 0;                                // guarded by mutex_
-    bool stopping_ = false;                       // guarded by mutex_
+    int idle_ = 0;                                  // guarded by mutex_
+    bool stopping_ = false;                         // guarded by mutex_
 };
 
 namespace {
@@ -295,6 +294,8 @@ bool TThread::WaitForAll(int ms) {
     return gChanged.wait_for(lock, std::chrono::milliseconds(ms), [] { return gRunning == 0; });
 }
 
-int TThread::PooledThreadCount() { return WorkerPool::Instance().ThreadCount(); }
+int TThread::PooledThreadCount() {
+    return WorkerPool::Instance().ThreadCount();
+}
 
 } // namespace platform

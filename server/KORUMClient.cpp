@@ -36,9 +36,21 @@ public:
 
 // Waits for this thread's next event, `ms` at most, then runs whatever else is pending; an
 // arriving notification ends the wait at once.
-void waitForEvents(int ms) { platform::WaitThreadEvents(ms); }
+void waitForEvents(int ms) {
+    platform::WaitThreadEvents(ms);
+}
 
-std::string toBytes(const QString& text) { return QFile::encodeName(text).toStdString(); }
+std::string toBytes(const QString& text) {
+    return QFile::encodeName(text).toStdString();
+}
+
+// The folder part of a file name ("." when it has none).
+std::string folderOf(const std::string& name) {
+    const size_t slash = name.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? std::string("/") : name.substr(0, slash);
+}
 
 bool isRegularFile(const std::string& name) {
     struct stat info {};
@@ -223,7 +235,9 @@ void tPeerThread::PeerDataAvailable(TCustomWSocket*, uint16_t) {
     Received.resize(before + static_cast<size_t>(std::max(n, 0)));
 }
 
-void tPeerThread::PeerDataSent(TCustomWSocket*, uint16_t) { DataSent = true; }
+void tPeerThread::PeerDataSent(TCustomWSocket*, uint16_t) {
+    DataSent = true;
+}
 
 void tPeerThread::PeerChangeState(TCustomWSocket*, int, int newState) {
     Connected = newState == wsConnected;
@@ -334,8 +348,8 @@ std::string tPeerThread::MakeFileHeader(const std::string& ext, int fileHandle) 
     FileExt = ext;
     HeaderText.clear();
     Synchronize([this, fileHandle] {
-        const QString type =
-            context_.mime.LookupMIME(QString::fromLatin1(FileExt.data(), qsizetype(FileExt.size())));
+        const QString type = context_.mime.LookupMIME(
+            QString::fromLatin1(FileExt.data(), qsizetype(FileExt.size())));
         const off_t size = ::lseek(fileHandle, 0, SEEK_END);
         HeaderText =
             reply::FileHeader(reply::DefaultContentType(type.toLatin1().toStdString()), size);
@@ -401,6 +415,36 @@ void tPeerThread::Upload() {
         SendError(406, "File already exists");
         return;
     }
+    const size_t from = std::min(BodyStart - 1, Received.size());
+    const std::string_view body(Received.data() + from, Received.size() - from);
+    // The body is written to a file without a name in the target's folder and named only when it
+    // is whole: no reader ever sees a partial upload. Naming fails when the name exists, so of
+    // two uploads racing for one name exactly one wins.
+    const int fd = openRetrying(folderOf(name).c_str(), O_TMPFILE | O_WRONLY, 0644);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR)) {
+        UploadInPlace(name, body); // a file system without unnamed files
+        return;
+    }
+    if (fd < 0) {
+        SendError(406, "Cannot create such a file: " + RequestPath);
+        return;
+    }
+    const FileCloser closer(fd);
+    if (!writeAll(fd, body.data(), body.size())) {
+        SendError(500, "Cannot write such a file: " + RequestPath);
+        return;
+    }
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        const bool lostRace = errno == EEXIST && isRegularFile(name);
+        SendError(406, lostRace ? std::string("File already exists")
+                                : "Cannot create such a file: " + RequestPath);
+        return;
+    }
+    SendError(200, "File saved");
+}
+
+void tPeerThread::UploadInPlace(const std::string& name, std::string_view body) {
     // Created exclusively: of two uploads racing for one name, exactly one creates it.
     const int fd = openRetrying(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
     if (fd < 0) {
@@ -413,8 +457,7 @@ void tPeerThread::Upload() {
     {
         const FileCloser closer(fd);
         ::flock(fd, LOCK_EX);
-        const size_t from = std::min(BodyStart - 1, Received.size());
-        written = writeAll(fd, Received.data() + from, Received.size() - from);
+        written = writeAll(fd, body.data(), body.size());
     }
     if (!written) {
         ::unlink(name.c_str());
@@ -455,9 +498,9 @@ void tPeerThread::LogRequest(const std::string& line) {
         if (!s.LogEnabled)
             return;
         const QLocale locale = QLocale::system();
-        const QString stamp = locale.toString(
-            QDateTime::currentDateTime(), locale.dateFormat(QLocale::ShortFormat) + " " +
-                                              locale.timeFormat(QLocale::LongFormat));
+        const QString stamp = locale.toString(QDateTime::currentDateTime(),
+                                              locale.dateFormat(QLocale::ShortFormat) + " " +
+                                                  locale.timeFormat(QLocale::LongFormat));
         QByteArray bytes = stamp.toLocal8Bit();
         bytes += '\t';
         bytes += QByteArray::fromStdString(peer);

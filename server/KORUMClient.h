@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 class TCustomWSocket;
 class TWSocket;
@@ -53,6 +54,7 @@ private:
     void SendFile();
     void SendFileBody(int fileHandle);
     void Upload();
+    void UploadInPlace(const std::string& name, std::string_view body);
     bool InvokePlugin(const std::string& name, const std::string& query);
     void LogRequest(const std::string& line);
     void IncPeers();
