@@ -34,7 +34,7 @@ struct Exchange {
     std::string reply;
 };
 
-class Connections : public ::testing::Test {
+class Connections : public ChildServerTest {
 protected:
     void SetUp() override {
         site.Write("inner/base/index.htm",
@@ -55,19 +55,6 @@ protected:
             {"DELETE /index.htm HTTP/1.0\r\n\r\n",
              PageReply(501, "Not Implemented", "Request not supported")},
         };
-    }
-
-    void TearDown() override {
-        if (server) {
-            EXPECT_TRUE(server->Alive()) << server->Failure();
-            EXPECT_EQ(server->Stop(), "exit 0") << server->Failure();
-        }
-    }
-
-    void startServer(int idleSeconds) {
-        server = std::make_unique<ChildServer>(
-            ChildServer::Options{site.Base(), site.Root() + "/no-plugins", idleSeconds});
-        ASSERT_TRUE(server->Start()) << server->Failure();
     }
 
     // `count` requests of every kind in turn, each checked; returns how many were answered wrong.
@@ -95,9 +82,7 @@ protected:
         return ms;
     }
 
-    Sandbox site;
     std::vector<Exchange> kinds;
-    std::unique_ptr<ChildServer> server;
 };
 
 TEST_F(Connections, FiveHundredHeldAtOnceAreEachAnsweredCorrectly) {

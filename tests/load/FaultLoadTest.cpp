@@ -116,24 +116,7 @@ std::string outsideOfBase(const Sandbox& site) {
     return rest;
 }
 
-class Faults : public ::testing::Test {
-protected:
-    void TearDown() override {
-        if (server) {
-            EXPECT_TRUE(server->Alive()) << server->Failure();
-            EXPECT_EQ(server->Stop(), "exit 0") << server->Failure();
-        }
-    }
-
-    void startServer(int idleSeconds) {
-        server = std::make_unique<ChildServer>(
-            ChildServer::Options{site.Base(), site.Root() + "/no-plugins", idleSeconds});
-        ASSERT_TRUE(server->Start()) << server->Failure();
-    }
-
-    Sandbox site;
-    std::unique_ptr<ChildServer> server;
-};
+class Faults : public ChildServerTest {};
 
 TEST_F(Faults, ResetAndVanishingClientsLeaveNoThreadDescriptorOrMemory) {
     constexpr int kIdleSeconds = 2;

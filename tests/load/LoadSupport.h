@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -156,6 +157,27 @@ private:
     pid_t pid_ = -1;
     uint16_t port_ = 0;
     std::string ended_;
+};
+
+// A test that starts the program on a sandboxed site and checks at its end that the program is
+// still alive and ends cleanly.
+class ChildServerTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        if (server) {
+            EXPECT_TRUE(server->Alive()) << server->Failure();
+            EXPECT_EQ(server->Stop(), "exit 0") << server->Failure();
+        }
+    }
+
+    void startServer(int idleSeconds) {
+        server = std::make_unique<ChildServer>(
+            ChildServer::Options{site.Base(), site.Root() + "/no-plugins", idleSeconds});
+        ASSERT_TRUE(server->Start()) << server->Failure();
+    }
+
+    Sandbox site;
+    std::unique_ptr<ChildServer> server;
 };
 
 } // namespace load

@@ -197,4 +197,14 @@ struct AdoptedPair {
     int AcceptHandle() const { return listener.Accept().Release(); }
 };
 
+// The text of the socket error a call raises, or "no exception".
+inline std::string ExceptionText(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const ESocketException& e) {
+        return e.what();
+    }
+    return "no exception";
+}
+
 } // namespace sockettest

@@ -18,15 +18,6 @@ uint16_t FreePort() {
     return port;
 }
 
-std::string ExceptionText(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const ESocketException& e) {
-        return e.what();
-    }
-    return "no exception";
-}
-
 } // namespace
 
 TEST(WSocketConnect, RefusedConnectionEndsClosedWithTheCodeInOrder) {

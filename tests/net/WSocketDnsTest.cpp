@@ -22,15 +22,6 @@ void DrainLookups() {
     platform::PumpThreadEvents();
 }
 
-std::string ExceptionText(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const ESocketException& e) {
-        return e.what();
-    }
-    return "no exception";
-}
-
 } // namespace
 
 TEST(DnsLookup, EmptyNameIsReportedThenCompletesWith10022) {

@@ -8,15 +8,6 @@ using namespace sockettest;
 
 namespace {
 
-std::string ExceptionText(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const ESocketException& e) {
-        return e.what();
-    }
-    return "no exception";
-}
-
 struct PortCase {
     const char* text;
     uint32_t number;
