@@ -76,22 +76,29 @@ private:
     WorkerPool() = default;
 
     void Serve() {
+        std::unique_lock lock(mutex_);
+        ++idle_;
         for (;;) {
-            TThread* worker = nullptr;
-            {
-                std::unique_lock lock(mutex_);
-                ++idle_;
-                const bool got = work_.wait_for(lock, std::chrono::milliseconds(TThread::kIdleMs),
-                                                [this] { return stopping_ || !queue_.empty(); });
+            const bool got = work_.wait_for(lock, std::chrono::milliseconds(TThread::kIdleMs),
+                                            [this] { return stopping_ || !queue_.empty(); });
+            if (!got || queue_.empty()) {
                 --idle_;
-                if (!got || queue_.empty())
-                    return;
-                worker = queue_.front();
-                queue_.pop_front();
+                return;
             }
-            worker->RunOnPoolThread();
+            TThread* worker = queue_.front();
+            queue_.pop_front();
+            --idle_;
+            lock.unlock();
+            const bool freeSelf = worker->RunExecute();
+            // Counted idle again before the end is announced, so that a worker resumed right
+            // after this one ended finds this thread instead of starting another.
+            lock.lock();
+            ++idle_;
+            lock.unlock();
+            worker->AnnounceEnd(freeSelf);
             // What the worker left for deletion on this thread goes with it, not with the next.
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            lock.lock();
         }
     }
 
@@ -258,14 +265,17 @@ bool TThread::wait(unsigned long ms) {
     return gChanged.wait_for(lock, std::chrono::milliseconds(ms), done);
 }
 
-void TThread::RunOnPoolThread() {
+bool TThread::RunExecute() {
     try {
         Execute();
     } catch (...) {
         // Execute() owns its error handling; whatever escapes ends only this worker.
     }
     // Read before the end is announced: after that the owner may delete the object.
-    const bool freeSelf = FreeOnTerminate;
+    return FreeOnTerminate;
+}
+
+void TThread::AnnounceEnd(bool freeSelf) {
     {
         const std::lock_guard lock(gMutex);
         --gRunning;

@@ -65,7 +65,10 @@ protected:
 
 private:
     friend class WorkerPool;
-    void RunOnPoolThread();
+    // Runs Execute(); returns whether the object deletes itself afterwards.
+    bool RunExecute();
+    // Tells waiters that the worker has ended, and deletes it when it asked for that.
+    void AnnounceEnd(bool freeSelf);
 
     std::atomic<bool> terminated_ = false;
     bool started_ = false;  // owner's thread only
