@@ -23,12 +23,21 @@ deps:
 	  fi; \
 	fi
 
+# FOLDERS, when set (say FOLDERS="server net"), builds and runs only the tests of those folders.
+FOLDERS ?=
+comma := ,
+empty :=
+space := $(empty) $(empty)
+FOLDER_TARGETS := $(if $(FOLDERS),$(addprefix --target$(space),$(addprefix tests_,$(FOLDERS))))
+FOLDER_LABELS := $(if $(FOLDERS),-L '^($(subst $(space),|,$(strip $(FOLDERS))))$$')
+
 build: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
-	cmake --build $(BUILD) -j$(JOBS)
+	cmake --build $(BUILD) -j$(JOBS) $(FOLDER_TARGETS)
 
+# The load tests (label "load") run only with `make test-load`.
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j$(JOBS) -LE '^load$$' $(FOLDER_LABELS)
 
 test-asan:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DKORU_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug"
@@ -38,9 +47,9 @@ test-tsan:
 
 test-sanitize: test-asan test-tsan
 
-# The load and fault tests: minutes long, loopback only, in a build folder of their own so that
-# the plain test run never includes them. Each test prints the figures it measured.
-LOAD_BUILD ?= build-load
+# The load and fault tests: minutes long, loopback only; they share the plain build, whose test
+# run leaves them out. Each test prints the figures it measured.
+LOAD_BUILD ?= $(BUILD)
 .PHONY: test-load
 test-load: deps
 	cmake -S . -B $(LOAD_BUILD) -DKORU_LOAD_TESTS=ON $(CMAKE_FLAGS) >/dev/null
@@ -56,7 +65,7 @@ install: build
 	cmake --install $(BUILD)
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz
 
 # libFuzzer targets, in a clang build of their own ($(FUZZ_BUILD)). `make fuzz` runs each target
 # for FUZZ_SECONDS on a working corpus grown from its seeds in tests/fuzz/<target>/; findings go
