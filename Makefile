@@ -36,14 +36,16 @@ build: deps
 	cmake --build $(BUILD) -j$(JOBS) $(FOLDER_TARGETS)
 
 # The load tests (label "load") run only with `make test-load`.
+TEST_ENV ?=
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j$(JOBS) -LE '^load$$' $(FOLDER_LABELS)
+	cd $(BUILD) && $(TEST_ENV) ctest --output-on-failure -j$(JOBS) -LE '^load$$' $(FOLDER_LABELS)
 
 test-asan:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DKORU_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug"
 
 test-tsan:
-	$(MAKE) test BUILD=build-tsan CMAKE_FLAGS="-DKORU_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug"
+	$(MAKE) test BUILD=build-tsan CMAKE_FLAGS="-DKORU_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug" \
+	  TEST_ENV="TSAN_OPTIONS=suppressions=$(CURDIR)/tests/tsan.supp"
 
 test-sanitize: test-asan test-tsan
 

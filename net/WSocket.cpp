@@ -271,6 +271,11 @@ void TCustomWSocket::SetSendFlags(TSocketSendFlags value) {
         ReportError("Invalid SendFlags");
 }
 
+void TCustomWSocket::SetMultiThreaded(bool value) {
+    multiThreaded_ = value;
+    NotifyWindow->SetSelfPumped(value);
+}
+
 void TCustomWSocket::SetWaitCtrl(TWait* value) {
     if (waitCtrl_)
         std::erase(waitCtrl_->users_, this);

@@ -173,7 +173,8 @@ public:
     int32_t RcvdCount();
     int32_t LastError() const { return lastError_; }
     bool MultiThreaded() const { return multiThreaded_; }
-    void SetMultiThreaded(bool value) { multiThreaded_ = value; }
+    // A multithreaded object's thread runs the socket layer's pumps and waits itself.
+    void SetMultiThreaded(bool value);
     TWait* WaitCtrl() const { return waitCtrl_; }
     void SetWaitCtrl(TWait* value);
     int32_t FlushTimeout() const { return flushTimeout_; }

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <deque>
 #include <exception>
 #include <mutex>
 #include <poll.h>
@@ -44,6 +45,7 @@ constexpr int kMaxPumpPasses = 64;
 
 const QEvent::Type kNotifyEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 const QEvent::Type kLookupEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+const QEvent::Type kRunSelfPostsEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 struct NotifyEvent : QEvent {
     NotifyEvent(unsigned g, int h, int ev, int err)
@@ -77,11 +79,6 @@ bool IsConnected(int handle) {
 int SocketOption(int handle, int name, int* value) {
     socklen_t len = sizeof *value;
     return ::getsockopt(handle, SOL_SOCKET, name, value, &len);
-}
-
-void InterruptWait() {
-    if (auto* dispatcher = QAbstractEventDispatcher::instance())
-        dispatcher->interrupt();
 }
 
 std::string Describe(const std::exception_ptr& error) {
@@ -121,6 +118,65 @@ public:
 
 } // namespace
 
+// Notifications that self-pumped endpoints of this thread queued to themselves, oldest first.
+// Only the owning thread touches its list; an endpoint that goes away blanks its entries.
+struct SelfPosts {
+    struct Entry {
+        SocketEndpoint* endpoint;
+        unsigned generation;
+        int handle, events, error;
+    };
+    static thread_local std::deque<Entry> queue;
+    static thread_local QAbstractEventDispatcher* hooked;
+
+    // Runs the entries that were queued when it started; later ones wait for the next run, so
+    // that a handler that keeps posting cannot hold the thread.
+    static bool Run() {
+        bool ran = false;
+        for (size_t n = queue.size(); n > 0 && !queue.empty(); --n) {
+            const Entry e = queue.front();
+            queue.pop_front();
+            if (!e.endpoint || e.generation != e.endpoint->generation_)
+                continue; // its endpoint went or released the connection since
+            ran = true;
+            e.endpoint->Dispatch(
+                [&] { e.endpoint->sink_->OnSocketNotify(e.handle, e.events, e.error); });
+            if (tPendingError)
+                break;
+        }
+        return ran;
+    }
+
+    // A toolkit loop that processes events or is about to block first gets an event that runs
+    // the list, so that the notifications never wait for a pump of this layer that may not come.
+    static void HookDispatcher() {
+        auto* dispatcher = QAbstractEventDispatcher::instance();
+        if (!dispatcher || dispatcher == hooked)
+            return;
+        hooked = dispatcher;
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, dispatcher, &Schedule);
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher,
+                         &Schedule);
+    }
+
+    static void Schedule() {
+        for (const Entry& e : queue)
+            if (e.endpoint) {
+                QCoreApplication::postEvent(e.endpoint, new QEvent(kRunSelfPostsEvent));
+                return;
+            }
+    }
+
+    static void Drop(const SocketEndpoint* endpoint) {
+        for (Entry& e : queue)
+            if (e.endpoint == endpoint)
+                e.endpoint = nullptr;
+    }
+};
+
+thread_local std::deque<SelfPosts::Entry> SelfPosts::queue;
+thread_local QAbstractEventDispatcher* SelfPosts::hooked = nullptr;
+
 // The resolver threads post through this and nothing else: the endpoint clears the target before
 // it goes away, so a late completion finds nobody and is dropped.
 struct SocketEndpoint::Link {
@@ -142,8 +198,15 @@ SocketEndpoint::SocketEndpoint(SocketEventSink* sink)
 }
 
 SocketEndpoint::~SocketEndpoint() {
+    SelfPosts::Drop(this);
     const std::lock_guard<std::mutex> lock(link_->mutex);
     link_->target = nullptr;
+}
+
+void SocketEndpoint::SetSelfPumped(bool on) {
+    selfPumped_ = on;
+    if (on)
+        SelfPosts::HookDispatcher();
 }
 
 void SocketEndpoint::Arm(QSocketNotifier* notifier, bool on) {
@@ -201,7 +264,10 @@ int SocketEndpoint::Select(int handle, int events) {
 }
 
 void SocketEndpoint::Post(int handle, int events, int error) {
-    QCoreApplication::postEvent(this, new NotifyEvent(generation_, handle, events, error));
+    if (selfPumped_)
+        SelfPosts::queue.push_back({this, generation_, handle, events, error});
+    else
+        QCoreApplication::postEvent(this, new NotifyEvent(generation_, handle, events, error));
 }
 
 void SocketEndpoint::ReadDone() {
@@ -278,7 +344,6 @@ void SocketEndpoint::OnReadable() {
 // Nothing of this endpoint is touched after the call: a handler may have closed the socket.
 template <typename Call> void SocketEndpoint::Dispatch(Call call) {
     ++tDeliveries;
-    InterruptWait(); // a wait blocked on this thread re-checks what it waits for
     try {
         call();
     } catch (...) {
@@ -301,7 +366,9 @@ void SocketEndpoint::customEvent(QEvent* event) {
         // taking ours once makes the handover visible to it too.
         const std::lock_guard<std::mutex> handover(link_->mutex);
     }
-    if (event->type() == kNotifyEvent) {
+    if (event->type() == kRunSelfPostsEvent) {
+        SelfPosts::Run();
+    } else if (event->type() == kNotifyEvent) {
         const auto* n = static_cast<NotifyEvent*>(event);
         if (n->generation != generation_)
             return; // queued for a connection that has been released since
@@ -353,6 +420,9 @@ void PumpThreadEvents() {
         const PumpScope scope;
         for (int pass = 0; pass < kMaxPumpPasses && !tPendingError; ++pass) {
             const unsigned before = tDeliveries;
+            SelfPosts::Run();
+            if (tPendingError)
+                break;
             // An interrupted pass answers false although it delivered: the counter tells.
             if (!dispatcher->processEvents(QEventLoop::AllEvents) && tDeliveries == before)
                 break;
@@ -365,7 +435,7 @@ void WaitThreadEvents(int maxMs) {
     auto* dispatcher = QAbstractEventDispatcher::instance();
     if (!dispatcher)
         return;
-    if (maxMs > 0) {
+    if (maxMs > 0 && SelfPosts::queue.empty()) {
         const PumpScope scope;
         QTimer bound;
         bound.setSingleShot(true);
@@ -379,6 +449,7 @@ void WaitThreadEvents(int maxMs) {
 void ProcessApplicationEvents() {
     {
         const PumpScope scope;
+        SelfPosts::Run();
         QCoreApplication::processEvents(QEventLoop::AllEvents);
     }
     PumpScope::RethrowPending();

@@ -63,6 +63,12 @@ public:
     void Forget();
     // Queues a notification to oneself, delivered like one that came from the transport.
     void Post(int handle, int events, int error);
+    // Says that the owning thread runs this layer's pumps and waits itself (a socket object
+    // used from a worker thread). Its own notifications then skip the toolkit's queue and its
+    // wake-up: they wait in a list of the thread that the pumps and waits run first, which makes
+    // a send's notice cost no system call. A toolkit loop on that thread still runs them before
+    // it blocks. Must be called on the owning thread.
+    void SetSelfPumped(bool on);
 
     // The socket object tells what it did, which is what the re-enabling rules depend on.
     void ReadDone();
@@ -82,6 +88,7 @@ protected:
 
 private:
     struct Link;
+    friend struct SelfPosts;
     void Reset(int handle);
     void Arm(QSocketNotifier* notifier, bool on);
     void OnReadable();
@@ -100,6 +107,7 @@ private:
     bool listening_ = false;
     bool connectPending_ = false;
     bool closeSent_ = false;
+    bool selfPumped_ = false;
     std::set<LookupRequest> lookups_; // started and neither delivered nor cancelled
 };
 

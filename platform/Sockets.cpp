@@ -318,9 +318,10 @@ int SocketGetSockName(int handle, void* record, int* length) {
 }
 
 int SocketSetFlag(int handle, SocketFlag flag, int32_t value) {
-    if (flag == SocketFlag::NoDelay)
-        return Retry(
-            [&] { return ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &value, sizeof value); });
+    if (flag == SocketFlag::NoDelay || flag == SocketFlag::Cork) {
+        const int name = flag == SocketFlag::NoDelay ? TCP_NODELAY : TCP_CORK;
+        return Retry([&] { return ::setsockopt(handle, IPPROTO_TCP, name, &value, sizeof value); });
+    }
     const int name = flag == SocketFlag::KeepAlive      ? SO_KEEPALIVE
                      : flag == SocketFlag::ReuseAddress ? SO_REUSEADDR
                                                         : SO_BROADCAST;

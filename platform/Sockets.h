@@ -83,7 +83,9 @@ int SocketPendingBytes(int handle, int* count);
 int SocketGetPeerName(int handle, void* record, int length);
 int SocketGetSockName(int handle, void* record, int* length);
 
-enum class SocketFlag { KeepAlive, ReuseAddress, Broadcast, NoDelay };
+// Cork: while on, a stream holds back partial segments, so that pieces sent one after another
+// leave as full segments; turning it off sends what is held.
+enum class SocketFlag { KeepAlive, ReuseAddress, Broadcast, NoDelay, Cork };
 int SocketSetFlag(int handle, SocketFlag flag, int32_t value);
 // The linger record as two 16-bit values: on/off and seconds.
 int SocketSetLinger(int handle, uint16_t onOff, uint16_t seconds);
