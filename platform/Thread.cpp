@@ -16,8 +16,10 @@ namespace {
 
 enum class CallState { Queued, Running, Done, Cancelled };
 
-// One lock and condition for every pending call into the UI thread and for the bookkeeping of
-// running workers: both change rarely compared with the work they guard.
+// One lock for every pending call into the UI thread and for the bookkeeping of running workers:
+// each is held only for a few instructions. gChanged announces the end of workers; a call's
+// completion wakes only the worker that waits for it (32 workers woken per call, of which one
+// could go on, cost more than the calls themselves).
 std::mutex gMutex;
 std::condition_variable gChanged;
 bool gShutdown = false;   // guarded by gMutex
@@ -26,7 +28,9 @@ std::set<TThread*> gLive; // guarded by gMutex: the workers between Resume() and
 
 struct PendingCall {
     CallState state = CallState::Queued; // guarded by gMutex
+    std::condition_variable changed;     // waited on with gMutex
 };
+std::set<PendingCall*> gWaiting; // guarded by gMutex: the calls a worker is waiting for
 
 } // namespace
 
@@ -197,12 +201,14 @@ bool RunOnUiThread(const std::function<void()>& fn) {
         }
         const std::lock_guard lock(gMutex);
         call->state = CallState::Done;
-        gChanged.notify_all();
+        call->changed.notify_one();
     });
     std::unique_lock lock(gMutex);
-    gChanged.wait(lock, [&] {
+    gWaiting.insert(call.get());
+    call->changed.wait(lock, [&] {
         return call->state == CallState::Done || (gShutdown && call->state == CallState::Queued);
     });
+    gWaiting.erase(call.get());
     if (call->state == CallState::Done)
         return true;
     call->state = CallState::Cancelled;
@@ -226,6 +232,8 @@ void PostToUiThread(std::function<void()> fn) {
 void ShutdownUiCalls() {
     const std::lock_guard lock(gMutex);
     gShutdown = true;
+    for (PendingCall* call : gWaiting)
+        call->changed.notify_one();
     gChanged.notify_all();
 }
 

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <stdexcept>
 #include <thread>
@@ -323,4 +326,29 @@ TEST(Dispatch, AHandlersExceptionLeavesThePumpNotTheEventLoop) {
     QCoreApplication::processEvents();
     platform::SetSocketErrorDisplay(nullptr);
     EXPECT_EQ(shown, "from handler");
+}
+
+// A multithreaded socket's own notices skip the toolkit's queue; a thread that runs the toolkit's
+// loop instead of this layer's waits must still get them, and a socket that goes away with
+// notices still queued must leave nothing behind that would be delivered to it.
+TEST(Dispatch, SelfPostedNoticesReachTheToolkitsLoopAndDieWithTheirSocket) {
+    {
+        Connected c;
+        QEventLoop loop;
+        c.s.OnDataSent = [&](TCustomWSocket*, uint16_t) { loop.quit(); };
+        c.s.SendText("x");
+        QTimer::singleShot(kPatienceMs, &loop, &QEventLoop::quit);
+        QElapsedTimer waited;
+        waited.start();
+        loop.exec();
+        EXPECT_LT(waited.elapsed(), kPatienceMs);
+    }
+    int sent = 0;
+    {
+        Connected c;
+        c.s.OnDataSent = [&](TCustomWSocket*, uint16_t) { ++sent; };
+        c.s.SendText("y");
+    }
+    PumpFor(50);
+    EXPECT_EQ(sent, 0);
 }
