@@ -251,6 +251,7 @@ private:
     bool PrepareStream();
     void StartConnecting();
     int GatherUnsent(platform::SendPiece* pieces, int64_t& offered);
+    int32_t SendDirect(const void* data, int32_t length);
     int SendPieces(const platform::SendPiece* pieces, int count);
     void OnSendFailed();
 

@@ -62,7 +62,8 @@ int32_t TCustomWSocket::Send(const void* data, int32_t length) {
     AllSent = false;
     int32_t result = 0;
     if (length > 0) {
-        QueueData(data, length);
+        const int32_t taken = SendDirect(data, length);
+        QueueData(static_cast<const char*>(data) + taken, length - taken);
         result = length;
     }
     TryToSend();
@@ -74,6 +75,22 @@ int32_t TCustomWSocket::Send(const void* data, int32_t length) {
 
 int32_t TCustomWSocket::SendText(const std::string& text) {
     return Send(text.data(), static_cast<int32_t>(text.size()));
+}
+
+// With nothing queued before them, a stream's bytes go to the transport straight from the
+// caller's buffer; only what it does not take is queued. Saves copying every byte into blocks.
+// Returns the bytes taken; 0 also on a failure, which the queued bytes then meet again in
+// TryToSend and report from there.
+int32_t TCustomWSocket::SendDirect(const void* data, int32_t length) {
+    if (SocketType == kDatagramSocket || SocketHandle == kInvalidHandle)
+        return 0;
+    for (const auto& block : SendQueue) {
+        int32_t n = 0;
+        block->Peek(n);
+        if (n > 0)
+            return 0;
+    }
+    return std::max(SocketSend(SocketHandle, data, length, SendFlagsValue), 0);
 }
 
 // Hands the transport everything queued, in as few calls as it takes: a stream gets all blocks

@@ -69,7 +69,9 @@ bool SettingsStore::OpenKey(const QString& keyPath, bool create) {
     return true;
 }
 
-void SettingsStore::CloseKey() { settings_.reset(); }
+void SettingsStore::CloseKey() {
+    settings_.reset();
+}
 
 bool SettingsStore::ValueExists(const QString& name) const {
     return settings_ && settings_->contains(name);
@@ -97,6 +99,8 @@ void SettingsStore::WriteString(const QString& name, const QString& value) {
                              .toStdString());
 }
 
-QString SettingsStore::FileName() const { return settings_ ? settings_->fileName() : QString(); }
+QString SettingsStore::FileName() const {
+    return settings_ ? settings_->fileName() : QString();
+}
 
 } // namespace platform

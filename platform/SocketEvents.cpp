@@ -1,6 +1,7 @@
 #include "platform/SocketEvents.h"
 
 #include "platform/Sockets.h"
+#include "platform/Thread.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
@@ -38,6 +39,11 @@ std::function<void(const std::string&)> gDisplay; // guarded by gDisplayMutex
 
 std::atomic<LookupRequest> gNextLookup{0};
 std::atomic<int> gLookupsInFlight{0};
+
+// Waits in a row that ended on this thread's own notices alone, without a look at the transport;
+// after kMaxQuickWaits of them a wait makes a full pass.
+thread_local int tQuickWaits = 0;
+constexpr int kMaxQuickWaits = 8;
 
 // A pump stops after this many passes even when sources keep reporting work, so that a timer or
 // a notifier that is always ready cannot hold the caller forever.
@@ -418,13 +424,16 @@ void PumpThreadEvents() {
         return;
     {
         const PumpScope scope;
+        tQuickWaits = 0;
         for (int pass = 0; pass < kMaxPumpPasses && !tPendingError; ++pass) {
-            const unsigned before = tDeliveries;
             SelfPosts::Run();
             if (tPendingError)
                 break;
+            const unsigned before = tDeliveries;
             // An interrupted pass answers false although it delivered: the counter tells.
-            if (!dispatcher->processEvents(QEventLoop::AllEvents) && tDeliveries == before)
+            const bool worked =
+                dispatcher->processEvents(QEventLoop::AllEvents) || tDeliveries != before;
+            if (!worked && SelfPosts::queue.empty())
                 break;
         }
     }
@@ -435,7 +444,18 @@ void WaitThreadEvents(int maxMs) {
     auto* dispatcher = QAbstractEventDispatcher::instance();
     if (!dispatcher)
         return;
+    if (!SelfPosts::queue.empty() && ++tQuickWaits < kMaxQuickWaits) {
+        // What this thread posted to itself has arrived: running it ends the wait. The transport
+        // is looked at by the next full pass, which comes at the latest after a few of these.
+        {
+            const PumpScope scope;
+            SelfPosts::Run();
+        }
+        PumpScope::RethrowPending();
+        return;
+    }
     if (maxMs > 0 && SelfPosts::queue.empty()) {
+        ReleaseHeldUiCalls(); // what this thread left for the UI thread must not wait for it
         const PumpScope scope;
         QTimer bound;
         bound.setSingleShot(true);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -31,6 +32,9 @@ struct PendingCall {
     std::condition_variable changed;     // waited on with gMutex
 };
 std::set<PendingCall*> gWaiting; // guarded by gMutex: the calls a worker is waiting for
+
+// Calls this thread queued without waking the UI thread, which it still owes a wake-up.
+thread_local bool tHeldCalls = false;
 
 } // namespace
 
@@ -136,18 +140,26 @@ public:
         return *queue;
     }
 
-    void Push(std::function<void()> call) {
-        QEvent* wake = nullptr;
+    // With `wake` false the call waits for the next wake-up, which the caller owes (Wake()).
+    void Push(std::function<void()> call, bool wake = true) {
+        bool post = false;
         {
             const std::lock_guard lock(mutex_);
             calls_.push_back(std::move(call));
-            if (!wakePending_) {
-                wakePending_ = true;
-                wake = new QEvent(QEvent::User);
-            }
+            post = wake && !std::exchange(wakePending_, true);
         }
-        if (wake)
-            QCoreApplication::postEvent(this, wake);
+        if (post)
+            QCoreApplication::postEvent(this, new QEvent(QEvent::User));
+    }
+
+    void Wake() {
+        bool post = false;
+        {
+            const std::lock_guard lock(mutex_);
+            post = !calls_.empty() && !std::exchange(wakePending_, true);
+        }
+        if (post)
+            QCoreApplication::postEvent(this, new QEvent(QEvent::User));
     }
 
 protected:
@@ -185,6 +197,7 @@ bool RunOnUiThread(const std::function<void()>& fn) {
     }
     if (shuttingDown())
         return false;
+    tHeldCalls = false; // the push below wakes the UI thread for them too
     auto call = std::make_shared<PendingCall>();
     // `fn` stays valid: the caller does not return while the call is running.
     UiCallQueue::Instance().Push([call, &fn] {
@@ -215,18 +228,38 @@ bool RunOnUiThread(const std::function<void()>& fn) {
     return false;
 }
 
-void PostToUiThread(std::function<void()> fn) {
+namespace {
+
+void queueOnUiThread(std::function<void()> fn, bool wake) {
     if (!QCoreApplication::instance())
         return;
-    UiCallQueue::Instance().Push([fn = std::move(fn)] {
-        if (shuttingDown())
-            return;
-        try {
-            fn();
-        } catch (...) {
-            // As with the blocking kind: a failing UI step must not unwind the event loop.
-        }
-    });
+    UiCallQueue::Instance().Push(
+        [fn = std::move(fn)] {
+            if (shuttingDown())
+                return;
+            try {
+                fn();
+            } catch (...) {
+                // As with the blocking kind: a failing UI step must not unwind the event loop.
+            }
+        },
+        wake);
+    tHeldCalls = !wake;
+}
+
+} // namespace
+
+void PostToUiThread(std::function<void()> fn) {
+    queueOnUiThread(std::move(fn), true);
+}
+
+void PostToUiThreadHeld(std::function<void()> fn) {
+    queueOnUiThread(std::move(fn), false);
+}
+
+void ReleaseHeldUiCalls() {
+    if (std::exchange(tHeldCalls, false))
+        UiCallQueue::Instance().Wake();
 }
 
 void ShutdownUiCalls() {
@@ -294,6 +327,7 @@ void TThread::AnnounceEnd(bool freeSelf) {
     // Deleted by the thread that owns the object, from its own event processing.
     if (freeSelf)
         UiCallQueue::Instance().Push([this] { deleteLater(); });
+    ReleaseHeldUiCalls();
 }
 
 void TThread::TerminateAll() {

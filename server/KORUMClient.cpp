@@ -263,8 +263,7 @@ void tPeerThread::PeerChangeState(TCustomWSocket*, int, int newState) {
 
 void tPeerThread::WaitDataSent() {
     const uint32_t start = Tick();
-    // What is already queued (often the data-sent notice itself) costs no wait at all.
-    PumpSocketMessages(Socket.get());
+    // A notice already queued (usually the data-sent one) ends the first wait without blocking.
     while (!DataSent && Connected && !Terminated()) {
         if (Tick() - start > static_cast<uint32_t>(IdleLimit))
             break;

@@ -54,10 +54,10 @@ constexpr std::array<std::pair<int32_t, const char*>, 41> kReasons{{
 
 bool containsTypeLine(std::string_view header) {
     static constexpr std::string_view kType = "CONTENT-TYPE: ";
-    const auto it = std::search(header.begin(), header.end(), kType.begin(), kType.end(),
-                                [](char a, char b) {
-                                    return std::toupper(static_cast<unsigned char>(a)) == b;
-                                });
+    const auto it =
+        std::search(header.begin(), header.end(), kType.begin(), kType.end(), [](char a, char b) {
+            return std::toupper(static_cast<unsigned char>(a)) == b;
+        });
     return it != header.end();
 }
 
@@ -78,8 +78,9 @@ std::string PageReply(int32_t code, std::string_view message) {
     std::string page = "<HTML><h2>";
     page += message;
     page += "</h2></HTML>";
-    return StatusLine(code) + "Content-Type: text/html\r\nContent-Length: " +
-           std::to_string(page.size()) + "\r\nContent:\r\n\r\n" + page;
+    return StatusLine(code) +
+           "Content-Type: text/html\r\nContent-Length: " + std::to_string(page.size()) +
+           "\r\nContent:\r\n\r\n" + page;
 }
 
 std::string DefaultContentType(std::string_view type) {
@@ -98,8 +99,8 @@ std::string FileHeader(std::string_view contentType, int64_t size) {
 std::string PluginReply(int32_t status, std::string header, std::string_view page) {
     if (!containsTypeLine(header))
         header += "Content-type: text/html\r\n";
-    std::string text = StatusLine(status) + header + "Content-Length: " +
-                       std::to_string(page.size()) + "\r\nContent:\r\n\r\n";
+    std::string text = StatusLine(status) + header +
+                       "Content-Length: " + std::to_string(page.size()) + "\r\nContent:\r\n\r\n";
     text += page;
     return text;
 }

@@ -10,10 +10,9 @@ constexpr std::string_view kBlankLine = "\r\n\r\n";
 constexpr std::string_view kContentLength = "CONTENT-LENGTH:";
 
 size_t findUpper(std::string_view text, std::string_view upperNeedle) {
-    const auto it = std::search(text.begin(), text.end(), upperNeedle.begin(), upperNeedle.end(),
-                                [](char a, char b) {
-                                    return std::toupper(static_cast<unsigned char>(a)) == b;
-                                });
+    const auto it = std::search(
+        text.begin(), text.end(), upperNeedle.begin(), upperNeedle.end(),
+        [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; });
     return it == text.end() ? std::string_view::npos : static_cast<size_t>(it - text.begin());
 }
 

@@ -13,7 +13,7 @@ QString StateDisplayText(int state) {
                                                    "Connecting",   "Connected", "Accepting",
                                                    "Listening",    "Stopped"};
     return state >= 0 && state < int(kTexts.size()) ? QString::fromLatin1(kTexts[state])
-                                                     : QString();
+                                                    : QString();
 }
 
 TServerControl::TServerControl(ServerContext& context)
@@ -41,7 +41,9 @@ void TServerControl::StartServer() {
     SS->Listen();
 }
 
-void TServerControl::StopServer() { SS->Close(); }
+void TServerControl::StopServer() {
+    SS->Close();
+}
 
 void TServerControl::SSChangeState(TCustomWSocket*, int, int newState) {
     IServerView& view = context_.view;
@@ -86,9 +88,13 @@ void TServerControl::ShowClients(int count) {
     context_.view.SetStatusText(0, QStringLiteral("Clients: %1").arg(count));
 }
 
-QString TServerControl::GetBasePath() const { return AddBackslash(context_.settings.BaseFolder); }
+QString TServerControl::GetBasePath() const {
+    return AddBackslash(context_.settings.BaseFolder);
+}
 
-QString TServerControl::GetBaseFile() const { return context_.settings.BaseFileName; }
+QString TServerControl::GetBaseFile() const {
+    return context_.settings.BaseFileName;
+}
 
 void TServerControl::StartPeer(int handle, const QString& basePath, const QString& baseFile) {
     // The worker deletes itself when it has served its connection.
