@@ -324,9 +324,15 @@ void TThread::AnnounceEnd(bool freeSelf) {
         finished_ = true;
         gChanged.notify_all();
     }
-    // Deleted by the thread that owns the object, from its own event processing.
+    // Deleted by the thread that owns the object, from its own event processing: on the UI
+    // thread (where the server creates its workers) right in this call, saving one more event.
     if (freeSelf)
-        UiCallQueue::Instance().Push([this] { deleteLater(); });
+        UiCallQueue::Instance().Push([this] {
+            if (thread() == QThread::currentThread())
+                delete this;
+            else
+                deleteLater();
+        });
     ReleaseHeldUiCalls();
 }
 
