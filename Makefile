@@ -74,6 +74,8 @@ clean:
 # to $(FUZZ_BUILD)/artifacts/. `make fuzz-seeds` only replays the seeds, a few seconds in all.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
+# Extra libFuzzer flags; CI passes a fixed -seed so that its runs take the same paths each time.
+FUZZ_FLAGS ?=
 FUZZ_TARGETS := request reply mime settings plugininfo
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 
@@ -95,7 +97,7 @@ fuzz: fuzz-build
 	  log=$(FUZZ_BUILD)/logs/$$t.log; \
 	  echo "== fuzz_$$t, $(FUZZ_SECONDS) s (log: $$log)"; \
 	  if ASAN_OPTIONS=$${ASAN_OPTIONS:-quarantine_size_mb=64} $(FUZZ_BUILD)/fuzz_$$t \
-	       -max_total_time=$(FUZZ_SECONDS) -timeout=10 -print_final_stats=1 $$dict \
+	       -max_total_time=$(FUZZ_SECONDS) -timeout=10 -print_final_stats=1 $$dict $(FUZZ_FLAGS) \
 	       -artifact_prefix=$(FUZZ_BUILD)/artifacts/$$t- $(FUZZ_BUILD)/corpus/$$t tests/fuzz/$$t \
 	       >$$log 2>&1; then \
 	    grep -E '^stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb)' $$log; \
