@@ -372,6 +372,11 @@ void SocketEndpoint::customEvent(QEvent* event) {
         // taking ours once makes the handover visible to it too.
         const std::lock_guard<std::mutex> handover(link_->mutex);
     }
+    // Posted events are delivered at the start of the dispatcher's pass; a blocking pass would
+    // then sleep out its whole bound although a handler may just have ended what the wait waits
+    // for. Readiness handlers run after the sleep and need no such call.
+    if (auto* dispatcher = QAbstractEventDispatcher::instance())
+        dispatcher->interrupt();
     if (event->type() == kRunSelfPostsEvent) {
         SelfPosts::Run();
     } else if (event->type() == kNotifyEvent) {
