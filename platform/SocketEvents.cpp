@@ -204,7 +204,10 @@ SocketEndpoint::SocketEndpoint(SocketEventSink* sink)
 }
 
 SocketEndpoint::~SocketEndpoint() {
-    SelfPosts::Drop(this);
+    // Only an endpoint that ever used its thread's list touches it: the list of the main thread
+    // may already be gone when a late static object is destroyed.
+    if (listUsed_)
+        SelfPosts::Drop(this);
     const std::lock_guard<std::mutex> lock(link_->mutex);
     link_->target = nullptr;
 }
@@ -270,10 +273,12 @@ int SocketEndpoint::Select(int handle, int events) {
 }
 
 void SocketEndpoint::Post(int handle, int events, int error) {
-    if (selfPumped_)
+    if (selfPumped_) {
+        listUsed_ = true;
         SelfPosts::queue.push_back({this, generation_, handle, events, error});
-    else
+    } else {
         QCoreApplication::postEvent(this, new NotifyEvent(generation_, handle, events, error));
+    }
 }
 
 void SocketEndpoint::ReadDone() {

@@ -108,6 +108,7 @@ private:
     bool connectPending_ = false;
     bool closeSent_ = false;
     bool selfPumped_ = false;
+    bool listUsed_ = false; // something was queued on the thread's list of self-posted notices
     std::set<LookupRequest> lookups_; // started and neither delivered nor cancelled
 };
 
