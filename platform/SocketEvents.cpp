@@ -43,7 +43,7 @@ std::atomic<int> gLookupsInFlight{0};
 // Waits in a row that ended on this thread's own notices alone, without a look at the transport;
 // after kMaxQuickWaits of them a wait makes a full pass.
 thread_local int tQuickWaits = 0;
-constexpr int kMaxQuickWaits = 8;
+constexpr int kMaxQuickWaits = 16;
 
 // A pump stops after this many passes even when sources keep reporting work, so that a timer or
 // a notifier that is always ready cannot hold the caller forever.
@@ -474,6 +474,18 @@ void WaitThreadEvents(int maxMs) {
         dispatcher->processEvents(QEventLoop::WaitForMoreEvents);
     }
     PumpThreadEvents();
+}
+
+void PumpThreadEventsBriefly() {
+    if (++tQuickWaits >= kMaxQuickWaits || !QAbstractEventDispatcher::instance()) {
+        PumpThreadEvents();
+        return;
+    }
+    {
+        const PumpScope scope;
+        SelfPosts::Run();
+    }
+    PumpScope::RethrowPending();
 }
 
 void ProcessApplicationEvents() {

@@ -120,6 +120,10 @@ void PumpThreadEvents();
 // what is waiting. Ends early as soon as an event comes: this is how the layer waits without
 // spinning.
 void WaitThreadEvents(int maxMs);
+// Runs the notices this thread queued to itself; every few calls (shared with the waits that end
+// on such notices) it makes the full pass of PumpThreadEvents instead. For a loop that pumps after
+// every small step and only needs the transport looked at now and then.
+void PumpThreadEventsBriefly();
 // The application's own step that processes pending events (used by single-threaded waits);
 // rethrows a handler's exception like PumpThreadEvents.
 void ProcessApplicationEvents();

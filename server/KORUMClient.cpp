@@ -269,7 +269,8 @@ void tPeerThread::WaitDataSent() {
             break;
         waitForEvents(kSendPollMs);
     }
-    PumpSocketMessages(Socket.get());
+    // The one more pass after each piece: the transport is looked at every few pieces only.
+    platform::PumpThreadEventsBriefly();
 }
 
 // The reply has been handed to the socket; closing now could lose what the kernel still holds,
@@ -400,29 +401,36 @@ void tPeerThread::SendFileBody(int fileHandle) {
     const off_t size = ::lseek(fileHandle, 0, SEEK_END);
     if (size <= 0)
         return;
-    std::vector<char> buffer(kChunkSize);
+    // The file is read a block of chunks at a time (one system call instead of sixteen); what
+    // goes to the socket is still one chunk per send, each followed by its wait.
+    std::vector<char> block(kChunkSize * kChunksPerRead);
     ::lseek(fileHandle, 0, SEEK_SET);
     off_t sent = 0;
-    uint32_t n = 0;
-    do {
-        n = MinOf(static_cast<uint32_t>(std::min<off_t>(size - sent, UINT32_MAX)), kChunkSize);
-        if (n == 0)
-            break;
-        const size_t got = readFully(fileHandle, buffer.data(), n);
-        if (got < n) {
+    size_t held = 0; // bytes of the block read and not yet sent
+    size_t at = 0;   // where in the block the next chunk starts
+    while (sent < size && Connected && !Terminated()) {
+        const uint32_t n =
+            MinOf(static_cast<uint32_t>(std::min<off_t>(size - sent, UINT32_MAX)), kChunkSize);
+        if (held == 0) {
+            const size_t want = static_cast<size_t>(std::min<off_t>(size - sent, block.size()));
+            held = readFully(fileHandle, block.data(), want);
+            at = 0;
+        }
+        // A whole block holds whole chunks, so a piece shorter than its chunk means a short read.
+        if (held < n) {
             // The file shrank: what is left of the announced length cannot be sent truthfully.
             Socket->Close();
             return;
         }
         DataSent = false;
-        if (!Connected)
-            return;
-        Socket->Send(buffer.data(), static_cast<int>(n));
+        Socket->Send(block.data() + at, static_cast<int>(n));
         WaitDataSent();
         if (context_.afterChunkSent)
             context_.afterChunkSent(n);
+        at += n;
+        held -= n;
         sent += n;
-    } while (n > 0 && Connected && !Terminated());
+    }
 }
 
 void tPeerThread::Upload() {

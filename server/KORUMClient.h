@@ -31,6 +31,7 @@ public:
     static constexpr int kSendPollMs = 10;
     static constexpr int kSettleMs = 200;
     static constexpr int kChunkSize = 4096;
+    static constexpr int kChunksPerRead = 16;
 
 protected:
     void Execute() override;
