@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -287,8 +288,30 @@ void SocketEndpoint::ReadDone() {
 }
 
 void SocketEndpoint::AcceptDone() {
+    acceptedInNotice_ = true;
     if (listening_)
         Arm(reader_, events_ & kEventAccept);
+}
+
+// The handler of an accept notice nearly always accepts at once. The notifier is switched off
+// only when it did not (until it does): each switch makes the toolkit's main loop wake itself up,
+// which cost the UI thread two wake-ups per connection.
+void SocketEndpoint::OnAcceptable() {
+    if (inAcceptNotice_) {
+        // A loop run by the handler: one notice until the handler accepts.
+        Arm(reader_, false);
+        return;
+    }
+    inAcceptNotice_ = true;
+    acceptedInNotice_ = false;
+    const QPointer<SocketEndpoint> self(this);
+    const unsigned generation = generation_;
+    Deliver(kEventAccept, 0);
+    if (!self)
+        return;
+    inAcceptNotice_ = false;
+    if (generation_ == generation && listening_ && !acceptedInNotice_)
+        Arm(reader_, false);
 }
 
 void SocketEndpoint::SendRefused() {
@@ -326,6 +349,10 @@ void SocketEndpoint::OnWritable() {
 }
 
 void SocketEndpoint::OnReadable() {
+    if (listening_ && (events_ & kEventAccept)) {
+        OnAcceptable();
+        return;
+    }
     Arm(reader_, false);
     if (listening_ || !stream_) {
         const int bit = listening_ ? kEventAccept : kEventRead;
@@ -428,6 +455,18 @@ int SocketEndpoint::CancelLookup(LookupRequest request) {
     return -1;
 }
 
+namespace {
+
+// One pass over what is ready, without blocking; true when it delivered anything.
+bool PassFoundWork(QAbstractEventDispatcher* dispatcher) {
+    const PumpScope scope;
+    const unsigned before = tDeliveries;
+    return dispatcher->processEvents(QEventLoop::AllEvents) || tDeliveries != before ||
+           !SelfPosts::queue.empty();
+}
+
+} // namespace
+
 void PumpThreadEvents() {
     auto* dispatcher = QAbstractEventDispatcher::instance();
     if (!dispatcher)
@@ -457,6 +496,17 @@ void WaitThreadEvents(int maxMs) {
     if (!SelfPosts::queue.empty() && ++tQuickWaits < kMaxQuickWaits) {
         // What this thread posted to itself has arrived: running it ends the wait. The transport
         // is looked at by the next full pass, which comes at the latest after a few of these.
+        {
+            const PumpScope scope;
+            SelfPosts::Run();
+        }
+        PumpScope::RethrowPending();
+        return;
+    }
+    // With calls held for the UI thread, a look first: what is ready already (a request that
+    // arrived with its connection) then ends the wait, and the held calls ride with the next
+    // call into the UI thread instead of waking it now.
+    if (maxMs > 0 && SelfPosts::queue.empty() && HoldsUiCalls() && PassFoundWork(dispatcher)) {
         {
             const PumpScope scope;
             SelfPosts::Run();

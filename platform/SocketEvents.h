@@ -92,6 +92,7 @@ private:
     void Reset(int handle);
     void Arm(QSocketNotifier* notifier, bool on);
     void OnReadable();
+    void OnAcceptable();
     void OnWritable();
     void Deliver(int events, int error);
     template <typename Call> void Dispatch(Call call);
@@ -107,6 +108,8 @@ private:
     bool listening_ = false;
     bool connectPending_ = false;
     bool closeSent_ = false;
+    bool inAcceptNotice_ = false;   // an accept notice is being delivered
+    bool acceptedInNotice_ = false; // and its handler accepted
     bool selfPumped_ = false;
     bool listUsed_ = false; // something was queued on the thread's list of self-posted notices
     std::set<LookupRequest> lookups_; // started and neither delivered nor cancelled

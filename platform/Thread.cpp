@@ -212,8 +212,12 @@ bool RunOnUiThread(const std::function<void()>& fn) {
         } catch (...) {
             // A failing UI step must not unwind through the event loop; the worker goes on.
         }
-        const std::lock_guard lock(gMutex);
-        call->state = CallState::Done;
+        {
+            const std::lock_guard lock(gMutex);
+            call->state = CallState::Done;
+        }
+        // Outside the lock, or the woken worker would at once block on it again; the call
+        // record lives on in this closure.
         call->changed.notify_one();
     });
     std::unique_lock lock(gMutex);
@@ -260,6 +264,10 @@ void PostToUiThreadHeld(std::function<void()> fn) {
 void ReleaseHeldUiCalls() {
     if (std::exchange(tHeldCalls, false))
         UiCallQueue::Instance().Wake();
+}
+
+bool HoldsUiCalls() {
+    return tHeldCalls;
 }
 
 void ShutdownUiCalls() {

@@ -23,6 +23,8 @@ void PostToUiThreadHeld(std::function<void()> fn);
 // Wakes the UI thread for what the calling thread queued with PostToUiThreadHeld, if nothing has
 // run it yet. Called before a thread goes to sleep, so that nothing waits longer than that.
 void ReleaseHeldUiCalls();
+// Whether the calling thread has held calls that no wake of the UI thread has covered yet.
+bool HoldsUiCalls();
 // Called on the UI thread at exit: pending and later calls return false without running.
 void ShutdownUiCalls();
 // For tests that start and stop the program's pieces more than once in one process.

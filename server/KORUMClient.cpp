@@ -94,10 +94,10 @@ bool writeAll(int fd, const char* data, size_t size) {
 }
 
 // Reads up to `size` bytes; fewer only at the end of the file or on an error.
-size_t readFully(int fd, char* data, size_t size) {
+size_t readFully(int fd, char* data, size_t size, off_t at) {
     size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::read(fd, data + done, size - done);
+        const ssize_t n = ::pread(fd, data + done, size - done, at + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -403,8 +403,7 @@ void tPeerThread::SendFileBody(int fileHandle) {
         return;
     // The file is read a block of chunks at a time (one system call instead of sixteen); what
     // goes to the socket is still one chunk per send, each followed by its wait.
-    std::vector<char> block(kChunkSize * kChunksPerRead);
-    ::lseek(fileHandle, 0, SEEK_SET);
+    std::vector<char> block(static_cast<size_t>(std::min<off_t>(size, kChunkSize * kChunksPerRead)));
     off_t sent = 0;
     size_t held = 0; // bytes of the block read and not yet sent
     size_t at = 0;   // where in the block the next chunk starts
@@ -413,7 +412,7 @@ void tPeerThread::SendFileBody(int fileHandle) {
             MinOf(static_cast<uint32_t>(std::min<off_t>(size - sent, UINT32_MAX)), kChunkSize);
         if (held == 0) {
             const size_t want = static_cast<size_t>(std::min<off_t>(size - sent, block.size()));
-            held = readFully(fileHandle, block.data(), want);
+            held = readFully(fileHandle, block.data(), want, sent);
             at = 0;
         }
         // A whole block holds whole chunks, so a piece shorter than its chunk means a short read.

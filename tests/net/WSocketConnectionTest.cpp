@@ -155,6 +155,43 @@ TEST(WSocketListen, OnPortZeroTellsThePortAndAnnouncesSessions) {
     EXPECT_EQ(client.ReadExactly(1), "x");
 }
 
+// One notice per wait for an accept, whether the handler accepts at once, later, or runs a loop
+// of its own in between.
+TEST(WSocketListen, AnnouncesAgainOnlyAfterAnAccept) {
+    ProbeSocket server;
+    int notices = 0;
+    bool acceptNow = false;
+    std::vector<int> accepted;
+    server.OnSessionAvailable = [&](TCustomWSocket* sender, uint16_t) {
+        ++notices;
+        if (notices == 2)
+            PumpFor(30); // a loop of the handler's own must not bring the notice again
+        if (acceptNow)
+            accepted.push_back(sender->Accept());
+    };
+    const uint16_t port = ListenOnLoopback(server);
+    RawSocket first = RawSocket::ConnectTo(port);
+    ASSERT_TRUE(PumpUntil([&] { return notices == 1; }));
+    PumpFor(30);
+    EXPECT_EQ(notices, 1);
+    RawSocket second = RawSocket::ConnectTo(port);
+    accepted.push_back(server.Accept()); // outside a notice: the second is announced next
+    ASSERT_TRUE(PumpUntil([&] { return notices == 2; }));
+    PumpFor(30);
+    EXPECT_EQ(notices, 2);
+    acceptNow = true;
+    accepted.push_back(server.Accept());
+    RawSocket third = RawSocket::ConnectTo(port);
+    ASSERT_TRUE(PumpUntil([&] { return accepted.size() == 3; }));
+    RawSocket fourth = RawSocket::ConnectTo(port);
+    ASSERT_TRUE(PumpUntil([&] { return accepted.size() == 4; }));
+    EXPECT_EQ(notices, 4);
+    for (const int handle : accepted) {
+        EXPECT_GE(handle, 0);
+        RawSocket adopted(handle);
+    }
+}
+
 TEST(WSocketListen, BusyPortReportsBindAndALaterListenSucceeds) {
     uint16_t port = 0;
     RawSocket holder = RawSocket::ListenAny(&port);
