@@ -5,6 +5,8 @@ Loads: a 1 KB file at concurrency 1 and 32, a 10 MiB file at concurrency 1 and 8
 without keep-alive. Prints requests per second, mean, median and 99th-percentile latency, MB/s,
 failures, and KORU's thread count and resident memory before and after each load. With --peers
 the servers run alternately in every round and a ratio KORU / best peer is printed per load.
+With --counts it prints instead the program's system calls and context switches per request
+(perf stat), which unlike the rates do not depend on how busy the machine is.
 """
 import argparse
 import os
@@ -70,7 +72,7 @@ def proc_status(pid):
 class Koru:
     name = "koru"
 
-    def __init__(self, work, docroot):
+    def __init__(self, work, docroot, binary=None):
         self.port = free_port()
         store = os.path.join(work, "store", "Quillbrook")
         os.makedirs(store, exist_ok=True)
@@ -81,7 +83,7 @@ class Koru:
                     f"Settings\\Edit12={work}/koru.log\n")
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen",
                    XDG_CONFIG_DIRS=os.path.join(work, "store"))
-        self.proc = subprocess.Popen([os.path.join(ROOT, "build", "koru")], env=env,
+        self.proc = subprocess.Popen([binary or os.path.join(ROOT, "build", "koru")], env=env,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if not wait_port(self.port):
             raise RuntimeError("koru did not start")
@@ -165,12 +167,49 @@ def ensure_peers(names):
             subprocess.run(["service", service, "stop"], capture_output=True)
 
 
+def count_per_request(binary, work, docroot, scale):
+    """System calls and context switches of the program per request, for each load."""
+    if shutil.which("perf") is None:
+        sys.exit("Missing perf: apt-get install -y linux-perf")
+    server = Koru(work, docroot, binary)
+    try:
+        for load, path, conc, count in LOADS:
+            n = max(conc, int(count * scale))
+            out = subprocess.run(
+                ["perf", "stat", "-x", ",", "-e", "context-switches,raw_syscalls:sys_enter",
+                 "-p", str(server.proc.pid), "--", "ab", "-q", "-r", "-n", str(n), "-c",
+                 str(conc), f"http://127.0.0.1:{server.port}/{path}"],
+                capture_output=True, text=True, timeout=600).stderr
+            values = {}
+            for line in out.splitlines():
+                fields = line.split(",")
+                if len(fields) > 2 and fields[0].replace(".", "").isdigit():
+                    values[fields[2]] = float(fields[0])
+            print(f"{load:8} {values.get('context-switches', 0) / n:8.1f} switches "
+                  f"{values.get('raw_syscalls:sys_enter', 0) / n:10.1f} system calls per request")
+    finally:
+        server.stop()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--peers", action="store_true", help="also load the peer servers")
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--scale", type=float, default=1.0, help="multiply request counts")
+    parser.add_argument("--counts", action="store_true",
+                        help="count system calls and context switches per request instead")
+    parser.add_argument("--koru", help="the program to load (default: build/koru)")
     args = parser.parse_args()
+    if args.counts:
+        ensure_peers([])
+        work = tempfile.mkdtemp(prefix="koru-bench-")
+        try:
+            docroot = os.path.join(work, "site")
+            make_docroot(docroot)
+            count_per_request(args.koru, work, docroot, args.scale)
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+        return
     peers = ["nginx", "lighttpd", "webfs", "python"] if args.peers else []
     ensure_peers(peers)
     work = tempfile.mkdtemp(prefix="koru-bench-")
@@ -184,7 +223,8 @@ def main():
         for rnd in range(args.rounds):
             order = servers[rnd % len(servers):] + servers[:rnd % len(servers)]
             for name in order:
-                server = Koru(work, docroot) if name == "koru" else Peer(name, work, docroot)
+                server = (Koru(work, docroot, args.koru) if name == "koru"
+                          else Peer(name, work, docroot))
                 try:
                     for load, path, conc, count in LOADS:
                         n = max(conc, int(count * args.scale))
