@@ -403,7 +403,8 @@ void tPeerThread::SendFileBody(int fileHandle) {
         return;
     // The file is read a block of chunks at a time (one system call instead of sixteen); what
     // goes to the socket is still one chunk per send, each followed by its wait.
-    std::vector<char> block(static_cast<size_t>(std::min<off_t>(size, kChunkSize * kChunksPerRead)));
+    std::vector<char> block(
+        static_cast<size_t>(std::min<off_t>(size, kChunkSize * kChunksPerRead)));
     off_t sent = 0;
     size_t held = 0; // bytes of the block read and not yet sent
     size_t at = 0;   // where in the block the next chunk starts
