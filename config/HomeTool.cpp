@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <limits>
-#include <sys/file.h>
 #include <unistd.h>
 
 platform::StoreRoot RegRoot = platform::StoreRoot::PerUser;
@@ -98,15 +97,15 @@ void AppendToFile(const QString& fileName, const QByteArray& text, bool lineEnd)
     const QByteArray path = QFile::encodeName(platform::ToFsPath(fileName));
     if (path.isEmpty())
         return;
+    // Never blocks the caller (the UI thread): no lock is taken, since the log is shared with
+    // readers and writers alike and O_APPEND with one write per line keeps lines whole, and a
+    // FIFO without a reader is refused instead of waited for.
     int fd;
     do {
-        fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return;
-    // Writers take an exclusive lock so that two programs appending never interleave a line.
-    while (::flock(fd, LOCK_EX) < 0 && errno == EINTR) {
-    }
     QByteArray line = text;
     if (lineEnd)
         line += "\r\n";

@@ -91,5 +91,7 @@ void TCustomWSocket::Pause() {
 
 void TCustomWSocket::Resume() {
     Paused = false;
-    NotifyWindow->Select(SocketHandle, kResumeEvents);
+    // A listening socket resumes accepting too: connections waited in the backlog meanwhile.
+    const int accept = State() == wsListening ? kEventAccept : 0;
+    NotifyWindow->Select(SocketHandle, kResumeEvents | accept);
 }

@@ -6,9 +6,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -57,7 +59,9 @@ public:
             thread->wait();
     }
 
-    void Submit(TThread* worker) {
+    // False when the worker could not be given a thread (no thread or no descriptor left for
+    // its event source); it is then not queued.
+    bool Submit(TThread* worker) {
         std::unique_lock lock(mutex_);
         queue_.push_back(worker);
         // Each idle thread takes one queued worker. Workers beyond that get a thread of their
@@ -65,13 +69,14 @@ public:
         if (idle_ >= static_cast<int>(queue_.size())) {
             lock.unlock();
             work_.notify_one();
-            return;
+            return true;
         }
         reapFinished();
-        auto thread = std::unique_ptr<QThread>(QThread::create([this] { Serve(); }));
-        thread->setStackSize(TThread::kStackSize);
-        thread->start();
-        threads_.push_back(std::move(thread));
+        if (!StartThread()) {
+            queue_.pop_back();
+            return false;
+        }
+        return true;
     }
 
     int ThreadCount() {
@@ -81,10 +86,43 @@ public:
     }
 
 private:
+    // Descriptors held back for the event sources of new threads. A thread that finds no free
+    // descriptor for its event source aborts the whole process, so a thread is started only when
+    // the reserve can be handed over to it; the thread takes a new reserve once it runs.
+    static constexpr int kSpareDescriptors = 2;
+
     WorkerPool() = default;
+
+    // Called with mutex_ held.
+    bool StartThread() {
+        FillSpares();
+        if (spares_.empty())
+            return false;
+        for (const int fd : spares_)
+            ::close(fd);
+        spares_.clear();
+        auto thread = std::unique_ptr<QThread>(QThread::create([this] { Serve(); }));
+        thread->setStackSize(TThread::kStackSize);
+        thread->start();
+        if (!thread->isRunning() && !thread->isFinished())
+            return false; // the system would not create it
+        threads_.push_back(std::move(thread));
+        return true;
+    }
+
+    // Called with mutex_ held.
+    void FillSpares() {
+        while (static_cast<int>(spares_.size()) < kSpareDescriptors) {
+            const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            if (fd < 0)
+                return;
+            spares_.push_back(fd);
+        }
+    }
 
     void Serve() {
         std::unique_lock lock(mutex_);
+        FillSpares(); // this thread's event source exists now
         ++idle_;
         for (;;) {
             const bool got = work_.wait_for(lock, std::chrono::milliseconds(TThread::kIdleMs),
@@ -119,6 +157,7 @@ private:
     std::condition_variable work_;
     std::deque<TThread*> queue_;                    // guarded by mutex_
     std::vector<std::unique_ptr<QThread>> threads_; // guarded by mutex_
+    std::vector<int> spares_;                       // guarded by mutex_
     int idle_ = 0;                                  // guarded by mutex_
     bool stopping_ = false;                         // guarded by mutex_
 };
@@ -290,16 +329,22 @@ TThread::~TThread() {
         wait();
 }
 
-void TThread::Resume() {
+bool TThread::Resume() {
     if (started_)
-        return;
+        return true;
     started_ = true;
     {
         const std::lock_guard lock(gMutex);
         ++gRunning;
         gLive.insert(this);
     }
-    WorkerPool::Instance().Submit(this);
+    if (WorkerPool::Instance().Submit(this))
+        return true;
+    const std::lock_guard lock(gMutex);
+    --gRunning;
+    gLive.erase(this);
+    started_ = false;
+    return false;
 }
 
 bool TThread::wait(unsigned long ms) {

@@ -46,7 +46,9 @@ public:
     // Waits for Execute() to return when the thread was started.
     ~TThread() override;
 
-    void Resume();
+    // False when no thread could be found or started for it (the system is out of threads or
+    // descriptors): the object then never runs and stays with its owner.
+    bool Resume();
     // Set before Resume(): the object deletes itself (on its owning thread) when it has run.
     bool FreeOnTerminate = false;
     // Blocks until Execute() has returned (or `ms` passed); true when it has.

@@ -10,6 +10,7 @@
 #include "platform/SocketQueue.h"
 #include "server/Reply.h"
 #include "server/Request.h"
+#include "server/Upload.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -32,6 +33,13 @@ namespace {
 class TPeerSocket : public TWSocket {
 public:
     int32_t Handle() const { return SocketHandle; }
+    // Bytes handed to the object and not yet to the transport.
+    size_t QueuedBytes() const {
+        size_t total = 0;
+        for (const auto& buffer : SendQueue)
+            total += static_cast<size_t>(buffer->WritePos() - buffer->ReadPos());
+        return total;
+    }
 };
 
 // Waits for this thread's next event, `ms` at most, then runs whatever else is pending; an
@@ -42,14 +50,6 @@ void waitForEvents(int ms) {
 
 std::string toBytes(const QString& text) {
     return QFile::encodeName(text).toStdString();
-}
-
-// The folder part of a file name ("." when it has none).
-std::string folderOf(const std::string& name) {
-    const size_t slash = name.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? std::string("/") : name.substr(0, slash);
 }
 
 bool isRegularFile(const std::string& name) {
@@ -78,19 +78,6 @@ int openRetrying(const char* name, int flags, mode_t mode = 0) {
         fd = ::open(name, flags | O_CLOEXEC, mode);
     } while (fd < 0 && errno == EINTR);
     return fd;
-}
-
-bool writeAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // Reads up to `size` bytes; fewer only at the end of the file or on an error.
@@ -131,18 +118,22 @@ tPeerThread::tPeerThread(int handle, const QString& baseFile, const QString& bas
     : context_(context), PeerHandle(handle), BaseFile(toBytes(baseFile)),
       BasePath(toBytes(basePath)) {
     FreeOnTerminate = true;
-    IdleLimit = 1000 * TrimToIntDef(context.settings.IdleSeconds, 40);
+    IdleLimit = 1000 * static_cast<int64_t>(TrimToIntDef(context.settings.IdleSeconds, 40));
 }
 
 tPeerThread::~tPeerThread() = default;
 
-uint32_t tPeerThread::Tick() {
+int64_t tPeerThread::Tick() {
     static const QElapsedTimer clock = [] {
         QElapsedTimer timer;
         timer.start();
         return timer;
     }();
-    return static_cast<uint32_t>(clock.elapsed());
+    return clock.elapsed();
+}
+
+bool tPeerThread::IdleTooLong() const {
+    return Tick() - LastActivity > IdleLimit;
 }
 
 void tPeerThread::Execute() {
@@ -196,13 +187,24 @@ void tPeerThread::ReceiveLoop() {
         waitForEvents(kPollMs);
         if (!RequestComplete)
             CheckRequest();
-        if (!Finished && Tick() - LastActivity > static_cast<uint32_t>(IdleLimit))
+        // A peer that has stopped sending will never complete its request.
+        if (!Finished && (IdleTooLong() || InputEnded))
             break;
     } while (!Finished && Connected && !Terminated());
 }
 
 void tPeerThread::CheckRequest() {
-    const request::Completeness c = request::CheckComplete(Received);
+    request::Completeness c;
+    if (StreamingBody) {
+        // The body went elsewhere: Received holds the header and its blank line only.
+        if (BodyLeft > 0)
+            return;
+        c.state = request::Arrival::Complete;
+        c.headerLength = Received.size() - 4;
+        c.bodyStart = Received.size() + 1;
+    } else {
+        c = request::CheckComplete(Received);
+    }
     if (c.state == request::Arrival::Incomplete)
         return;
     RequestComplete = true;
@@ -224,33 +226,104 @@ void tPeerThread::CloseConnection() {
         return;
     if (Connected)
         Socket->Close();
-    const uint32_t start = Tick();
-    while (Connected && !(Terminated() && Tick() - start > static_cast<uint32_t>(kPollMs)))
+    const int64_t start = Tick();
+    while (Connected && !(Terminated() && Tick() - start > kPollMs))
         waitForEvents(kPollMs);
 }
 
 void tPeerThread::PeerDataAvailable(TCustomWSocket*, uint16_t) {
     LastActivity = Tick();
-    const int waiting = Socket->RcvdCount();
-    if (waiting <= 0) {
-        // Nothing counted yet still means a read is due: it re-arms the notification and
-        // reports an orderly close as 0 bytes.
-        std::array<char, 1> probe{};
-        const int n = Socket->Receive(probe.data(), static_cast<int>(probe.size()));
-        if (n > 0 && !RequestComplete)
-            Received.append(probe.data(), static_cast<size_t>(n));
-        return;
-    }
-    if (RequestComplete) {
-        // Bytes after a whole request are read and dropped, so that they never grow memory.
-        std::vector<char> scratch(static_cast<size_t>(std::min(waiting, 65536)));
-        Socket->Receive(scratch.data(), static_cast<int>(scratch.size()));
-        return;
-    }
+    // Nothing counted yet still means a read is due: it re-arms the notification and reports
+    // the end of the peer's input as 0 bytes.
+    const int waiting = std::max(Socket->RcvdCount(), 1);
+    if (RequestComplete)
+        DropBytes(waiting);
+    else if (!HeaderSeen)
+        ReadHeaderBytes(waiting);
+    else
+        ReadBodyBytes(waiting);
+}
+
+// Only as much as the header may still grow is read: a peer that never sends the blank line
+// costs at most the header limit, however fast it sends.
+void tPeerThread::ReadHeaderBytes(int waiting) {
+    const size_t room =
+        request::kMaxHeaderBytes - std::min(Received.size(), request::kMaxHeaderBytes);
+    if (room == 0)
+        return; // the next look at the request refuses it as too large
     const size_t before = Received.size();
-    Received.resize(before + static_cast<size_t>(waiting));
-    const int n = Socket->Receive(Received.data() + before, waiting);
+    Received.resize(before + std::min(static_cast<size_t>(waiting), room));
+    const int n =
+        Socket->Receive(Received.data() + before, static_cast<int>(Received.size() - before));
     Received.resize(before + static_cast<size_t>(std::max(n, 0)));
+    NoteInputEnd(n);
+    const size_t p = Received.find("\r\n\r\n", before >= 3 ? before - 3 : 0);
+    if (p != std::string::npos)
+        HeaderArrived(p);
+}
+
+void tPeerThread::ReadBodyBytes(int waiting) {
+    if (!StreamingBody) {
+        // Bodies handed on as text (POST) stay in memory, within the declared-length limit.
+        const size_t before = Received.size();
+        Received.resize(before + static_cast<size_t>(std::min(waiting, kBodyReadSize)));
+        const int n =
+            Socket->Receive(Received.data() + before, static_cast<int>(Received.size() - before));
+        Received.resize(before + static_cast<size_t>(std::max(n, 0)));
+        NoteInputEnd(n);
+        return;
+    }
+    ReadBuffer.resize(kBodyReadSize);
+    const int n = Socket->Receive(ReadBuffer.data(), std::min(waiting, kBodyReadSize));
+    NoteInputEnd(n);
+    // Exactly the declared length is stored; bytes beyond it are dropped like any byte after a
+    // whole request.
+    const int64_t take = std::min<int64_t>(std::max(n, 0), BodyLeft);
+    if (UploadBody)
+        UploadBody->Write(ReadBuffer.data(), static_cast<size_t>(take));
+    BodyLeft -= take;
+}
+
+// Bytes after a whole request are read and dropped, so that they never grow memory.
+void tPeerThread::DropBytes(int waiting) {
+    ReadBuffer.resize(kBodyReadSize);
+    NoteInputEnd(Socket->Receive(ReadBuffer.data(), std::min(waiting, kBodyReadSize)));
+}
+
+void tPeerThread::NoteInputEnd(int received) {
+    if (received == 0)
+        InputEnded = true;
+}
+
+// A PUT that declares its length streams its body into the upload file from here on; every other
+// request keeps collecting into Received as before.
+void tPeerThread::HeaderArrived(size_t headerLength) {
+    HeaderSeen = true;
+    const std::string_view header(Received.data(), headerLength);
+    const std::optional<std::string> line = request::RequestLine(header);
+    const std::optional<std::string> target =
+        line ? request::MethodTarget(*line, "PUT") : std::nullopt;
+    if (!target)
+        return;
+    TransferEncoded = request::DeclaresTransferEncoding(header);
+    // The same search as the completeness rule, over what has arrived so far.
+    const std::optional<int64_t> length = request::DeclaredLength(Received);
+    if ((!length && !TransferEncoded) || (length && *length > request::kMaxBodyBytes))
+        return; // the blank line completes it, or it is refused as too large
+    StreamingBody = true;
+    // A body of unknown length is refused at once; nothing of it is stored.
+    BodyLeft = TransferEncoded ? 0 : *length;
+    RequestPath = *target == "/" ? BaseFile : *target;
+    if (!TransferEncoded && !RequestPath.empty() && !request::EscapesBase(RequestPath) &&
+        !request::HasControlBytes(RequestPath) && !isRegularFile(FileName()))
+        UploadBody = std::make_unique<upload::UploadFile>(FileName());
+    const size_t bodyAt = headerLength + 4;
+    const int64_t take =
+        std::min<int64_t>(static_cast<int64_t>(Received.size() - bodyAt), BodyLeft);
+    if (UploadBody)
+        UploadBody->Write(Received.data() + bodyAt, static_cast<size_t>(take));
+    BodyLeft -= take;
+    Received.resize(bodyAt);
 }
 
 void tPeerThread::PeerDataSent(TCustomWSocket*, uint16_t) {
@@ -261,13 +334,37 @@ void tPeerThread::PeerChangeState(TCustomWSocket*, int, int newState) {
     Connected = newState == wsConnected;
 }
 
+// Bytes of the reply not yet taken by the peer: in the object's queue and in the transport.
+size_t tPeerThread::UnsentBytes() const {
+    const auto& socket = static_cast<const TPeerSocket&>(*Socket);
+    const int inTransport = platform::UnsentBytes(socket.Handle());
+    return socket.QueuedBytes() + static_cast<size_t>(std::max(inTransport, 0));
+}
+
+// The idle limit counts from the last progress: a peer that reads slowly gets its whole reply,
+// one that stops reading loses its connection and frees the worker.
 void tPeerThread::WaitDataSent() {
-    const uint32_t start = Tick();
+    int64_t lastProgress = Tick();
+    std::optional<size_t> unsent; // looked at only once a wait did not end at once
     // A notice already queued (usually the data-sent one) ends the first wait without blocking.
     while (!DataSent && Connected && !Terminated()) {
-        if (Tick() - start > static_cast<uint32_t>(IdleLimit))
-            break;
+        if (unsent) {
+            const size_t now = UnsentBytes();
+            if (now != *unsent) {
+                unsent = now;
+                lastProgress = Tick();
+            } else if (Tick() - lastProgress > std::max<int64_t>(IdleLimit, kMinStallMs)) {
+                // Reset, so that the transport drops what the peer never took.
+                const int32_t handle = static_cast<TPeerSocket&>(*Socket).Handle();
+                if (handle != platform::kInvalidHandle)
+                    platform::SocketSetLinger(handle, 1, 0);
+                Socket->Abort();
+                break;
+            }
+        }
         waitForEvents(kSendPollMs);
+        if (!unsent && !DataSent && Connected)
+            unsent = UnsentBytes();
     }
     // The one more pass after each piece: the transport is looked at every few pieces only.
     platform::PumpThreadEventsBriefly();
@@ -277,10 +374,9 @@ void tPeerThread::WaitDataSent() {
 // so wait until it has left (or the peer went), a bounded time. On a local network the last
 // acknowledgement is usually there already.
 void tPeerThread::WaitReplyGone() {
-    const uint32_t start = Tick();
+    const int64_t start = Tick();
     const int32_t handle = static_cast<TPeerSocket&>(*Socket).Handle();
-    while (Connected && platform::UnsentBytes(handle) > 0 &&
-           Tick() - start < static_cast<uint32_t>(kSettleMs))
+    while (Connected && platform::UnsentBytes(handle) > 0 && Tick() - start < kSettleMs)
         waitForEvents(1);
     PumpSocketMessages(Socket.get());
 }
@@ -435,64 +531,47 @@ void tPeerThread::SendFileBody(int fileHandle) {
 
 void tPeerThread::Upload() {
     const std::string name = FileName();
-    if (request::EscapesBase(RequestPath)) {
-        SendError(406, "Cannot create such a file: " + RequestPath);
+    if (request::EscapesBase(RequestPath) || request::HasControlBytes(RequestPath)) {
+        SendCannotCreate();
         return;
     }
-    if (isRegularFile(name)) {
+    if (TransferEncoded) {
+        SendError(411, "Content-Length required");
+        return;
+    }
+    if (isRegularFile(name) || (StreamingBody && !UploadBody)) {
         SendError(406, "File already exists");
         return;
     }
-    const size_t from = std::min(BodyStart - 1, Received.size());
-    const std::string_view body(Received.data() + from, Received.size() - from);
-    // The body is written to a file without a name in the target's folder and named only when it
-    // is whole: no reader ever sees a partial upload. Naming fails when the name exists, so of
-    // two uploads racing for one name exactly one wins.
-    const int fd = openRetrying(folderOf(name).c_str(), O_TMPFILE | O_WRONLY, 0644);
-    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR)) {
-        UploadInPlace(name, body); // a file system without unnamed files
-        return;
+    if (!StreamingBody) {
+        // No declared length: what arrived with the header is the body.
+        const size_t from = std::min(BodyStart - 1, Received.size());
+        UploadBody = std::make_unique<upload::UploadFile>(name);
+        UploadBody->Write(Received.data() + from, Received.size() - from);
     }
-    if (fd < 0) {
-        SendError(406, "Cannot create such a file: " + RequestPath);
-        return;
-    }
-    const FileCloser closer(fd);
-    if (!writeAll(fd, body.data(), body.size())) {
-        SendError(500, "Cannot write such a file: " + RequestPath);
-        return;
-    }
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-        const bool lostRace = errno == EEXIST && isRegularFile(name);
-        SendError(406, lostRace ? std::string("File already exists")
-                                : "Cannot create such a file: " + RequestPath);
-        return;
-    }
-    SendError(200, "File saved");
+    UploadDone(*UploadBody);
 }
 
-void tPeerThread::UploadInPlace(const std::string& name, std::string_view body) {
-    // Created exclusively: of two uploads racing for one name, exactly one creates it.
-    const int fd = openRetrying(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-    if (fd < 0) {
-        const bool lostRace = errno == EEXIST && isRegularFile(name);
-        SendError(406, lostRace ? std::string("File already exists")
-                                : "Cannot create such a file: " + RequestPath);
-        return;
+void tPeerThread::UploadDone(upload::UploadFile& file) {
+    using Outcome = upload::UploadFile::Outcome;
+    switch (file.Publish()) {
+    case Outcome::Saved:
+        SendError(200, "File saved");
+        break;
+    case Outcome::Exists:
+        SendError(406, "File already exists");
+        break;
+    case Outcome::CannotCreate:
+        SendCannotCreate();
+        break;
+    case Outcome::CannotWrite:
+        SendError(500, "Cannot write such a file: " + reply::EscapeHtml(RequestPath));
+        break;
     }
-    bool written = false;
-    {
-        const FileCloser closer(fd);
-        ::flock(fd, LOCK_EX);
-        written = writeAll(fd, body.data(), body.size());
-    }
-    if (!written) {
-        ::unlink(name.c_str());
-        SendError(500, "Cannot write such a file: " + RequestPath);
-        return;
-    }
-    SendError(200, "File saved");
+}
+
+void tPeerThread::SendCannotCreate() {
+    SendError(406, "Cannot create such a file: " + reply::EscapeHtml(RequestPath));
 }
 
 bool tPeerThread::InvokePlugin(const std::string& name, const std::string& query) {
@@ -509,7 +588,7 @@ bool tPeerThread::InvokePlugin(const std::string& name, const std::string& query
     const std::string page = toBytes(context_.settings.PageHeader.get()) + body +
                              toBytes(context_.settings.PageFooter.get());
     if (result < 0) {
-        SendError(405, "Cannot run plugin (" + RequestPath + ")");
+        SendError(405, "Cannot run plugin (" + reply::EscapeHtml(RequestPath) + ")");
         return false;
     }
     SendText(reply::PluginReply(status, replyHeader, page));
@@ -521,7 +600,7 @@ void tPeerThread::LogRequest(const std::string& line) {
     LogText = line;
     // The line is written on the UI thread, after every line queued before it; the worker does
     // not wait for the disk.
-    Queue([&context = context_, peer = PeerAddress, text = LogText] {
+    Queue([&context = context_, peer = PeerAddress, text = request::EscapeControls(LogText)] {
         const ServerSettings& s = context.settings;
         if (!s.LogEnabled)
             return;
@@ -549,8 +628,10 @@ void tPeerThread::IncPeers() {
 }
 
 void tPeerThread::DecPeers() {
-    Queue([&view = context_.view] {
+    Queue([&context = context_] {
         --PeerCounter;
-        view.SetStatusText(0, QStringLiteral("Clients: %1").arg(PeerCounter));
+        context.view.SetStatusText(0, QStringLiteral("Clients: %1").arg(PeerCounter));
+        if (context.peerEnded)
+            context.peerEnded();
     });
 }

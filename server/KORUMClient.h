@@ -9,9 +9,13 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class TCustomWSocket;
 class TWSocket;
+namespace upload {
+class UploadFile;
+}
 
 // Live workers of the process; changed only on the UI thread (IncPeers/DecPeers).
 extern int32_t PeerCounter;
@@ -31,7 +35,13 @@ public:
     static constexpr int kSendPollMs = 10;
     static constexpr int kSettleMs = 200;
     static constexpr int kChunkSize = 4096;
+    // A send ends the connection after this long without progress at least, whatever the idle
+    // limit: progress shows only once the peer's acknowledgement is back, a round trip later.
+    static constexpr int kMinStallMs = 1000;
     static constexpr int kChunksPerRead = 16;
+    // The most a worker reads in one call once the header is whole: an upload's body passes
+    // through a buffer of this size, never through memory as a whole.
+    static constexpr int kBodyReadSize = 64 * 1024;
 
 protected:
     void Execute() override;
@@ -42,6 +52,12 @@ private:
     void CheckRequest();
     void CloseConnection();
     void PeerDataAvailable(TCustomWSocket* sender, uint16_t error);
+    void ReadHeaderBytes(int waiting);
+    void ReadBodyBytes(int waiting);
+    void DropBytes(int waiting);
+    void HeaderArrived(size_t headerLength);
+    void NoteInputEnd(int received);
+    bool IdleTooLong() const;
     void PeerDataSent(TCustomWSocket* sender, uint16_t error);
     void PeerChangeState(TCustomWSocket* sender, int oldState, int newState);
     void WaitDataSent();
@@ -55,13 +71,15 @@ private:
     void SendFile();
     void SendFileBody(int fileHandle);
     void Upload();
-    void UploadInPlace(const std::string& name, std::string_view body);
+    void UploadDone(upload::UploadFile& file);
+    void SendCannotCreate();
     bool InvokePlugin(const std::string& name, const std::string& query);
     void LogRequest(const std::string& line);
     void IncPeers();
     void DecPeers();
     std::string FileName() const;
-    static uint32_t Tick();
+    size_t UnsentBytes() const;
+    static int64_t Tick();
 
     ServerContext& context_;
     std::unique_ptr<TWSocket> Socket;
@@ -81,7 +99,20 @@ private:
     std::string FileExt;
     std::string HeaderText;
     std::string LogText;
-    int32_t IdleLimit = 0;
-    uint32_t LastActivity = 0;
+    // Milliseconds, signed and 64 bits wide: a limit of zero or less ends an idle connection at
+    // the first look, and no setting can overflow it.
+    int64_t IdleLimit = 0;
+    int64_t LastActivity = 0;
     bool PeersCounted = false;
+    // The header's blank line has arrived; from then on body bytes are read in bounded pieces.
+    bool HeaderSeen = false;
+    // The peer said it sends nothing more: a request that is still incomplete never will be.
+    bool InputEnded = false;
+    // A PUT with a declared length: its body goes straight into `UploadBody` (null when the
+    // upload is refused anyway), and the request is whole when `BodyLeft` reaches 0.
+    bool StreamingBody = false;
+    int64_t BodyLeft = 0;
+    std::unique_ptr<upload::UploadFile> UploadBody;
+    bool TransferEncoded = false;
+    std::vector<char> ReadBuffer;
 };

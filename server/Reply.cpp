@@ -105,4 +105,28 @@ std::string PluginReply(int32_t status, std::string header, std::string_view pag
     return text;
 }
 
+std::string EscapeHtml(std::string_view text) {
+    std::string result;
+    result.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '<':
+            result += "&lt;";
+            break;
+        case '>':
+            result += "&gt;";
+            break;
+        case '&':
+            result += "&amp;";
+            break;
+        case '"':
+            result += "&quot;";
+            break;
+        default:
+            result += c;
+        }
+    }
+    return result;
+}
+
 } // namespace reply

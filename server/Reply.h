@@ -14,6 +14,10 @@ const char* ReasonPhrase(int32_t code);
 // The short HTML page used for every error and confirmation reply, with its status and header.
 std::string PageReply(int32_t code, std::string_view message);
 
+// The text with "<", ">", "&" and '"' written as entities, for text taken from a request that
+// goes into a page: a visitor's target must not become markup in somebody's browser.
+std::string EscapeHtml(std::string_view text);
+
 // `type` unchanged unless it is empty or only blanks/control characters: then "binary/data".
 std::string DefaultContentType(std::string_view type);
 

@@ -112,4 +112,34 @@ PluginTarget SplitPluginTarget(std::string_view requestPath) {
     return target;
 }
 
+bool DeclaresTransferEncoding(std::string_view header) {
+    // A field starts a line; the request line itself cannot be one.
+    static constexpr std::string_view kField = "\nTRANSFER-ENCODING:";
+    return findUpper(header, kField) != std::string_view::npos;
+}
+
+bool HasControlBytes(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const auto b = static_cast<unsigned char>(c);
+        return b < 0x20 || b == 0x7F;
+    });
+}
+
+std::string EscapeControls(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string result;
+    result.reserve(text.size());
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if ((b < 0x20 && b != '\t') || b == 0x7F) {
+            result += "\\x";
+            result += kHex[b >> 4];
+            result += kHex[b & 15];
+        } else {
+            result += c;
+        }
+    }
+    return result;
+}
+
 } // namespace request

@@ -59,4 +59,16 @@ struct PluginTarget {
 };
 PluginTarget SplitPluginTarget(std::string_view requestPath);
 
+// True when the header declares a "Transfer-Encoding:" line (any letter case). A body sent that
+// way has no length known in advance.
+bool DeclaresTransferEncoding(std::string_view header);
+
+// True when the text holds a byte below 0x20 or 0x7F: such a name would carry terminal control
+// sequences into every listing that shows it.
+bool HasControlBytes(std::string_view text);
+
+// The text with every byte below 0x20 other than TAB, and 0x7F, written as "\xNN", so that a
+// log line cannot act on the terminal that shows it.
+std::string EscapeControls(std::string_view text);
+
 } // namespace request

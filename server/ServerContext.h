@@ -39,4 +39,7 @@ struct ServerContext {
     std::function<void()> beforePluginCall = {};
     // Runs on the worker after each chunk of a file went to the socket, with its size.
     std::function<void(size_t bytes)> afterChunkSent = {};
+    // Runs on the UI thread when a worker has ended: the listener resumes accepting if it had
+    // paused for lack of resources. Set by the listener.
+    std::function<void()> peerEnded = {};
 };

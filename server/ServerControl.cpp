@@ -6,6 +6,10 @@
 #include "net/WSocket.h"
 #include "server/KORUMClient.h"
 
+#include "platform/Sockets.h"
+
+#include <QTimer>
+
 #include <array>
 
 QString StateDisplayText(int state) {
@@ -16,8 +20,22 @@ QString StateDisplayText(int state) {
                                                     : QString();
 }
 
+namespace {
+
+// Accepting failed because the process or the system ran out of something that comes back when
+// connections end: descriptors, buffers, memory.
+bool isShortage(int32_t code) {
+    return code == 10024 || code == platform::sockerr::NoBufferSpace;
+}
+
+} // namespace
+
 TServerControl::TServerControl(ServerContext& context)
-    : context_(context), SS(std::make_unique<TWSocket>()) {
+    : context_(context), SS(std::make_unique<TWSocket>()),
+      resumeTimer_(std::make_unique<QTimer>()) {
+    resumeTimer_->setSingleShot(true);
+    QObject::connect(resumeTimer_.get(), &QTimer::timeout, [this] { ResumeAccepting(); });
+    context_.peerEnded = [this] { ResumeAccepting(); };
     SS->SetAddr("0.0.0.0");
     SS->SetPort("0");
     SS->SetProto("tcp");
@@ -30,18 +48,23 @@ TServerControl::TServerControl(ServerContext& context)
 }
 
 TServerControl::~TServerControl() {
+    context_.peerEnded = nullptr;
     // The socket's own close must not reach a display that is going away.
     SS->OnChangeState = nullptr;
     SS->OnSessionAvailable = nullptr;
 }
 
 void TServerControl::StartServer() {
+    acceptPaused_ = shortageReported_ = false;
+    resumeTimer_->stop();
     SS->SetPort(context_.settings.ListenPort.toStdString());
     SS->SetAddr("0.0.0.0");
     SS->Listen();
 }
 
 void TServerControl::StopServer() {
+    resumeTimer_->stop();
+    acceptPaused_ = false;
     SS->Close();
 }
 
@@ -57,8 +80,9 @@ void TServerControl::SSChangeState(TCustomWSocket*, int, int newState) {
             SetServerButtons(1);
         else if (newState == 6) {
             SetServerButtons(2);
+            // The port actually bound: the setting may say 0 (any free port).
             view.SetTrayHint(view.TrayHint() + QStringLiteral(" on port ") +
-                             context_.settings.ListenPort);
+                             QString::fromStdString(SS->GetLocalPort()));
         }
     }
     if (newState == 6 && ScanPlugins)
@@ -70,8 +94,19 @@ void TServerControl::SSChangeState(TCustomWSocket*, int, int newState) {
 void TServerControl::SSSessionAvailable(TCustomWSocket*, uint16_t) {
     const QString baseFile = GetBaseFile();
     const QString basePath = GetBasePath();
-    const int handle = SS->Accept();
-    StartPeer(handle, basePath, baseFile);
+    int handle = -1;
+    try {
+        handle = SS->Accept();
+    } catch (const ESocketException& e) {
+        // The connection waits in the backlog until resources come back; trying again at once
+        // would only spin on the same failure.
+        if (!isShortage(platform::LastSocketError()))
+            throw;
+        PauseAccepting(QString::fromLocal8Bit(e.what()).section(QLatin1String("\r\n"), 1));
+        return;
+    }
+    if (!StartPeer(handle, basePath, baseFile))
+        PauseAccepting(QStringLiteral("No thread could be started for a connection"));
     ++RequestCounter;
     context_.view.SetStatusText(1, QStringLiteral("Requests: %1").arg(RequestCounter));
 }
@@ -96,8 +131,37 @@ QString TServerControl::GetBaseFile() const {
     return context_.settings.BaseFileName;
 }
 
-void TServerControl::StartPeer(int handle, const QString& basePath, const QString& baseFile) {
+bool TServerControl::StartPeer(int handle, const QString& basePath, const QString& baseFile) {
     // The worker deletes itself when it has served its connection.
-    auto* peer = new tPeerThread(handle, baseFile, basePath, context_);
-    peer->Resume();
+    auto peer = std::make_unique<tPeerThread>(handle, baseFile, basePath, context_);
+    if (peer->Resume()) {
+        peer.release();
+        return true;
+    }
+    platform::SocketClose(handle);
+    return false;
+}
+
+void TServerControl::PauseAccepting(const QString& reason) {
+    if (!acceptPaused_ && SS->State() == wsListening) {
+        acceptPaused_ = true;
+        SS->Pause();
+    }
+    resumeTimer_->start(kAcceptPauseMs);
+    if (shortageReported_)
+        return;
+    shortageReported_ = true;
+    const QString text = QStringLiteral("Accepting paused: ") + reason;
+    qWarning("%s", qPrintable(text));
+    if (!context_.view.Destroying())
+        context_.view.SetStatusText(2, text);
+}
+
+void TServerControl::ResumeAccepting() {
+    if (!acceptPaused_)
+        return;
+    acceptPaused_ = false;
+    resumeTimer_->stop();
+    if (SS->State() == wsListening)
+        SS->Resume();
 }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+class QTimer;
 class TCustomWSocket;
 class TWSocket;
 
@@ -35,7 +36,13 @@ public:
     void ShowClients(int count);
     QString GetBasePath() const;
     QString GetBaseFile() const;
-    void StartPeer(int handle, const QString& basePath, const QString& baseFile);
+    // False when no worker could be started; the connection is then closed.
+    bool StartPeer(int handle, const QString& basePath, const QString& baseFile);
+    // Whether accepting waits for resources (descriptors, threads) to come back.
+    bool AcceptPaused() const { return acceptPaused_; }
+
+    // How long accepting rests after running out of resources, unless a connection ends first.
+    static constexpr int kAcceptPauseMs = 250;
 
     TWSocket& Socket() { return *SS; }
     int32_t RequestCounter = 0;
@@ -46,6 +53,12 @@ public:
     std::function<void(int32_t reason)> UnloadPlugins;
 
 private:
+    void PauseAccepting(const QString& reason);
+    void ResumeAccepting();
+
     ServerContext& context_;
     std::unique_ptr<TWSocket> SS;
+    std::unique_ptr<QTimer> resumeTimer_;
+    bool acceptPaused_ = false;
+    bool shortageReported_ = false; // once per start of the server, not once per attempt
 };

@@ -1,5 +1,6 @@
 // The program entry: the main window, the server started at once, the loop, and an orderly end
 // on the tray menu's Exit, the window's close box, SIGTERM or SIGINT.
+#include "platform/Sockets.h"
 #include "platform/Thread.h"
 #include "shell/KORUMain.h"
 
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/koru-256.png")));
     QApplication::setQuitOnLastWindowClosed(false);
     ::signal(SIGPIPE, SIG_IGN);
+    platform::RaiseDescriptorLimit();
 
     int result = 0;
     {

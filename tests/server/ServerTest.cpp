@@ -27,7 +27,8 @@ std::string fileReply(const std::string& type, const std::string& body) {
 
 TEST_F(Server, ShowsListeningStateAndPort) {
     EXPECT_EQ(view.Caption(), "Server: Listening");
-    EXPECT_EQ(view.TrayHint(), "Server: Listening on port 0");
+    EXPECT_EQ(view.TrayHint(), "Server: Listening on port " + QString::number(portNumber))
+        << "the port bound, not the setting's 0";
     EXPECT_FALSE(view.startEnabled);
     EXPECT_TRUE(view.stopEnabled);
     EXPECT_EQ(server->ServerButtonsMode, 2);

@@ -1,0 +1,93 @@
+#include "server/Upload.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace upload {
+namespace {
+
+// The folder part of a file name ("." when it has none).
+std::string folderOf(const std::string& name) {
+    const size_t slash = name.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? std::string("/") : name.substr(0, slash);
+}
+
+bool isRegularFile(const std::string& name) {
+    struct stat info {};
+    return ::stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+UploadFile::Outcome linkFailure() {
+    return errno == EEXIST ? UploadFile::Outcome::Exists : UploadFile::Outcome::CannotCreate;
+}
+
+} // namespace
+
+UploadFile::UploadFile(std::string name) : name_(std::move(name)) {
+    const std::string folder = folderOf(name_);
+    do {
+        fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0 && (errno == EOPNOTSUPP || errno == EISDIR))
+        OpenTemporaryName(folder);
+}
+
+void UploadFile::OpenTemporaryName(const std::string& folder) {
+    std::string pattern = folder + "/.koru-upload-XXXXXX";
+    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd_ < 0)
+        return;
+    ::fchmod(fd_, 0644);
+    temporary_ = std::move(pattern);
+}
+
+UploadFile::~UploadFile() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    if (!temporary_.empty())
+        ::unlink(temporary_.c_str());
+}
+
+void UploadFile::Write(const char* data, size_t size) {
+    while (size > 0 && !failed_ && fd_ >= 0) {
+        const ssize_t n = ::write(fd_, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            failed_ = true;
+            return;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+}
+
+UploadFile::Outcome UploadFile::Publish() {
+    if (fd_ < 0 || published_)
+        return Outcome::CannotCreate;
+    if (failed_)
+        return Outcome::CannotWrite;
+    published_ = true;
+    int linked;
+    if (temporary_.empty()) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+        linked = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name_.c_str(), AT_SYMLINK_FOLLOW);
+    } else {
+        linked = ::link(temporary_.c_str(), name_.c_str());
+    }
+    if (linked != 0) {
+        // Only an existing regular file means another upload won; anything else there (a folder,
+        // a dangling link) is a name that cannot be created.
+        const Outcome outcome = linkFailure();
+        return outcome == Outcome::Exists && !isRegularFile(name_) ? Outcome::CannotCreate
+                                                                   : outcome;
+    }
+    return Outcome::Saved;
+}
+
+} // namespace upload

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+
+// Where an upload's bytes go while they arrive: a file without a name in the target's folder (a
+// hidden temporary one where the file system has no unnamed files), named only when the body is
+// whole. No reader ever sees a partial upload, memory holds no more than one read of the body,
+// and naming never replaces an existing file, so of two uploads racing for a name exactly one
+// wins.
+namespace upload {
+
+class UploadFile {
+public:
+    enum class Outcome { Saved, Exists, CannotCreate, CannotWrite };
+
+    // Opens the nameless file in the folder of `name` (a path on the file system).
+    explicit UploadFile(std::string name);
+    // Removes whatever was written unless it was published.
+    ~UploadFile();
+    UploadFile(const UploadFile&) = delete;
+    UploadFile& operator=(const UploadFile&) = delete;
+
+    bool Opened() const { return fd_ >= 0; }
+    // Appends; after a failure the rest is skipped and Publish says so.
+    void Write(const char* data, size_t size);
+    // Gives the file its name, exactly once.
+    Outcome Publish();
+
+private:
+    void OpenTemporaryName(const std::string& folder);
+
+    std::string name_;
+    std::string temporary_; // the hidden name, where unnamed files are not available
+    int fd_ = -1;
+    bool failed_ = false;
+    bool published_ = false;
+};
+
+} // namespace upload
