@@ -51,8 +51,7 @@ TEST_F(PluginInvoke, ExtendedQuerySetsStatusHeaderAndBody) {
     portNumber = start();
     const std::string request = "GET /sHOP_\xC3\xA4?abc HTTP/1.0\r\nX: y\r\n\r\n";
     EXPECT_EQ(get(request),
-              pluginReply("HTTP/1.0 201 Created\r\n",
-                          "X-Shop: 1\r\nContent-type: text/html\r\n",
+              pluginReply("HTTP/1.0 201 Created\r\n", "X-Shop: 1\r\nContent-type: text/html\r\n",
                           "peer=127.0.0.1;request=" + request + ";query=abc;body="));
     // Letters outside a to z are not case-folded.
     EXPECT_EQ(get("GET /SHOP_\xC3\x84?abc HTTP/1.0\r\n\r\n"), kCgiFail);
@@ -96,4 +95,42 @@ TEST_F(PluginInvoke, RaisingModuleClosesWithoutReply) {
     EXPECT_EQ(get("GET /shop_\xC3\xA4?throw HTTP/1.0\r\n\r\n"), "");
     EXPECT_EQ(get("GET /queryonly?still HTTP/1.0\r\n\r\n"),
               pluginReply("HTTP/1.0 200 OK\r\n", "Content-type: text/html\r\n", "q:still"));
+}
+
+// A reply that a peer reads steadily, more slowly than the idle limit allows for the whole of
+// it, arrives whole: the limit counts from the last progress, not from the start of the send.
+TEST_F(PluginInvoke, SlowReaderGetsTheWholeOfALargeReply) {
+    settings.IdleSeconds = "1";
+    portNumber = start();
+    const uint16_t port = portNumber;
+    const std::string query(1024 * 1024, 'q');
+    const std::string reply = onClient([port, query] {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int small = 16 * 1024;
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        client::sendAll(fd, "POST /queryonly HTTP/1.0\r\nContent-Length: " +
+                                std::to_string(query.size()) + "\r\n\r\n" + query);
+        timeval limit{10, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+        // About 400 KB a second: the megabyte takes well over the one-second limit.
+        std::string bytes;
+        char buffer[16 * 1024];
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
+            if (n <= 0)
+                break;
+            bytes.append(buffer, static_cast<size_t>(n));
+        }
+        ::close(fd);
+        return bytes;
+    });
+    EXPECT_EQ(
+        reply.size(),
+        pluginReply("HTTP/1.0 200 OK\r\n", "Content-type: text/html\r\n", "q:" + query).size());
 }

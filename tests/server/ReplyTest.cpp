@@ -54,3 +54,9 @@ TEST(Reply, PluginReplyAddsTypeLineUnlessOneIsThere) {
               "HTTP/1.0 200 OK\r\nContent-Type:text/plain\r\nContent-type: text/html\r\n"
               "Content-Length: 1\r\nContent:\r\n\r\na");
 }
+
+TEST(Reply, TextFromARequestIsEscapedForAPage) {
+    EXPECT_EQ(EscapeHtml("/<img src=x onerror=\"a&b\">"),
+              "/&lt;img src=x onerror=&quot;a&amp;b&quot;&gt;");
+    EXPECT_EQ(EscapeHtml("/plain/name.txt?x=1'"), "/plain/name.txt?x=1'");
+}

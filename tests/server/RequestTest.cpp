@@ -134,3 +134,17 @@ TEST(Completeness, ByteAboveSevenBitsBeforeTheValueReadsAsNoNumber) {
     EXPECT_EQ(c.state, Arrival::Complete);
     EXPECT_EQ(c.bodyStart, 40u);
 }
+
+TEST(VisitorText, ControlBytesAndLengthlessBodies) {
+    EXPECT_EQ(EscapeControls("GET /a\x1b[31m\tb\x7f\x01\xC3\xA4 HTTP/1.0"),
+              "GET /a\\x1B[31m\tb\\x7F\\x01\xC3\xA4 HTTP/1.0")
+        << "control bytes written out; TAB and bytes above 127 kept";
+    EXPECT_EQ(EscapeControls("plain"), "plain");
+    EXPECT_TRUE(HasControlBytes("/a\x1b"));
+    EXPECT_TRUE(HasControlBytes("/a\x7f"));
+    EXPECT_TRUE(HasControlBytes("/a\tb"));
+    EXPECT_FALSE(HasControlBytes("/\xC3\xA4 <b>.txt"));
+    EXPECT_TRUE(DeclaresTransferEncoding("PUT /a HTTP/1.0\r\ntransfer-ENCODING: chunked"));
+    EXPECT_FALSE(DeclaresTransferEncoding("PUT /Transfer-Encoding: HTTP/1.0\r\nX: 1"))
+        << "only a field at the start of a line counts";
+}
