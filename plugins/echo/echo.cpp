@@ -13,6 +13,9 @@ namespace {
 
 // Long requests (uploads) are shown only in part, so that the page stays small.
 constexpr size_t kShownRequestBytes = 16 * 1024;
+// Of the query and the form, only this much is repeated: a module's memory for one page must not
+// grow with whatever a visitor sends (escaping alone can make a text six times as long).
+constexpr size_t kShownQueryBytes = 64 * 1024;
 
 std::atomic<unsigned long> answered{0};
 
@@ -31,10 +34,12 @@ std::string FieldTable(const webtext::FormFields& fields) {
     return table + "</table>";
 }
 
-std::string ShownRequest(std::string_view request) {
-    std::string shown = webtext::EscapeHtml(request.substr(0, kShownRequestBytes));
-    if (request.size() > kShownRequestBytes)
-        shown += "\n... " + std::to_string(request.size() - kShownRequestBytes) + " more bytes";
+// The first `limit` bytes, escaped, and a note of what was left out.
+std::string Shown(std::string_view text, size_t limit, std::string_view separator) {
+    std::string shown = webtext::EscapeHtml(text.substr(0, limit));
+    if (text.size() > limit)
+        shown += std::string(separator) + "... " + std::to_string(text.size() - limit) +
+                 " more bytes not shown";
     return shown;
 }
 
@@ -60,17 +65,18 @@ KORUPG_EXPORT void KORUPGQuery2(const std::string& peer, const std::string& requ
     const bool posted = request.starts_with("POST ");
     // A posted form is the request body; the query text carries it too, after any query of the
     // target itself.
-    const webtext::FormFields fields =
-        webtext::ParseFormFields(posted ? RequestBody(request) : std::string_view(query));
+    const std::string_view form = posted ? RequestBody(request) : std::string_view(query);
+    const webtext::FormFields fields = webtext::ParseFormFields(form.substr(0, kShownQueryBytes));
     const std::string name = webtext::FieldValue(fields, "name");
 
     body = "<h2>Echo</h2>";
     if (posted && !name.empty())
         body += "<p>Hello, " + webtext::EscapeHtml(name) + "! Your form arrived.</p>";
     body += "<p>Your address: " + webtext::EscapeHtml(peer) + "</p>";
-    body += "<p>Query text: <code>" + webtext::EscapeHtml(query) + "</code></p>";
+    body += "<p>Query text: <code>" + Shown(query, kShownQueryBytes, " ") + "</code></p>";
     body += FieldTable(fields);
-    body += "<h3>Request as received</h3><pre>" + ShownRequest(request) + "</pre>";
+    body +=
+        "<h3>Request as received</h3><pre>" + Shown(request, kShownRequestBytes, "\n") + "</pre>";
     body += kForm;
     body += "<p>Requests answered since loading: " + std::to_string(++answered) + "</p>";
     // The page mirrors one visitor's request: no cache may hand it to anyone else.

@@ -90,6 +90,15 @@ TEST_F(SampleModulesTest, EchoShowsTheRequestEscapedAndAnswersAFormPost) {
     EXPECT_TRUE(Contains(post.body, "<td>note</td><td>hi!</td>"));
 }
 
+// A 16 MiB post made the page, and the module's memory, grow with it (escaped, several times).
+TEST_F(SampleModulesTest, EchoRepeatsABoundedPartOfALongQuery) {
+    const std::string form = "note=" + std::string(4 * 1024 * 1024, '<');
+    const Reply post = Call("echo", "POST /echo HTTP/1.0\r\n\r\n" + form, form);
+    EXPECT_LT(post.body.size(), 1024u * 1024u);
+    EXPECT_TRUE(Contains(post.body, std::to_string(form.size() - 64 * 1024) +
+                                        " more bytes not shown"));
+}
+
 TEST_F(SampleModulesTest, AnyQueryTextFromManyThreadsAtOnce) {
     const std::vector<std::string> awkward = {"%",
                                               "%4",
