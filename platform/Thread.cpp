@@ -72,7 +72,7 @@ public:
             return true;
         }
         reapFinished();
-        if (!StartThread()) {
+        if (!StartThread(lock)) {
             queue_.pop_back();
             return false;
         }
@@ -93,8 +93,9 @@ private:
 
     WorkerPool() = default;
 
-    // Called with mutex_ held.
-    bool StartThread() {
+    // Called with the lock held. Returns once the new thread has its event source, so that no
+    // descriptor the caller takes next can be the one set aside for it.
+    bool StartThread(std::unique_lock<std::mutex>& lock) {
         FillSpares();
         if (spares_.empty())
             return false;
@@ -103,10 +104,13 @@ private:
         spares_.clear();
         auto thread = std::unique_ptr<QThread>(QThread::create([this] { Serve(); }));
         thread->setStackSize(TThread::kStackSize);
+        const unsigned started = started_;
         thread->start();
         if (!thread->isRunning() && !thread->isFinished())
             return false; // the system would not create it
         threads_.push_back(std::move(thread));
+        threadStarted_.wait_for(lock, std::chrono::seconds(1),
+                                [&] { return started_ != started || stopping_; });
         return true;
     }
 
@@ -123,6 +127,8 @@ private:
     void Serve() {
         std::unique_lock lock(mutex_);
         FillSpares(); // this thread's event source exists now
+        ++started_;
+        threadStarted_.notify_all();
         ++idle_;
         for (;;) {
             const bool got = work_.wait_for(lock, std::chrono::milliseconds(TThread::kIdleMs),
@@ -158,8 +164,10 @@ private:
     std::deque<TThread*> queue_;                    // guarded by mutex_
     std::vector<std::unique_ptr<QThread>> threads_; // guarded by mutex_
     std::vector<int> spares_;                       // guarded by mutex_
-    int idle_ = 0;                                  // guarded by mutex_
-    bool stopping_ = false;                         // guarded by mutex_
+    unsigned started_ = 0;                          // guarded by mutex_: threads that came up
+    std::condition_variable threadStarted_;
+    int idle_ = 0;          // guarded by mutex_
+    bool stopping_ = false; // guarded by mutex_
 };
 
 namespace {

@@ -465,6 +465,7 @@ std::string tPeerThread::MakeFileHeader(const std::string& ext, int fileHandle) 
         const QString type = context_.mime.LookupMIME(
             QString::fromLatin1(FileExt.data(), qsizetype(FileExt.size())));
         const off_t size = ::lseek(fileHandle, 0, SEEK_END);
+        FileSize = size;
         HeaderText =
             reply::FileHeader(reply::DefaultContentType(type.toLatin1().toStdString()), size);
     });
@@ -493,8 +494,10 @@ void tPeerThread::SendFile() {
     SendFileBody(fd);
 }
 
+// Exactly the length the header announced: a file that grows meanwhile (the request log) is sent
+// as it stood.
 void tPeerThread::SendFileBody(int fileHandle) {
-    const off_t size = ::lseek(fileHandle, 0, SEEK_END);
+    const off_t size = FileSize;
     if (size <= 0)
         return;
     // The file is read a block of chunks at a time (one system call instead of sixteen); what

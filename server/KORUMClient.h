@@ -98,6 +98,7 @@ private:
     std::string PeerAddress;
     std::string FileExt;
     std::string HeaderText;
+    int64_t FileSize = 0; // announced in HeaderText
     std::string LogText;
     // Milliseconds, signed and 64 bits wide: a limit of zero or less ends an idle connection at
     // the first look, and no setting can overflow it.

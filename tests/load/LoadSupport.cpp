@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -110,6 +111,26 @@ Figures FiguresOf(pid_t pid) {
     const auto [all, events] = countDescriptors(pid);
     return {static_cast<int>(statusField(status, "Threads")), statusField(status, "VmRSS"), all,
             countQtPoolThreads(pid), events};
+}
+
+long PeakResidentKiB(pid_t pid) {
+    const std::string status = "\n" + readText("/proc/" + std::to_string(pid) + "/status");
+    return status.size() < 2 ? -1 : statusField(status, "VmHWM");
+}
+
+double CpuMs(pid_t pid) {
+    const std::string stat = readText("/proc/" + std::to_string(pid) + "/stat");
+    const size_t end = stat.rfind(')');
+    if (end == std::string::npos)
+        return -1;
+    // After the command's closing parenthesis: state is field 3, utime 14 and stime 15.
+    std::istringstream fields(stat.substr(end + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+        if (i >= 14)
+            ticks += std::stod(field);
+    return ticks * 1000.0 / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 std::string Describe(const Figures& f) {
@@ -388,6 +409,11 @@ bool ChildServer::Spawn() {
     const int result = ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ended_.clear();
+    if (result == 0 && options_.descriptorLimit > 0) {
+        const rlimit limit{static_cast<rlim_t>(options_.descriptorLimit),
+                           static_cast<rlim_t>(options_.descriptorLimit)};
+        ::prlimit(pid_, RLIMIT_NOFILE, &limit, nullptr);
+    }
     if (result != 0) {
         pid_ = -1;
         ended_ = std::string("cannot start ") + KORU_PROGRAM + ": " + std::strerror(result);

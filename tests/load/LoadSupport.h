@@ -39,6 +39,10 @@ struct Figures {
 
 // -1 in every field when the process is gone.
 Figures FiguresOf(pid_t pid);
+// The highest resident set the process has had, in KiB; -1 when it is gone.
+long PeakResidentKiB(pid_t pid);
+// CPU time the process has used so far (user and system), in milliseconds.
+double CpuMs(pid_t pid);
 std::string Describe(const Figures& figures);
 // Succeeds when the process has no more threads of its own, and no more files and sockets open,
 // than when it was idle.
@@ -121,6 +125,10 @@ public:
         std::string baseFolder;
         std::string pluginsFolder;
         int idleSeconds = 40;
+        // Above 0: the program's descriptor limit, soft and hard, as `ulimit -n` would set it.
+        int descriptorLimit = 0;
+        // The request log inside the base folder (as "KORU.Log"), where a visitor can fetch it.
+        bool logInBase = false;
     };
 
     explicit ChildServer(Options options);
@@ -146,7 +154,9 @@ public:
     Figures SettleTo(const Figures& idle, int ms = 20000) const;
     // Everything the program wrote to its standard output and error, and how it ended.
     std::string Failure() const;
-    std::string LogFile() const { return folder_ + "/koru.log"; }
+    std::string LogFile() const {
+        return options_.logInBase ? options_.baseFolder + "/KORU.Log" : folder_ + "/koru.log";
+    }
 
 private:
     bool Spawn();

@@ -247,3 +247,18 @@ TEST_F(Hardening, RunningOutOfDescriptorsPausesAcceptingAndRecovers) {
         EXPECT_EQ(reply, fileReply("text/html", "<p>home</p>"));
     EXPECT_FALSE(server->AcceptPaused());
 }
+
+// A file that grows while it is sent (the request log, fetched while lines are added) is sent
+// as long as its header said: the body and its announced length always agree.
+TEST_F(Hardening, FileThatGrowsDuringDeliveryIsSentAsItStood) {
+    const QByteArray content(10000, 'g');
+    writeFile("grow.txt", content);
+    const QString path = docroot.path() + "/grow.txt";
+    context.afterChunkSent = [&](size_t) {
+        QFile file(path);
+        if (file.open(QIODevice::Append))
+            file.write(QByteArray(5000, 'x'));
+    };
+    EXPECT_EQ(get("GET /grow.txt HTTP/1.0\r\n\r\n"),
+              fileReply("text/plain", content.toStdString()));
+}
