@@ -89,7 +89,7 @@ private:
     // Descriptors held back for the event sources of new threads. A thread that finds no free
     // descriptor for its event source aborts the whole process, so a thread is started only when
     // the reserve can be handed over to it; the thread takes a new reserve once it runs.
-    static constexpr int kSpareDescriptors = 2;
+    static constexpr int kSpareDescriptors = TThread::kReservedDescriptors;
 
     WorkerPool() = default;
 

@@ -39,6 +39,8 @@ class TThread : public QObject {
 public:
     // Small stacks: a busy server runs many workers at once.
     static constexpr unsigned kStackSize = 256 * 1024;
+    // Descriptors kept in reserve for the event sources of new threads, from the first worker on.
+    static constexpr int kReservedDescriptors = 2;
     // How long an idle operating-system thread waits for the next worker before it ends.
     static constexpr int kIdleMs = 2000;
 
