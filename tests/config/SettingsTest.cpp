@@ -135,36 +135,6 @@ TEST_F(SettingsTest, NonTextValueEndsRestoreThereAndKeepsLaterFields) {
     EXPECT_TRUE(mime.Extensions().isEmpty());
 }
 
-TEST_F(SettingsTest, ResetGivesWhatAnEmptyStoreRestores) {
-    ServerSettings restored;
-    MimeTable restoredMime;
-    RestoreSettings(restored, restoredMime);
-
-    settings.BaseFolder = settings.BaseFileName = settings.TempPath = settings.ListenPort = "x";
-    settings.PluginsPath = settings.LogFile = settings.IdleSeconds = settings.UploadPath = "x";
-    settings.MasterCommand = "x";
-    settings.PageHeader = settings.PageFooter = QString("x");
-    settings.ShowPeers = true;
-    settings.AutoClose = settings.LogEnabled = settings.HideOnStartup = false;
-    mime.LoadMIME("\"x\"=\"y/z\"");
-    ResetSettings(settings, mime);
-
-    EXPECT_EQ(FlagBoxes(settings), FlagBoxes(restored));
-    EXPECT_EQ(settings.BaseFolder, restored.BaseFolder);
-    EXPECT_EQ(settings.BaseFileName, restored.BaseFileName);
-    EXPECT_EQ(settings.TempPath, restored.TempPath);
-    EXPECT_EQ(settings.ListenPort, restored.ListenPort);
-    EXPECT_EQ(settings.PluginsPath, restored.PluginsPath);
-    EXPECT_EQ(settings.PageHeader.get(), restored.PageHeader.get());
-    EXPECT_EQ(settings.PageFooter.get(), restored.PageFooter.get());
-    EXPECT_EQ(settings.LogFile, restored.LogFile);
-    EXPECT_EQ(settings.IdleSeconds, restored.IdleSeconds);
-    EXPECT_EQ(settings.UploadPath, restored.UploadPath);
-    EXPECT_EQ(settings.MasterCommand, restored.MasterCommand);
-    EXPECT_EQ(mime.GetMIME(), restoredMime.GetMIME());
-    EXPECT_FALSE(QFile::exists(storeFile())) << "a reset is not a save";
-}
-
 TEST_F(SettingsTest, EmptyStoredMimeGivesEmptyTable) {
     WriteRegString(kSettingsKey, "MIME", "");
     RestoreSettings(settings, mime);

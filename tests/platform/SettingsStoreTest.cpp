@@ -27,20 +27,17 @@ void writeFile(const QString& path, const QByteArray& content) {
     file.write(content);
 }
 
-// A folder that takes no new files for its lifetime while the files in it stay writable: the
-// immutable flag, which holds for root as well. Not set where the file system or the caller's
-// privileges do not allow it.
+// Sets the immutable flag on a folder for its lifetime: no new files, root included, while the
+// files in it stay writable. isSet() is false where the file system or privileges refuse it.
 class ImmutableFolder {
 public:
     explicit ImmutableFolder(const QString& path)
-        : fd_(::open(path.toLocal8Bit().constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-        set_ = fd_ >= 0 && setFlag(true);
-    }
+        : fd_(::open(path.toLocal8Bit().constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+          set_(setFlag(true)) {}
     ~ImmutableFolder() {
         if (set_)
             setFlag(false);
-        if (fd_ >= 0)
-            ::close(fd_);
+        ::close(fd_);
     }
     ImmutableFolder(const ImmutableFolder&) = delete;
     ImmutableFolder& operator=(const ImmutableFolder&) = delete;
@@ -49,42 +46,36 @@ public:
 private:
     bool setFlag(bool on) const {
         int flags = 0;
-        if (::ioctl(fd_, FS_IOC_GETFLAGS, &flags) != 0)
+        if (fd_ < 0 || ::ioctl(fd_, FS_IOC_GETFLAGS, &flags) != 0)
             return false;
         flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
         return ::ioctl(fd_, FS_IOC_SETFLAGS, &flags) == 0;
     }
     int fd_;
-    bool set_ = false;
+    bool set_;
 };
 
-// A store that holds a value, in a folder the test then closes to new files.
+// A writable store file in a folder that each test closes to new files its own way.
 class LockedFolderStore : public ::testing::Test {
 protected:
     void SetUp() override {
-        writeFile(file(), "[KORU]\nSettings\\Edit1=old\n");
-        ASSERT_TRUE(QFileInfo(file()).isWritable());
+        writeFile(folder() + "/Projects.conf", "[KORU]\nSettings\\Edit1=old\n");
     }
+    void TearDown() override { ::chmod(folderPath().c_str(), 0755); }
     QString folder() const { return temp.systemDir() + "/Quillbrook"; }
-    QString file() const { return folder() + "/Projects.conf"; }
-    // The text of the error a save raises, or "" when the save went through.
-    std::string saveError() {
+    std::string folderPath() const { return folder().toStdString(); }
+    void expectSaveBlamesTheFolder() {
         SettingsStore store(StoreRoot::MachineWide);
-        EXPECT_TRUE(store.OpenKey(kKey, true));
+        ASSERT_TRUE(store.OpenKey(kKey, false));
         try {
             store.WriteString("Edit1", "new");
+            ADD_FAILURE() << "the write was reported as done";
         } catch (const StoreError& e) {
-            return e.what();
+            const std::string expected = "Cannot save the settings to " + folderPath() +
+                                         "/Projects.conf: the folder " + folderPath() +
+                                         " is not writable (";
+            EXPECT_TRUE(std::string(e.what()).starts_with(expected)) << e.what();
         }
-        return {};
-    }
-    void expectFolderNamedAsTheCause(const std::string& error) {
-        EXPECT_NE(error.find("Cannot save the settings to " + file().toStdString() + ": "),
-                  std::string::npos)
-            << error;
-        EXPECT_NE(error.find("the folder " + folder().toStdString() + " is not writable"),
-                  std::string::npos)
-            << error;
     }
 
     TempStore temp;
@@ -149,22 +140,15 @@ TEST(SettingsStore, WriteThatDoesNotReachTheDiskIsReportedWithFileAndReason) {
 }
 
 TEST_F(LockedFolderStore, FolderWithoutWritePermissionIsNamedAsTheCause) {
-    ASSERT_EQ(::chmod(folder().toLocal8Bit().constData(), 0555), 0);
-    const bool moot = ::geteuid() == 0 || ::access(folder().toLocal8Bit().constData(), W_OK) == 0;
-    const std::string error = moot ? std::string() : saveError();
-    ::chmod(folder().toLocal8Bit().constData(), 0755);
-    if (moot)
-        GTEST_SKIP() << "permissions do not bind this user (root): see the immutable folder case";
-    expectFolderNamedAsTheCause(error);
+    ASSERT_EQ(::chmod(folderPath().c_str(), 0555), 0);
+    if (::access(folderPath().c_str(), W_OK) == 0)
+        GTEST_SKIP() << "permissions do not bind this user (root): see the immutable case";
+    expectSaveBlamesTheFolder();
 }
 
 TEST_F(LockedFolderStore, ImmutableFolderIsNamedAsTheCauseEvenForRoot) {
-    std::string error;
-    {
-        const ImmutableFolder locked(folder());
-        if (!locked.isSet())
-            GTEST_SKIP() << "the immutable flag cannot be set here (file system or privileges)";
-        error = saveError();
-    }
-    expectFolderNamedAsTheCause(error);
+    const ImmutableFolder locked(folder());
+    if (!locked.isSet())
+        GTEST_SKIP() << "the immutable flag cannot be set here (file system or privileges)";
+    expectSaveBlamesTheFolder();
 }

@@ -21,10 +21,6 @@
 
 namespace {
 
-KoruApplication& app() {
-    return *static_cast<KoruApplication*>(QCoreApplication::instance());
-}
-
 void settle() {
     for (int i = 0; i < 3; ++i) {
         QCoreApplication::processEvents();
@@ -40,7 +36,8 @@ QList<QMessageBox*> openBoxes() {
     return boxes;
 }
 
-// The one open box's text after it is dismissed the way the user would, or "" when none is open.
+// The text of the one open box, which is then dismissed as the user would; "" unless exactly
+// one is open.
 QString dismiss() {
     const QList<QMessageBox*> boxes = openBoxes();
     if (boxes.size() != 1)
@@ -51,61 +48,18 @@ QString dismiss() {
     return text;
 }
 
-bool waitUntil(const std::function<bool()>& done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < 20000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return done();
-}
-
-class Errors : public ::testing::Test {
-protected:
-    void TearDown() override {
-        while (!dismiss().isEmpty()) {
-        }
-    }
-};
-
 } // namespace
 
-TEST_F(Errors, WhileABoxIsOpenFurtherErrorsAreCountedNotStacked) {
-    app().Errors().Report("first");
-    settle();
-    ASSERT_EQ(openBoxes().size(), 1);
-    app().Errors().Report("second");
-    app().Errors().Report("third");
-    settle();
-    ASSERT_EQ(openBoxes().size(), 1);
-    EXPECT_EQ(dismiss(), "first");
-    EXPECT_EQ(dismiss(), "third\n\n(and 1 more not shown)")
-        << "the newest, and a count of the rest";
-    EXPECT_TRUE(openBoxes().isEmpty());
-
-    app().Errors().Report("fourth");
-    settle();
-    EXPECT_EQ(dismiss(), "fourth") << "the count starts again after it was shown";
-    app().Errors().Report("fifth");
-    app().Errors().Report("sixth");
-    settle();
-    EXPECT_EQ(dismiss(), "fifth");
-    EXPECT_EQ(dismiss(), "sixth") << "one held back: shown as it is";
-}
-
-TEST_F(Errors, ExceptionLeavingASlotIsShownAndTheLoopGoesOn) {
+TEST(Errors, ExceptionsLeavingSlotsShowOneBoxAndACountAndTheLoopGoesOn) {
     QObject receiver;
-    const auto fail = [&](const char* text) {
-        QMetaObject::invokeMethod(
-            &receiver, [text] { throw std::runtime_error(text); }, Qt::QueuedConnection);
+    const auto post = [&](std::function<void()> call) {
+        QMetaObject::invokeMethod(&receiver, std::move(call), Qt::QueuedConnection);
     };
     bool after = false;
-    fail("slot failed");
-    fail("again");
-    fail("and again");
-    QMetaObject::invokeMethod(
-        &receiver, [&] { after = true; }, Qt::QueuedConnection);
-    QMetaObject::invokeMethod(
-        &receiver, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    for (const char* text : {"slot failed", "again", "and again"})
+        post([text] { throw std::runtime_error(text); });
+    post([&] { after = true; });
+    post([] { QCoreApplication::exit(0); });
     QTimer stuck; // a loop that never gets to the exit must not hang the run
     stuck.callOnTimeout([] { QCoreApplication::exit(1); });
     stuck.start(60000);
@@ -114,32 +68,34 @@ TEST_F(Errors, ExceptionLeavingASlotIsShownAndTheLoopGoesOn) {
     settle();
     EXPECT_EQ(openBoxes().size(), 1);
     EXPECT_EQ(dismiss(), "slot failed");
-    EXPECT_EQ(dismiss(), "and again\n\n(and 1 more not shown)");
+    EXPECT_EQ(dismiss(), "and again\n\n(and 1 more not shown)")
+        << "the newest and the rest counted";
+    EXPECT_TRUE(openBoxes().isEmpty());
 }
 
-TEST_F(Errors, ReportFromAnotherThreadReturnsAtOnceAndTheBoxOpensOnTheUiThread) {
-    // This thread waits for the worker before it runs its loop: a report that waited for the UI
+TEST(Errors, ReportFromAnotherThreadDoesNotWaitAndTheBoxOpensOnTheUiThread) {
+    // This thread joins the worker before it runs its loop: a report that waited for the UI
     // thread would never return.
-    std::thread worker([] { app().Errors().Report("from a worker"); });
+    std::thread worker([] {
+        static_cast<KoruApplication*>(QCoreApplication::instance())->Errors().Report("worker");
+    });
     worker.join();
-    EXPECT_TRUE(openBoxes().isEmpty());
     settle();
     const QList<QMessageBox*> boxes = openBoxes();
     ASSERT_EQ(boxes.size(), 1);
     EXPECT_EQ(boxes[0]->thread(), QThread::currentThread());
-    EXPECT_EQ(dismiss(), "from a worker");
+    EXPECT_EQ(dismiss(), "worker");
 }
 
-TEST_F(Errors, SocketHandlerFailingOnTheMainLoopIsShown) {
+TEST(Errors, SocketHandlerFailingOnTheMainLoopIsShown) {
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
     socklen_t length = sizeof(address);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
     ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-
     TWSocket client;
     client.SetProto("tcp");
     client.SetAddr("127.0.0.1");
@@ -148,7 +104,10 @@ TEST_F(Errors, SocketHandlerFailingOnTheMainLoopIsShown) {
         throw std::runtime_error("connected handler failed");
     };
     client.Connect();
-    EXPECT_TRUE(waitUntil([] { return !openBoxes().isEmpty(); }));
+    QElapsedTimer timer;
+    timer.start();
+    while (openBoxes().isEmpty() && timer.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     EXPECT_EQ(dismiss(), "connected handler failed");
     client.Abort();
     ::close(listener);
