@@ -17,8 +17,6 @@ public:
 
     // Any thread; never waits for the UI thread.
     void Report(const QString& text);
-    // The box on screen, if any.
-    QMessageBox* Box() const { return box_.get(); }
 
 private:
     void receive(const QString& text);
