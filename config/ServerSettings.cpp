@@ -35,6 +35,24 @@ QString read(const TextField& field) {
     return ReadRegString(kSettingsKey, QString::fromLatin1(field.name), fallbackOf(field));
 }
 
+// Every text field from `valueOf`, in the order of kTextFields: a restore that stops at a bad
+// value has then filled exactly the fields before it.
+template <typename ValueOf> void fillTextFields(ServerSettings& s, ValueOf valueOf) {
+    s.BaseFolder = valueOf(kTextFields[0]);
+    s.BaseFileName = valueOf(kTextFields[1]);
+    s.TempPath = valueOf(kTextFields[2]);
+    s.ListenPort = valueOf(kTextFields[3]);
+    s.PluginsPath = valueOf(kTextFields[4]);
+    s.PageHeader = valueOf(kTextFields[5]);
+    s.PageFooter = valueOf(kTextFields[6]);
+    s.LogFile = valueOf(kTextFields[7]);
+    s.IdleSeconds = valueOf(kTextFields[8]);
+    s.UploadPath = valueOf(kTextFields[9]);
+    s.MasterCommand = valueOf(kTextFields[10]);
+}
+
+const QString kDefaultBoxes = QStringLiteral("0111");
+
 void write(const char* name, const QString& value) {
     WriteRegString(kSettingsKey, QString::fromLatin1(name), value);
 }
@@ -64,21 +82,15 @@ QString FlagBoxes(const ServerSettings& s) {
     return boxes;
 }
 
+void ResetSettings(ServerSettings& s, MimeTable& mime) {
+    ReadFlagBoxes(kDefaultBoxes, s);
+    fillTextFields(s, [](const TextField& field) { return fallbackOf(field); });
+    mime.LoadMIME(DefaultMimeText());
+}
+
 void RestoreSettings(ServerSettings& s, MimeTable& mime) {
-    ReadFlagBoxes(ReadRegString(kSettingsKey, QStringLiteral("CBoxes"), QStringLiteral("0111")), s);
-
-    s.BaseFolder = read(kTextFields[0]);
-    s.BaseFileName = read(kTextFields[1]);
-    s.TempPath = read(kTextFields[2]);
-    s.ListenPort = read(kTextFields[3]);
-    s.PluginsPath = read(kTextFields[4]);
-    s.PageHeader = read(kTextFields[5]);
-    s.PageFooter = read(kTextFields[6]);
-    s.LogFile = read(kTextFields[7]);
-    s.IdleSeconds = read(kTextFields[8]);
-    s.UploadPath = read(kTextFields[9]);
-    s.MasterCommand = read(kTextFields[10]);
-
+    ReadFlagBoxes(ReadRegString(kSettingsKey, QStringLiteral("CBoxes"), kDefaultBoxes), s);
+    fillTextFields(s, [](const TextField& field) { return read(field); });
     mime.LoadMIME(ReadRegString(kSettingsKey, QStringLiteral("MIME"), DefaultMimeText()));
 }
 

@@ -67,6 +67,9 @@ void ReadFlagBoxes(QString boxes, ServerSettings& settings);
 QString FlagBoxes(const ServerSettings& settings);
 QString DefaultPageFooter();
 
+// Every field and the MIME table as an empty store restores them.
+void ResetSettings(ServerSettings& settings, MimeTable& mime);
+
 // Fills the record and the MIME table from the store, defaults where nothing is stored. Throws
 // platform::StoreError at a value that is not text; fields not read yet keep what they held.
 void RestoreSettings(ServerSettings& settings, MimeTable& mime);

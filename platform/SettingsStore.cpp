@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
+#include <QTemporaryFile>
 
 namespace platform {
 namespace {
@@ -30,14 +31,27 @@ QStringList keySegments(const QString& keyPath) {
     return parts;
 }
 
+// Empty when a new file can be made in `folder`, else why not.
+QString newFileRefusal(const QString& folder) {
+    QTemporaryFile probe(folder + QStringLiteral("/.probe-XXXXXX"));
+    return probe.open() ? QString() : probe.errorString();
+}
+
 // Why a write to `file` failed, in words the user can act on.
 QString writeFailureReason(const QString& file) {
     const QFileInfo info(file);
-    if (!QDir().mkpath(info.absolutePath()))
-        return QStringLiteral("cannot create the folder %1").arg(info.absolutePath());
-    QFile probe(file);
-    if (!probe.open(QIODevice::WriteOnly | QIODevice::Append))
-        return probe.errorString();
+    const QString folder = info.absolutePath();
+    if (!QDir().mkpath(folder))
+        return QStringLiteral("cannot create the folder %1").arg(folder);
+    if (info.exists()) {
+        QFile probe(file);
+        if (!probe.open(QIODevice::WriteOnly | QIODevice::Append))
+            return probe.errorString();
+    }
+    // The store is replaced by a new file written beside it, never rewritten in place: a folder
+    // that takes no new files stops the save even when the file itself is writable.
+    if (const QString refusal = newFileRefusal(folder); !refusal.isEmpty())
+        return QStringLiteral("the folder %1 is not writable (%2)").arg(folder, refusal);
     return QStringLiteral("the file could not be written completely");
 }
 

@@ -75,7 +75,18 @@ void TF_KORUMain::FormCreate() {
     RegRoot = platform::StoreRoot::MachineWide;
     RxTray1_->SetIcon(QIcon(QStringLiteral(":/icons/koru-256.png")));
     ui_->Label7->setText(AboutText());
-    RestoreSettings();
+    // A damaged store must not keep the program from starting: the values read before the bad
+    // one stay, the rest start from their defaults, and the user is told once the loop runs,
+    // when the window is shown or in the tray as start-up left it.
+    ::ResetSettings(ServerSettings_, MimeTable_);
+    try {
+        RestoreSettings();
+    } catch (const std::exception& e) {
+        const QString text = QString::fromLocal8Bit(e.what());
+        // A box rather than a tray message: it stays until read, and a save made before
+        // reading it would replace the stored values with the defaults.
+        QTimer::singleShot(0, this, [this, text] { dialogs::ShowNotice(this, text); });
+    }
 }
 
 void TF_KORUMain::FormDestroy() {

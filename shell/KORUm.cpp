@@ -2,9 +2,9 @@
 // on the tray menu's Exit, the window's close box, SIGTERM or SIGINT.
 #include "platform/Sockets.h"
 #include "platform/Thread.h"
+#include "shell/Application.h"
 #include "shell/KORUMain.h"
 
-#include <QApplication>
 #include <QIcon>
 #include <QSocketNotifier>
 
@@ -48,7 +48,8 @@ void routeSignalsTo(TF_KORUMain& window) {
 int main(int argc, char** argv) {
     // Worker threads need the plain UNIX event dispatcher; the UI thread keeps the desktop's.
     setenv("QT_NO_THREADED_GLIB", "1", 1);
-    QApplication app(argc, argv);
+    // Errors that escape a handler are shown in a box and the program goes on.
+    KoruApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KORU"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/koru-256.png")));
     QApplication::setQuitOnLastWindowClosed(false);

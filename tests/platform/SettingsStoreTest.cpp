@@ -7,6 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using platform::SettingsStore;
 using platform::StoreError;
 using platform::StoreRoot;
@@ -20,6 +26,60 @@ void writeFile(const QString& path, const QByteArray& content) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(content);
 }
+
+// Sets the immutable flag on a folder for its lifetime: no new files, root included, while the
+// files in it stay writable. isSet() is false where the file system or privileges refuse it.
+class ImmutableFolder {
+public:
+    explicit ImmutableFolder(const QString& path)
+        : fd_(::open(path.toLocal8Bit().constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+          set_(setFlag(true)) {}
+    ~ImmutableFolder() {
+        if (set_)
+            setFlag(false);
+        ::close(fd_);
+    }
+    ImmutableFolder(const ImmutableFolder&) = delete;
+    ImmutableFolder& operator=(const ImmutableFolder&) = delete;
+    bool isSet() const { return set_; }
+
+private:
+    bool setFlag(bool on) const {
+        int flags = 0;
+        if (fd_ < 0 || ::ioctl(fd_, FS_IOC_GETFLAGS, &flags) != 0)
+            return false;
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        return ::ioctl(fd_, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    int fd_;
+    bool set_;
+};
+
+// A writable store file in a folder that each test closes to new files its own way.
+class LockedFolderStore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        writeFile(folder() + "/Projects.conf", "[KORU]\nSettings\\Edit1=old\n");
+    }
+    void TearDown() override { ::chmod(folderPath().c_str(), 0755); }
+    QString folder() const { return temp.systemDir() + "/Quillbrook"; }
+    std::string folderPath() const { return folder().toStdString(); }
+    void expectSaveBlamesTheFolder() {
+        SettingsStore store(StoreRoot::MachineWide);
+        ASSERT_TRUE(store.OpenKey(kKey, false));
+        try {
+            store.WriteString("Edit1", "new");
+            ADD_FAILURE() << "the write was reported as done";
+        } catch (const StoreError& e) {
+            const std::string expected = "Cannot save the settings to " + folderPath() +
+                                         "/Projects.conf: the folder " + folderPath() +
+                                         " is not writable (";
+            EXPECT_TRUE(std::string(e.what()).starts_with(expected)) << e.what();
+        }
+    }
+
+    TempStore temp;
+};
 } // namespace
 
 TEST(SettingsStore, KeyPathPicksFileAndGroup) {
@@ -77,4 +137,18 @@ TEST(SettingsStore, WriteThatDoesNotReachTheDiskIsReportedWithFileAndReason) {
         EXPECT_NE(std::string(e.what()).find("cannot create the folder"), std::string::npos)
             << e.what();
     }
+}
+
+TEST_F(LockedFolderStore, FolderWithoutWritePermissionIsNamedAsTheCause) {
+    ASSERT_EQ(::chmod(folderPath().c_str(), 0555), 0);
+    if (::access(folderPath().c_str(), W_OK) == 0)
+        GTEST_SKIP() << "permissions do not bind this user (root): see the immutable case";
+    expectSaveBlamesTheFolder();
+}
+
+TEST_F(LockedFolderStore, ImmutableFolderIsNamedAsTheCauseEvenForRoot) {
+    const ImmutableFolder locked(folder());
+    if (!locked.isSet())
+        GTEST_SKIP() << "the immutable flag cannot be set here (file system or privileges)";
+    expectSaveBlamesTheFolder();
 }

@@ -66,12 +66,19 @@ protected:
         platform::ResetUiCalls();
         dialogs::SetRecording(true);
         dialogs::TakeMessages();
+        open();
+    }
+    // A window as the program creates it at start-up, from what the store holds now.
+    void open() {
+        window.reset();
         auto fake = std::make_unique<RecordingTrayService>();
         tray = fake.get();
         window = std::make_unique<TF_KORUMain>(std::move(fake));
         ui = &window->UI();
     }
     void TearDown() override {
+        if (!window)
+            return;
         window->StopServer();
         waitUntil([] { return platform::TThread::RunningCount() == 0; });
         window.reset();
@@ -125,7 +132,6 @@ TEST_F(MainWindow, InitialStateFromAnEmptyStore) {
 
 TEST_F(MainWindow, WithoutNotificationAreaTheWindowStaysReachable) {
     tray->available = false;
-    EXPECT_TRUE(window->ShowAtStartup());
     window->show();
     ui->Button6->click();
     EXPECT_TRUE(window->isVisible());
@@ -282,6 +288,42 @@ TEST_F(MainWindow, FieldsFeedTheLiveSettingsAndSaveRestoreRoundTrip) {
     ui->Button11->click();
     EXPECT_EQ(ui->Edit10->text(), "<h>");
     EXPECT_FALSE(ui->CheckBox4->isChecked());
+}
+
+TEST_F(MainWindow, DamagedValueInTheStoreStillOpensTheWindowAndIsReported) {
+    QDir().mkpath(store.systemDir() + "/Quillbrook");
+    QFile file(store.systemDir() + "/Quillbrook/Projects.conf");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    // The unquoted comma makes the header read as a list, not as text.
+    file.write("[KORU]\nSettings\\CBoxes=1000\nSettings\\Edit1=/srv/www/\n"
+               "Settings\\Edit4=8080\nSettings\\Edit10=<html><body>Welcome, friend\n"
+               "Settings\\Edit12=/var/log/koru.log\nSettings\\Edit13=5\n"
+               "Settings\\MIME=\"a\"=\"b/c\"\n");
+    file.close();
+    ASSERT_NO_THROW(open());
+
+    EXPECT_EQ(ui->Edit1->text(), "/srv/www/");
+    EXPECT_EQ(ui->Edit4->text(), "8080");
+    EXPECT_EQ(window->Settings().ListenPort, "8080");
+    EXPECT_FALSE(ui->CheckBox4->isChecked());
+    EXPECT_EQ(ui->Edit10->text(), "<html><body bgcolor=#c0c0c0>");
+    EXPECT_EQ(ui->Edit12->text(), "C:\\Webbase\\KORU.Log");
+    EXPECT_EQ(window->Settings().LogFile, "C:\\Webbase\\KORU.Log");
+    EXPECT_EQ(ui->Edit13->text(), "40");
+    EXPECT_EQ(ui->LB->count(), 63) << "the MIME table after the bad value is the built-in one";
+
+    QApplication::processEvents();
+    std::deque<QString> messages = dialogs::TakeMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].contains("Edit10")) << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].contains("Quillbrook/Projects.conf")) << messages[0].toStdString();
+
+    ui->Edit13->setText("7");
+    ui->Button11->click();
+    messages = dialogs::TakeMessages();
+    ASSERT_EQ(messages.size(), 1u) << "Restore still says why it stopped";
+    EXPECT_TRUE(messages[0].contains("Edit10"));
+    EXPECT_EQ(ui->Edit13->text(), "7") << "Restore keeps what it did not get to";
 }
 
 TEST_F(MainWindow, SaveThatCannotWriteSaysWhereAndWhy) {

@@ -57,7 +57,7 @@ protected:
         ASSERT_TRUE(page.open(QIODevice::WriteOnly));
         page.write("<p>up</p>");
     }
-    void startProgram() {
+    void startProgram(const QByteArray& extraLines = {}) {
         QFile store(dir.path() + "/store/Quillbrook/Projects.conf");
         ASSERT_TRUE(store.open(QIODevice::WriteOnly));
         store.write(QString("[KORU]\nSettings\\CBoxes=0010\nSettings\\Edit1=%1/site/\n"
@@ -66,12 +66,14 @@ protected:
                         .arg(dir.path())
                         .arg(port)
                         .arg(KORU_PLUGIN_DIR)
-                        .toUtf8());
+                        .toUtf8() +
+                    extraLines);
         store.close();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_DIRS", dir.path() + "/store");
         env.insert("QT_QPA_PLATFORM", "offscreen");
         program.setProcessEnvironment(env);
+        program.setWorkingDirectory(dir.path());
         program.start(KORU_PROGRAM, {});
         ASSERT_TRUE(program.waitForStarted(10000));
     }
@@ -126,6 +128,15 @@ TEST_F(Program, EndsOnSigintWhileAClientIsConnected) {
     QThread::msleep(100);
     endWith(SIGINT);
     ::close(fd);
+}
+
+TEST_F(Program, DamagedStoreValueStillStartsAndServes) {
+    // Read after the port and the base folder: those are used, the rest are defaults.
+    startProgram("Settings\\Edit10=<html><body>Welcome, friend\n");
+    std::string reply;
+    ASSERT_TRUE(waitForReply(reply)) << program.readAllStandardError().toStdString();
+    EXPECT_TRUE(reply.ends_with("<p>up</p>"));
+    endWith(SIGTERM);
 }
 
 TEST_F(Program, FailedStartStillRunsTheProgram) {
