@@ -28,6 +28,22 @@ bool isShortage(int32_t code) {
     return code == 10024 || code == platform::sockerr::NoBufferSpace;
 }
 
+// The connection went between its arrival and the accept (aborted by the peer, or a network error
+// the system hands over with it): nothing to serve and nothing to tell the user, or any visitor
+// could put error boxes on the desktop.
+bool isGoneBeforeAccept(int32_t code) {
+    switch (code) {
+    case 10050: // network down
+    case 10051: // network unreachable
+    case 10053: // connection aborted
+    case 10064: // host down
+    case 10065: // host unreachable
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 TServerControl::TServerControl(ServerContext& context)
@@ -100,7 +116,10 @@ void TServerControl::SSSessionAvailable(TCustomWSocket*, uint16_t) {
     } catch (const ESocketException& e) {
         // The connection waits in the backlog until resources come back; trying again at once
         // would only spin on the same failure.
-        if (!isShortage(platform::LastSocketError()))
+        const int32_t code = platform::LastSocketError();
+        if (isGoneBeforeAccept(code))
+            return;
+        if (!isShortage(code))
             throw;
         PauseAccepting(QString::fromLocal8Bit(e.what()).section(QLatin1String("\r\n"), 1));
         return;
