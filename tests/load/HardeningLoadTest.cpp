@@ -201,26 +201,31 @@ TEST_F(Hostile, LogFetchedWhileItIsWritten) {
     EXPECT_GE(count("GET /index.htm HTTP/1.0"), 20u);
 }
 
-// Clients that never read a large file hold nothing beyond the idle limit and a second.
+// Clients that never read a large file hold nothing beyond the idle limit and a second: their
+// connections and files are closed. (The operating-system threads under the workers stay a
+// little longer, ready for the next ones.)
 TEST_F(Hostile, ClientsThatNeverReadAreReleased) {
     site.Write("inner/base/big.bin", std::string(50u * 1024 * 1024, 'b'));
     startWith(defaults(2));
     const Figures idle = server->Idle();
     std::vector<int> stalled;
+    const auto start = Clock::now();
     for (int i = 0; i < 5; ++i) {
         stalled.push_back(Connect(server->Port(), 30, 64 * 1024));
         SendAll(stalled.back(), "GET /big.bin HTTP/1.0\r\n\r\n");
     }
-    const auto start = Clock::now();
-    WaitForFigures(
-        server->Pid(), [&](const Figures& f) { return f.OwnThreads() >= idle.OwnThreads() + 5; },
-        5000);
-    const Figures after = server->SettleTo(idle, 20000);
+    const Figures serving = WaitForFigures(
+        server->Pid(),
+        [&](const Figures& f) { return f.FilesAndSockets() >= idle.FilesAndSockets() + 10; }, 5000);
+    const Figures after = WaitForFigures(
+        server->Pid(),
+        [&](const Figures& f) { return f.FilesAndSockets() <= idle.FilesAndSockets(); }, 20000);
     const double releasedMs = MsSince(start);
-    Note("5 clients that never read a 50 MiB file, idle limit 2 s: released after " +
-         std::to_string(releasedMs) + " ms");
-    EXPECT_TRUE(BackToIdle(after, idle));
-    EXPECT_LT(releasedMs, 2000 + 1000 + 2000) << "idle limit, a second, and the settling";
+    Note("5 clients that never read a 50 MiB file, idle limit 2 s: " + Describe(serving) +
+         " while serving, connections and files released after " + std::to_string(releasedMs) +
+         " ms");
+    EXPECT_LE(after.FilesAndSockets(), idle.FilesAndSockets()) << Describe(after);
+    EXPECT_LT(releasedMs, 2000 + 1000) << "the idle limit and a second";
     closeAll(stalled);
 }
 
