@@ -19,7 +19,8 @@ class QSocketNotifier;
 //           for lack of room and room came back;
 //   accept  when a connection is pending, and again after every accept while more are pending;
 //   connect once when a connection attempt ends, with 0 or the failure code;
-//   close   once when the peer closed (0) or the connection broke (the code).
+//   close   once when the peer closed (0) or the connection broke (the code), whether or not the
+//           data before it were read.
 // Everything runs on the thread that created the endpoint, only while it processes its events.
 namespace platform {
 
@@ -88,10 +89,18 @@ protected:
 
 private:
     struct Link;
+    class PeerEndWatch;
     friend struct SelfPosts;
     void Reset(int handle);
     void Arm(QSocketNotifier* notifier, bool on);
     void OnReadable();
+    void OnPeerEndWatch();
+    short PollConnection() const;
+    bool EndsConnection(short revents) const;
+    void DeliverRead();
+    void DeliverClose(short revents);
+    void ResumeInput();
+    void WatchPeerEnd();
     void OnAcceptable();
     void OnWritable();
     void Deliver(int events, int error);
@@ -101,6 +110,8 @@ private:
     std::shared_ptr<Link> link_; // shared with resolver threads, which only post through it
     QSocketNotifier* reader_;    // children of this object
     QSocketNotifier* writer_;
+    // Created the first time a read notice is left unconsumed; most connections never need it.
+    std::unique_ptr<PeerEndWatch> watch_;
     int handle_ = -1;
     int events_ = 0;
     unsigned generation_ = 0; // counts Forget(); a queued notification of an older one is stale
