@@ -300,6 +300,15 @@ void TCustomWSocket::SetMultiThreaded(bool value) {
     NotifyWindow->SetSelfPumped(value);
 }
 
+void TCustomWSocket::SetPeerCloseEndsInput(bool on) {
+    peerCloseEndsInput_ = on;
+    NotifyWindow->SetPeerCloseEndsInput(on);
+}
+
+bool TCustomWSocket::PeerInputEnded() const {
+    return NotifyWindow->InputEnded();
+}
+
 void TCustomWSocket::SetWaitCtrl(TWait* value) {
     if (waitCtrl_)
         std::erase(waitCtrl_->users_, this);

@@ -300,6 +300,7 @@ void SocketEndpoint::Reset(int handle) {
     reader_->setSocket(handle);
     writer_->setSocket(handle);
     listening_ = connectPending_ = closeSent_ = false;
+    peerEndSeen_ = inputEnded_ = false;
 }
 
 int SocketEndpoint::Select(int handle, int events) {
@@ -344,14 +345,35 @@ void SocketEndpoint::Post(int handle, int events, int error) {
     }
 }
 
+void SocketEndpoint::SetPeerCloseEndsInput(bool on) {
+    if (on == peerCloseEndsInput_)
+        return;
+    peerCloseEndsInput_ = on;
+    // Switched off past the end: the watch, asked for the end again, reports it as the close.
+    if (!on && watch_ && watch_->Active())
+        WatchPeerEnd();
+}
+
 void SocketEndpoint::ReadDone() {
     if (!listening_ && !connectPending_)
         ResumeInput();
 }
 
+void SocketEndpoint::ReadEnd() {
+    inputEnded_ = true;
+    ReadDone();
+}
+
+// Input resumes on the read notifier; past the end of input, which the transport reports as
+// readable for ever, only a break is left to be told.
 void SocketEndpoint::ResumeInput() {
     if (closeSent_ || handle_ < 0 || !(events_ & (kEventRead | kEventClose)))
         return;
+    if (peerCloseEndsInput_ && inputEnded_) {
+        Arm(reader_, false);
+        WatchPeerEnd();
+        return;
+    }
     Arm(reader_, true);
     if (watch_)
         watch_->Pause();
@@ -363,7 +385,9 @@ void SocketEndpoint::WatchPeerEnd() {
         return;
     if (!watch_)
         watch_ = std::make_unique<PeerEndWatch>(this);
-    watch_->Start(handle_, EPOLLRDHUP);
+    // Once the peer's orderly close is taken as the end of input, it would keep the watch ready.
+    const bool endKnown = peerCloseEndsInput_ && (peerEndSeen_ || inputEnded_);
+    watch_->Start(handle_, endKnown ? 0u : std::uint32_t{EPOLLRDHUP});
 }
 
 void SocketEndpoint::AcceptDone() {
@@ -442,6 +466,8 @@ void SocketEndpoint::OnReadable() {
     const short revents = PollConnection();
     if (EndsConnection(revents))
         DeliverClose(revents);
+    else if (revents & POLLRDHUP)
+        DeliverPeerEnd();
     else if (revents & POLLIN)
         DeliverRead();
     else
@@ -453,6 +479,8 @@ void SocketEndpoint::OnPeerEndWatch() {
     const short revents = PollConnection();
     if (EndsConnection(revents))
         DeliverClose(revents);
+    else if ((revents & POLLRDHUP) && !peerEndSeen_)
+        DeliverPeerEnd();
     else
         WatchPeerEnd();
 }
@@ -465,7 +493,7 @@ short SocketEndpoint::PollConnection() const {
 }
 
 bool SocketEndpoint::EndsConnection(short revents) const {
-    return revents & (POLLERR | POLLHUP | POLLRDHUP);
+    return (revents & (POLLERR | POLLHUP)) || ((revents & POLLRDHUP) && !peerCloseEndsInput_);
 }
 
 // A handler that takes nothing leaves the read notifier off (it would fire again at once over the
@@ -478,6 +506,16 @@ void SocketEndpoint::DeliverRead() {
         Deliver(kEventRead, 0);
     if (self && generation_ == generation && !reader_->isEnabled())
         WatchPeerEnd();
+}
+
+// The peer's orderly close, taken as the end of input: a read notice like any other, in which the
+// reads give the bytes still waiting and then 0. With none waiting it is the end itself.
+void SocketEndpoint::DeliverPeerEnd() {
+    peerEndSeen_ = true;
+    int waiting = 0;
+    if (SocketPendingBytes(handle_, &waiting) == 0 && waiting == 0)
+        inputEnded_ = true;
+    DeliverRead();
 }
 
 // The peer's end is gone; data still waiting are handed over by the close handling.
