@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
 
 namespace {
 
@@ -45,6 +46,22 @@ int32_t ParseLeadingNumber(const std::string& text) {
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
         value = value * 10u + static_cast<uint32_t>(text[i] - '0');
     return static_cast<int32_t>(value);
+}
+
+// Leading spaces, then decimal digits that must make a number from 0 to 65535; a larger one names
+// no port, and its low bits would quietly name another.
+std::optional<uint16_t> ParsePortNumber(const std::string& text) {
+    constexpr int32_t kHighest = 65535;
+    size_t i = 0;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    int32_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > kHighest)
+            return std::nullopt;
+    }
+    return static_cast<uint16_t>(value);
 }
 
 std::string Format(const std::string& format, const std::vector<TFormatArg>& args) {
@@ -209,7 +226,14 @@ void TCustomWSocket::SetPort(const std::string& value) {
     PortAssigned = true;
     const std::string t = Trim(value);
     if (StartsWithDigit(t)) {
-        RemoteAddress.Port = htons(static_cast<uint16_t>(ParseLeadingNumber(t)));
+        const std::optional<uint16_t> number = ParsePortNumber(t);
+        if (!number) {
+            PortAssigned = false;
+            platform::SetLastSocketError(platform::sockerr::InvalidArgument);
+            ReportSocketError("SetPort: Cannot convert port '" + t + "'");
+            return;
+        }
+        RemoteAddress.Port = htons(*number);
     } else {
         EnsureLibrary();
         uint16_t port = 0;
@@ -274,6 +298,15 @@ void TCustomWSocket::SetSendFlags(TSocketSendFlags value) {
 void TCustomWSocket::SetMultiThreaded(bool value) {
     multiThreaded_ = value;
     NotifyWindow->SetSelfPumped(value);
+}
+
+void TCustomWSocket::SetPeerCloseEndsInput(bool on) {
+    peerCloseEndsInput_ = on;
+    NotifyWindow->SetPeerCloseEndsInput(on);
+}
+
+bool TCustomWSocket::PeerInputEnded() const {
+    return NotifyWindow->InputEnded();
 }
 
 void TCustomWSocket::SetWaitCtrl(TWait* value) {

@@ -181,6 +181,17 @@ public:
     void SetFlushTimeout(int32_t value) { flushTimeout_ = value; }
     TSocketSendFlags SendFlags();
     void SetSendFlags(TSocketSendFlags value);
+    // Off (the default), the peer's orderly close closes this object like a broken connection.
+    // On, it only ends the input: a read notice comes in which Receive gives 0 (after the bytes
+    // before it), the object stays connected and can still send its answer, and no read notice
+    // follows; a broken connection still closes it. Linux cannot tell a peer that stopped sending
+    // from one that went, so each user chooses. May be set before or after Dup; kept across
+    // connections.
+    void SetPeerCloseEndsInput(bool on);
+    bool PeerCloseEndsInput() const { return peerCloseEndsInput_; }
+    // The peer will send nothing more on this connection: a Receive gave 0, or the read notice of
+    // the end came.
+    bool PeerInputEnded() const;
     bool IsDestroying() const { return destroying_; }
     void MarkDestroying() { destroying_ = true; }
 
@@ -254,6 +265,7 @@ private:
     int32_t SendDirect(const void* data, int32_t length);
     int SendPieces(const platform::SendPiece* pieces, int count);
     void OnSendFailed();
+    void NoteRead(int result, int32_t size);
 
     std::string dnsResult_;
     std::vector<std::string> dnsResultList_;
@@ -266,6 +278,7 @@ private:
     // Reads attempted so far: tells ProcessReadable whether a handler took anything.
     uint32_t readAttempts_ = 0;
     bool destroying_ = false;
+    bool peerCloseEndsInput_ = false;
 };
 
 class TWSocket : public TCustomWSocket {

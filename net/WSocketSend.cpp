@@ -187,10 +187,18 @@ void TCustomWSocket::Flush() {
     }
 }
 
+// A stream's read of 0 bytes into room for some is the peer's end of input.
+void TCustomWSocket::NoteRead(int result, int32_t size) {
+    ++readAttempts_;
+    if (result == 0 && size > 0 && SocketType == kStreamSocket)
+        NotifyWindow->ReadEnd();
+    else
+        NotifyWindow->ReadDone();
+}
+
 int32_t TCustomWSocket::Receive(void* buffer, int32_t size) {
     const int r = SocketRecv(SocketHandle, buffer, size);
-    ++readAttempts_;
-    NotifyWindow->ReadDone();
+    NoteRead(r, size);
     if (r < 0) {
         lastError_ = LastSocketError();
         return r;
@@ -202,8 +210,7 @@ int32_t TCustomWSocket::Receive(void* buffer, int32_t size) {
 int32_t TCustomWSocket::ReceiveFrom(void* buffer, int32_t size, SockAddrIn& from,
                                     int32_t& fromLength) {
     const int r = SocketRecvFrom(SocketHandle, buffer, size, &from, &fromLength);
-    ++readAttempts_;
-    NotifyWindow->ReadDone();
+    NoteRead(r, size);
     if (r < 0) {
         lastError_ = LastSocketError();
         return r;

@@ -18,9 +18,11 @@
 #include <exception>
 #include <mutex>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 #include <utility>
 
 namespace platform {
@@ -191,6 +193,62 @@ struct SocketEndpoint::Link {
     SocketEndpoint* target = nullptr; // guarded by mutex
 };
 
+// Watches a connection for its end while its read notifier is off because a read notice went
+// unconsumed: that notifier is level-triggered, so it cannot stay on over unread bytes without
+// firing again and again. An epoll instance that holds the connection for the peer's orderly close
+// only (or for nothing, which still reports errors and hang-ups) is readable exactly when the end
+// comes, and the arrival of more data does not wake it.
+class SocketEndpoint::PeerEndWatch {
+public:
+    explicit PeerEndWatch(SocketEndpoint* owner)
+        : notifier_(new QSocketNotifier(QSocketNotifier::Read, owner)) {
+        notifier_->setEnabled(false);
+        QObject::connect(notifier_, &QSocketNotifier::activated, owner,
+                         [owner] { owner->OnPeerEndWatch(); });
+    }
+    ~PeerEndWatch() { Release(); }
+    PeerEndWatch(const PeerEndWatch&) = delete;
+    PeerEndWatch& operator=(const PeerEndWatch&) = delete;
+
+    // False when no epoll instance could be had; the end then waits for the next read.
+    bool Start(int handle, std::uint32_t mask) {
+        if (fd_ < 0) {
+            fd_ = ::epoll_create1(EPOLL_CLOEXEC);
+            if (fd_ < 0)
+                return false;
+            notifier_->setSocket(fd_);
+            registered_ = false;
+        }
+        if (!registered_ || mask != mask_) {
+            epoll_event e{};
+            e.events = mask;
+            e.data.fd = handle;
+            if (::epoll_ctl(fd_, registered_ ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, handle, &e) < 0)
+                return false;
+            registered_ = true;
+            mask_ = mask;
+        }
+        notifier_->setEnabled(true);
+        return true;
+    }
+    void Pause() { notifier_->setEnabled(false); }
+    // The instance holds the connection: it goes with it, before the number can come back.
+    void Release() {
+        notifier_->setEnabled(false);
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+        registered_ = false;
+    }
+    bool Active() const { return notifier_->isEnabled(); }
+
+private:
+    QSocketNotifier* notifier_; // a child of the endpoint, like its other notifiers
+    int fd_ = -1;
+    bool registered_ = false;
+    std::uint32_t mask_ = 0;
+};
+
 SocketEndpoint::SocketEndpoint(SocketEventSink* sink)
     : sink_(sink), link_(std::make_shared<Link>()) {
     if (!QAbstractEventDispatcher::instance())
@@ -232,12 +290,17 @@ void SocketEndpoint::Forget() {
 void SocketEndpoint::Reset(int handle) {
     reader_->setEnabled(false);
     writer_->setEnabled(false);
+    if (watch_)
+        watch_->Pause();
     if (handle == handle_)
         return;
+    if (watch_)
+        watch_->Release();
     handle_ = handle;
     reader_->setSocket(handle);
     writer_->setSocket(handle);
     listening_ = connectPending_ = closeSent_ = false;
+    peerEndSeen_ = inputEnded_ = false;
 }
 
 int SocketEndpoint::Select(int handle, int events) {
@@ -264,7 +327,7 @@ int SocketEndpoint::Select(int handle, int events) {
         // A registered, working connection is told once that it may send.
         if (events & kEventWrite)
             Post(handle, kEventWrite, 0);
-        Arm(reader_, !closeSent_ && (events & (kEventRead | kEventClose)));
+        ResumeInput();
     } else if (const int err = PendingSocketError(handle); err != 0 && !closeSent_) {
         // The connection broke before it was registered: it still owes its close.
         closeSent_ = true;
@@ -282,9 +345,49 @@ void SocketEndpoint::Post(int handle, int events, int error) {
     }
 }
 
+void SocketEndpoint::SetPeerCloseEndsInput(bool on) {
+    if (on == peerCloseEndsInput_)
+        return;
+    peerCloseEndsInput_ = on;
+    // Switched off past the end: the watch, asked for the end again, reports it as the close.
+    if (!on && watch_ && watch_->Active())
+        WatchPeerEnd();
+}
+
 void SocketEndpoint::ReadDone() {
-    if (!listening_ && !connectPending_ && !closeSent_)
-        Arm(reader_, events_ & (kEventRead | kEventClose));
+    if (!listening_ && !connectPending_)
+        ResumeInput();
+}
+
+void SocketEndpoint::ReadEnd() {
+    inputEnded_ = true;
+    ReadDone();
+}
+
+// Input resumes on the read notifier; past the end of input, which the transport reports as
+// readable for ever, only a break is left to be told.
+void SocketEndpoint::ResumeInput() {
+    if (closeSent_ || handle_ < 0 || !(events_ & (kEventRead | kEventClose)))
+        return;
+    if (peerCloseEndsInput_ && inputEnded_) {
+        Arm(reader_, false);
+        WatchPeerEnd();
+        return;
+    }
+    Arm(reader_, true);
+    if (watch_)
+        watch_->Pause();
+}
+
+void SocketEndpoint::WatchPeerEnd() {
+    if (closeSent_ || handle_ < 0 || !stream_ || listening_ || connectPending_ ||
+        !(events_ & (kEventRead | kEventClose)))
+        return;
+    if (!watch_)
+        watch_ = std::make_unique<PeerEndWatch>(this);
+    // Once the peer's orderly close is taken as the end of input, it would keep the watch ready.
+    const bool endKnown = peerCloseEndsInput_ && (peerEndSeen_ || inputEnded_);
+    watch_->Start(handle_, endKnown ? 0u : std::uint32_t{EPOLLRDHUP});
 }
 
 void SocketEndpoint::AcceptDone() {
@@ -360,21 +463,70 @@ void SocketEndpoint::OnReadable() {
             Deliver(bit, 0);
         return;
     }
+    const short revents = PollConnection();
+    if (EndsConnection(revents))
+        DeliverClose(revents);
+    else if (revents & POLLRDHUP)
+        DeliverPeerEnd();
+    else if (revents & POLLIN)
+        DeliverRead();
+    else
+        Arm(reader_, true);
+}
+
+void SocketEndpoint::OnPeerEndWatch() {
+    watch_->Pause();
+    const short revents = PollConnection();
+    if (EndsConnection(revents))
+        DeliverClose(revents);
+    else if ((revents & POLLRDHUP) && !peerEndSeen_)
+        DeliverPeerEnd();
+    else
+        WatchPeerEnd();
+}
+
+short SocketEndpoint::PollConnection() const {
     pollfd p{handle_, POLLIN | POLLRDHUP, 0};
     while (::poll(&p, 1, 0) < 0 && errno == EINTR) {
     }
-    if (p.revents & (POLLERR | POLLRDHUP | POLLHUP)) {
-        // The peer's end is gone; data still waiting are handed over by the close handling.
-        const int err = (p.revents & POLLERR) ? PendingSocketError(handle_) : 0;
-        closeSent_ = true;
-        if (events_ & kEventClose)
-            Deliver(kEventClose, ErrnoToSocketError(err));
-    } else if (p.revents & POLLIN) {
-        if (events_ & kEventRead)
-            Deliver(kEventRead, 0);
-    } else {
-        Arm(reader_, true);
-    }
+    return p.revents;
+}
+
+bool SocketEndpoint::EndsConnection(short revents) const {
+    return (revents & (POLLERR | POLLHUP)) || ((revents & POLLRDHUP) && !peerCloseEndsInput_);
+}
+
+// A handler that takes nothing leaves the read notifier off (it would fire again at once over the
+// unread bytes); the end of the connection is then watched for apart. A handler that reads
+// re-arms the notifier and never pays for the watch.
+void SocketEndpoint::DeliverRead() {
+    const QPointer<SocketEndpoint> self(this);
+    const unsigned generation = generation_;
+    if (events_ & kEventRead)
+        Deliver(kEventRead, 0);
+    if (self && generation_ == generation && !reader_->isEnabled())
+        WatchPeerEnd();
+}
+
+// The peer's orderly close, taken as the end of input: a read notice like any other, in which the
+// reads give the bytes still waiting and then 0. With none waiting it is the end itself.
+void SocketEndpoint::DeliverPeerEnd() {
+    peerEndSeen_ = true;
+    int waiting = 0;
+    if (SocketPendingBytes(handle_, &waiting) == 0 && waiting == 0)
+        inputEnded_ = true;
+    DeliverRead();
+}
+
+// The peer's end is gone; data still waiting are handed over by the close handling.
+void SocketEndpoint::DeliverClose(short revents) {
+    const int err = (revents & POLLERR) ? PendingSocketError(handle_) : 0;
+    closeSent_ = true;
+    Arm(reader_, false);
+    if (watch_)
+        watch_->Release();
+    if (events_ & kEventClose)
+        Deliver(kEventClose, ErrnoToSocketError(err));
 }
 
 // Handlers run inside the toolkit's event dispatch, which must not be unwound by an exception:

@@ -19,7 +19,10 @@ class QSocketNotifier;
 //           for lack of room and room came back;
 //   accept  when a connection is pending, and again after every accept while more are pending;
 //   connect once when a connection attempt ends, with 0 or the failure code;
-//   close   once when the peer closed (0) or the connection broke (the code).
+//   close   once when the peer closed (0) or the connection broke (the code), whether or not the
+//           data before it were read.
+// A connection may instead treat the peer's orderly close as the end of its input only (see
+// SetPeerCloseEndsInput).
 // Everything runs on the thread that created the endpoint, only while it processes its events.
 namespace platform {
 
@@ -70,8 +73,20 @@ public:
     // it blocks. Must be called on the owning thread.
     void SetSelfPumped(bool on);
 
+    // Off (the default): the peer's orderly close brings the close notice. On: it brings one
+    // more read notice instead, in which a read gives 0 (once the data before it are read); the
+    // connection stays usable for sending, no read notice follows the end, and only a broken
+    // connection (error, reset, hang-up both ways) brings the close notice. Kept across
+    // connections.
+    void SetPeerCloseEndsInput(bool on);
+    // The end of the current connection's input was seen: by a read that gave 0, or (with the
+    // setting above) by the read notice that reported it.
+    bool InputEnded() const { return inputEnded_; }
+
     // The socket object tells what it did, which is what the re-enabling rules depend on.
     void ReadDone();
+    // A read that gave 0 bytes: the peer will send nothing more.
+    void ReadEnd();
     void AcceptDone();
     void SendRefused();
     void ConnectStarted();
@@ -88,10 +103,19 @@ protected:
 
 private:
     struct Link;
+    class PeerEndWatch;
     friend struct SelfPosts;
     void Reset(int handle);
     void Arm(QSocketNotifier* notifier, bool on);
     void OnReadable();
+    void OnPeerEndWatch();
+    short PollConnection() const;
+    bool EndsConnection(short revents) const;
+    void DeliverRead();
+    void DeliverPeerEnd();
+    void DeliverClose(short revents);
+    void ResumeInput();
+    void WatchPeerEnd();
     void OnAcceptable();
     void OnWritable();
     void Deliver(int events, int error);
@@ -101,6 +125,8 @@ private:
     std::shared_ptr<Link> link_; // shared with resolver threads, which only post through it
     QSocketNotifier* reader_;    // children of this object
     QSocketNotifier* writer_;
+    // Created the first time a read notice is left unconsumed; most connections never need it.
+    std::unique_ptr<PeerEndWatch> watch_;
     int handle_ = -1;
     int events_ = 0;
     unsigned generation_ = 0; // counts Forget(); a queued notification of an older one is stale
@@ -108,6 +134,9 @@ private:
     bool listening_ = false;
     bool connectPending_ = false;
     bool closeSent_ = false;
+    bool peerCloseEndsInput_ = false;
+    bool peerEndSeen_ = false;      // the peer's orderly close, taken as the end of input
+    bool inputEnded_ = false;       // and no byte is left before it
     bool inAcceptNotice_ = false;   // an accept notice is being delivered
     bool acceptedInNotice_ = false; // and its handler accepted
     bool selfPumped_ = false;

@@ -29,7 +29,8 @@ TEST_P(PortConversion, GivesThePortNumber) {
 INSTANTIATE_TEST_SUITE_P(Texts, PortConversion,
                          ::testing::Values(PortCase{"80", 80},          // plain
                                            PortCase{" 8080abc ", 8080}, // digits lead
-                                           PortCase{"70000", 4464},     // low 16 bits
+                                           PortCase{"65535", 65535},    // the highest
+                                           PortCase{"00080", 80},       // leading zeros
                                            PortCase{"http", 80},        // service database
                                            PortCase{"\t21\r\n", 21}));  // control characters
 
@@ -53,6 +54,27 @@ TEST(WSocketPort, UnconvertibleTextsAreReportedAndUnassigned) {
         EXPECT_EQ(ExceptionText([&] { s.Connect(); }), "no exception"); // refused via OnError
         EXPECT_EQ(s.State(), wsClosed);
     }
+}
+
+// A number that does not fit in 16 bits names no port: taking its low bits would listen on (or
+// connect to) some unrelated port without a word.
+TEST(WSocketPort, NumbersBeyond65535AreRefusedAndLeaveThePortUnassigned) {
+    for (const std::string text : {"65536", "99999", "4294967376", "99999999999999999999"}) {
+        ProbeSocket s;
+        EXPECT_EQ(ExceptionText([&] { s.SetPort(text); }),
+                  "Error 10022 in function SetPort: Cannot convert port '" + text +
+                      "'\r\nInvalid argument");
+        EXPECT_FALSE(s.PortAssigned) << text;
+        s.SetAddr("127.0.0.1");
+        EXPECT_EQ(ExceptionText([&] { s.Listen(); }),
+                  "Error 10022 in function listen: port not assigned\r\nInvalid argument");
+        EXPECT_EQ(ExceptionText([&] { s.Connect(); }), "Connect: No Port Specified");
+        EXPECT_EQ(s.State(), wsClosed);
+    }
+    ProbeSocket zero;
+    zero.SetPort("0");
+    EXPECT_TRUE(zero.PortAssigned);
+    EXPECT_EQ(zero.PortNumber, 0u);
 }
 
 TEST(WSocketPort, SameTextConvertsOnceUntilACloseResetsIt) {
