@@ -161,6 +161,9 @@ void tPeerThread::Serve() {
     };
     // Multithreaded first, so that even the adoption's first notice stays on this thread's list.
     Socket->SetMultiThreaded(true);
+    // A client that shuts down its sending side after the request ("that is all") still waits
+    // for the answer: its end is the end of the request's input, not of the connection.
+    Socket->SetPeerCloseEndsInput(true);
     Socket->Dup(PeerHandle);
     // A reply goes out in a few pieces with a wait after each; holding a piece back until the
     // previous one is acknowledged would only add the peer's acknowledgement delay.

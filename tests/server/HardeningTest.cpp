@@ -262,3 +262,32 @@ TEST_F(Hardening, FileThatGrowsDuringDeliveryIsSentAsItStood) {
     EXPECT_EQ(get("GET /grow.txt HTTP/1.0\r\n\r\n"),
               fileReply("text/plain", content.toStdString()));
 }
+
+// "That is all" (a shutdown of the client's sending side, as `nc -N` does) ends the request's
+// input: a whole request is answered and carried out, an incomplete one is closed at once.
+TEST_F(Hardening, HalfClosingClientIsAnsweredAndAnIncompleteRequestEndsAtOnce) {
+    const uint16_t port = portNumber;
+    const auto halfClose = [port](const std::string& request) {
+        return [port, request] {
+            const int fd = client::connectTo(port);
+            client::sendAll(fd, request);
+            ::shutdown(fd, SHUT_WR);
+            const auto start = std::chrono::steady_clock::now();
+            Ending ending;
+            ending.reply = client::readAll(fd);
+            ending.seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            ::close(fd);
+            return ending;
+        };
+    };
+    EXPECT_EQ(onClient(halfClose("GET /index.htm HTTP/1.0\r\n\r\n")).reply,
+              fileReply("text/html", "<p>home</p>"));
+    EXPECT_EQ(onClient(halfClose("PUT /half.txt HTTP/1.0\r\nContent-Length: 4\r\n\r\nhalf")).reply,
+              page(200, "OK", "File saved"));
+    EXPECT_EQ(readFile("half.txt"), "half");
+    // The idle limit is 5 s: an incomplete request must not wait for it.
+    const Ending incomplete = onClient(halfClose("GET /index.htm HTTP/1.0\r\n"));
+    EXPECT_EQ(incomplete.reply, "");
+    EXPECT_LT(incomplete.seconds, 3);
+}
