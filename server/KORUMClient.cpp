@@ -347,16 +347,21 @@ size_t tPeerThread::UnsentBytes() const {
 // The idle limit counts from the last progress: a peer that reads slowly gets its whole reply,
 // one that stops reading loses its connection and frees the worker.
 void tPeerThread::WaitDataSent() {
+    const int64_t stallLimit = std::max<int64_t>(IdleLimit, kMinStallMs);
     int64_t lastProgress = Tick();
-    std::optional<size_t> unsent; // looked at only once a wait did not end at once
+    int64_t nextLook = lastProgress + kProgressLookMs;
+    // What the peer has not acknowledged yet only shrinks while it reads. Looked at only when a
+    // wait did not end at once, and then a few times a second: a fast peer costs nothing extra.
+    std::optional<size_t> unsent;
     // A notice already queued (usually the data-sent one) ends the first wait without blocking.
     while (!DataSent && Connected && !Terminated()) {
-        if (unsent) {
+        if (unsent && Tick() >= nextLook) {
             const size_t now = UnsentBytes();
-            if (now != *unsent) {
+            nextLook = Tick() + kProgressLookMs;
+            if (now < *unsent) {
                 unsent = now;
                 lastProgress = Tick();
-            } else if (Tick() - lastProgress > std::max<int64_t>(IdleLimit, kMinStallMs)) {
+            } else if (Tick() - lastProgress > stallLimit) {
                 // Reset, so that the transport drops what the peer never took.
                 const int32_t handle = static_cast<TPeerSocket&>(*Socket).Handle();
                 if (handle != platform::kInvalidHandle)
@@ -366,8 +371,11 @@ void tPeerThread::WaitDataSent() {
             }
         }
         waitForEvents(kSendPollMs);
-        if (!unsent && !DataSent && Connected)
+        if (!unsent && !DataSent && Connected) {
             unsent = UnsentBytes();
+            lastProgress = Tick();
+            nextLook = lastProgress + kProgressLookMs;
+        }
     }
     // The one more pass after each piece: the transport is looked at every few pieces only.
     platform::PumpThreadEventsBriefly();

@@ -38,6 +38,8 @@ public:
     // A send ends the connection after this long without progress at least, whatever the idle
     // limit: progress shows only once the peer's acknowledgement is back, a round trip later.
     static constexpr int kMinStallMs = 1000;
+    // How often a send that waits looks whether the peer has taken anything.
+    static constexpr int kProgressLookMs = 100;
     static constexpr int kChunksPerRead = 16;
     // The most a worker reads in one call once the header is whole: an upload's body passes
     // through a buffer of this size, never through memory as a whole.
