@@ -616,7 +616,7 @@ void tPeerThread::LogRequest(const std::string& line) {
     // not wait for the disk.
     Queue([&context = context_, peer = PeerAddress, text = request::EscapeControls(LogText)] {
         const ServerSettings& s = context.settings;
-        if (!s.LogEnabled)
+        if (!s.LogEnabled && !context.requestLogged)
             return;
         const QLocale locale = QLocale::system();
         const QString stamp = locale.toString(QDateTime::currentDateTime(),
@@ -627,7 +627,10 @@ void tPeerThread::LogRequest(const std::string& line) {
         bytes += QByteArray::fromStdString(peer);
         bytes += '\t';
         bytes += QByteArray::fromStdString(text);
-        AppendToFile(s.LogFile, bytes, true);
+        if (context.requestLogged)
+            context.requestLogged(bytes);
+        if (s.LogEnabled)
+            AppendToFile(s.LogFile, bytes, true);
     });
 }
 

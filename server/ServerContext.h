@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <functional>
@@ -42,4 +43,7 @@ struct ServerContext {
     // Runs on the UI thread when a worker has ended: the listener resumes accepting if it had
     // paused for lack of resources. Set by the listener.
     std::function<void()> peerEnded = {};
+    // Runs on the UI thread with every request line as the log has it (without its line end),
+    // in order, whether or not the log file is enabled: the window shows the recent requests.
+    std::function<void(const QByteArray& line)> requestLogged = {};
 };
