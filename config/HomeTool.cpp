@@ -1,5 +1,6 @@
 #include "config/HomeTool.h"
 
+#include "platform/FileCalls.h"
 #include "platform/FilePath.h"
 
 #include <QFile>
@@ -100,25 +101,13 @@ void AppendToFile(const QString& fileName, const QByteArray& text, bool lineEnd)
     // Never blocks the caller (the UI thread): no lock is taken, since the log is shared with
     // readers and writers alike and O_APPEND with one write per line keeps lines whole, and a
     // FIFO without a reader is refused instead of waited for.
-    int fd;
-    do {
-        fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
-    } while (fd < 0 && errno == EINTR);
+    const int fd =
+        platform::OpenFile(path.constData(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK, 0644);
     if (fd < 0)
         return;
     QByteArray line = text;
     if (lineEnd)
         line += "\r\n";
-    const char* data = line.constData();
-    qsizetype left = line.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        data += n;
-        left -= n;
-    }
+    platform::WriteAll(fd, line.constData(), static_cast<size_t>(line.size()));
     ::close(fd);
 }

@@ -1,5 +1,7 @@
 #include "platform/Sockets.h"
 
+#include "platform/FileCalls.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -29,10 +31,7 @@ int Fail(int err) {
 }
 
 template <typename Call> int Retry(Call call) {
-    int r;
-    do {
-        r = call();
-    } while (r < 0 && errno == EINTR);
+    const int r = RetryOnInterrupt(call);
     return r < 0 ? Fail(errno) : r;
 }
 

@@ -5,6 +5,7 @@
 #include "config/MimeTable.h"
 #include "config/ServerSettings.h"
 #include "net/WSocket.h"
+#include "platform/FileCalls.h"
 #include "platform/FilePath.h"
 #include "platform/SocketEvents.h"
 #include "platform/SocketQueue.h"
@@ -71,28 +72,6 @@ public:
 private:
     int fd_;
 };
-
-int openRetrying(const char* name, int flags, mode_t mode = 0) {
-    int fd;
-    do {
-        fd = ::open(name, flags | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
-// Reads up to `size` bytes; fewer only at the end of the file or on an error.
-size_t readFully(int fd, char* data, size_t size, off_t at) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, data + done, size - done, at + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    return done;
-}
 
 // Holds partial segments back while a reply is being handed over, and sends them when it ends
 // (a socket closed meanwhile has nothing left to send).
@@ -485,7 +464,7 @@ std::string tPeerThread::MakeFileHeader(const std::string& ext, int fileHandle) 
 
 void tPeerThread::SendFile() {
     const std::string name = FileName();
-    const int fd = openRetrying(name.c_str(), O_RDONLY);
+    const int fd = platform::OpenFile(name.c_str(), O_RDONLY);
     // Other readers are welcome; a writer holding the file means it is not ready to be read.
     if (fd < 0 || ::flock(fd, LOCK_SH | LOCK_NB) != 0) {
         if (fd >= 0)
@@ -523,7 +502,7 @@ void tPeerThread::SendFileBody(int fileHandle) {
             MinOf(static_cast<uint32_t>(std::min<off_t>(size - sent, UINT32_MAX)), kChunkSize);
         if (held == 0) {
             const size_t want = static_cast<size_t>(std::min<off_t>(size - sent, block.size()));
-            held = readFully(fileHandle, block.data(), want, sent);
+            held = platform::ReadFully(fileHandle, block.data(), want, sent);
             at = 0;
         }
         // A whole block holds whole chunks, so a piece shorter than its chunk means a short read.

@@ -90,20 +90,20 @@ void TServerControl::SSChangeState(TCustomWSocket*, int, int newState) {
         const QString caption = QStringLiteral("Server: ") + StateDisplayText(newState);
         view.SetCaption(caption);
         view.SetTrayHint(caption);
-        if (newState == 0 || newState == 7)
+        if (newState == wsInvalidState || newState == wsClosed)
             SetServerButtons(0);
-        else if (newState >= 1 && newState <= 5)
+        else if (newState >= wsOpened && newState <= wsAccepting)
             SetServerButtons(1);
-        else if (newState == 6) {
+        else if (newState == wsListening) {
             SetServerButtons(2);
             // The port actually bound: the setting may say 0 (any free port).
             view.SetTrayHint(view.TrayHint() + QStringLiteral(" on port ") +
                              QString::fromStdString(SS->GetLocalPort()));
         }
     }
-    if (newState == 6 && ScanPlugins)
+    if (newState == wsListening && ScanPlugins)
         ScanPlugins();
-    else if ((newState == 0 || newState >= 7) && UnloadPlugins)
+    else if ((newState == wsInvalidState || newState >= wsClosed) && UnloadPlugins)
         UnloadPlugins(2);
 }
 

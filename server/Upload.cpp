@@ -1,5 +1,7 @@
 #include "server/Upload.h"
 
+#include "platform/FileCalls.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -28,13 +30,14 @@ UploadFile::Outcome linkFailure() {
 
 } // namespace
 
-UploadFile::UploadFile(std::string name) : name_(std::move(name)) {
+UploadFile::UploadFile(std::string name, Waiting waiting) : name_(std::move(name)) {
     const std::string folder = folderOf(name_);
-    do {
-        fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
-    } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0 && (errno == EOPNOTSUPP || errno == EISDIR))
-        OpenTemporaryName(folder);
+    if (waiting == Waiting::Unnamed) {
+        fd_ = platform::OpenFile(folder.c_str(), O_TMPFILE | O_WRONLY, 0644);
+        if (fd_ >= 0 || (errno != EOPNOTSUPP && errno != EISDIR))
+            return;
+    }
+    OpenTemporaryName(folder);
 }
 
 void UploadFile::OpenTemporaryName(const std::string& folder) {
@@ -54,17 +57,8 @@ UploadFile::~UploadFile() {
 }
 
 void UploadFile::Write(const char* data, size_t size) {
-    while (size > 0 && !failed_ && fd_ >= 0) {
-        const ssize_t n = ::write(fd_, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            failed_ = true;
-            return;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
+    if (fd_ >= 0 && !failed_ && size > 0)
+        failed_ = !platform::WriteAll(fd_, data, size);
 }
 
 UploadFile::Outcome UploadFile::Publish() {

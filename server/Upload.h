@@ -12,9 +12,12 @@ namespace upload {
 class UploadFile {
 public:
     enum class Outcome { Saved, Exists, CannotCreate, CannotWrite };
+    // How the file waits for its name: without one, or under a hidden temporary one (what a file
+    // system without unnamed files gets; tests choose it to run that way on any file system).
+    enum class Waiting { Unnamed, HiddenName };
 
     // Opens the nameless file in the folder of `name` (a path on the file system).
-    explicit UploadFile(std::string name);
+    explicit UploadFile(std::string name, Waiting waiting = Waiting::Unnamed);
     // Removes whatever was written unless it was published.
     ~UploadFile();
     UploadFile(const UploadFile&) = delete;

@@ -165,14 +165,7 @@ TEST_F(Hardening, PeerThatStopsReadingIsReleased) {
     writeFile("big.bin", QByteArray(32 * 1024 * 1024, 'b'));
     const uint16_t port = portNumber;
     const int fd = onClient([port] {
-        const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int small = 4096;
-        ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        const int s = client::connectTo(port, 4096);
         client::sendAll(s, "GET /big.bin HTTP/1.0\r\n\r\n");
         return s;
     });

@@ -105,14 +105,7 @@ TEST_F(PluginInvoke, SlowReaderGetsTheWholeOfALargeReply) {
     const uint16_t port = portNumber;
     const std::string query(1024 * 1024, 'q');
     const std::string reply = onClient([port, query] {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int small = 16 * 1024;
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        const int fd = client::connectTo(port, 16 * 1024);
         client::sendAll(fd, "POST /queryonly HTTP/1.0\r\nContent-Length: " +
                                 std::to_string(query.size()) + "\r\n\r\n" + query);
         timeval limit{10, 0};

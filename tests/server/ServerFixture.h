@@ -53,8 +53,12 @@ public:
 // the workers' calls meanwhile.
 namespace client {
 
-inline int connectTo(uint16_t port) {
+// A `receiveBuffer` above 0 fixes the kernel's receive buffer before connecting, so that a client
+// that reads slowly or not at all holds the sender back soon.
+inline int connectTo(uint16_t port, int receiveBuffer = 0) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof(receiveBuffer));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);

@@ -87,6 +87,17 @@ TEST_F(Server, LargeFileArrivesWhole) {
               fileReply("application/octet-stream", content.toStdString()));
 }
 
+// Larger than one read block and not a multiple of a chunk: every block boundary and the short
+// last chunk are crossed.
+TEST_F(Server, FileOfSeveralReadBlocksArrivesWhole) {
+    QByteArray content(200001, '\0');
+    for (int i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>((i * 31) ^ (i >> 12));
+    writeFile("blocks.bin", content);
+    EXPECT_EQ(get("GET /blocks.bin HTTP/1.0\r\n\r\n"),
+              fileReply("application/octet-stream", content.toStdString()));
+}
+
 TEST_F(Server, FileGoesOutInChunksOf4096) {
     std::mutex mutex;
     std::vector<size_t> chunks;
@@ -129,6 +140,10 @@ TEST_F(Server, NothingOutsideTheBaseFolder) {
     const std::string name = QFileInfo(outside).fileName().toStdString();
     EXPECT_EQ(get("GET /../" + name + " HTTP/1.0\r\n\r\n"), kNotFound);
     EXPECT_EQ(get("GET /x\\..\\..\\" + name + " HTTP/1.0\r\n\r\n"), kNotFound);
+    // A target that would really reach the file, were the "\\" not taken for a separator.
+    EXPECT_EQ(get("GET /..\\" + name + " HTTP/1.0\r\n\r\n"), kNotFound);
+    EXPECT_EQ(get("PUT /..\\koru-put-" + name + " HTTP/1.0\r\nContent-Length: 1\r\n\r\nx"),
+              page(406, "Not Acceptable", "Cannot create such a file: /..\\koru-put-" + name));
     EXPECT_EQ(get("PUT /../koru-put-" + name + " HTTP/1.0\r\nContent-Length: 1\r\n\r\nx"),
               page(406, "Not Acceptable", "Cannot create such a file: /../koru-put-" + name));
     EXPECT_FALSE(QFile::exists(docroot.path() + "/../koru-put-" + QString::fromStdString(name)));

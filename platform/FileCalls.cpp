@@ -1,0 +1,36 @@
+#include "platform/FileCalls.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform {
+
+int OpenFile(const char* name, int flags, mode_t mode) {
+    return RetryOnInterrupt([&] { return ::open(name, flags | O_CLOEXEC, mode); });
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = RetryOnInterrupt([&] { return ::write(fd, data, size); });
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+size_t ReadFully(int fd, char* data, size_t size, off_t offset) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = RetryOnInterrupt([&] {
+            return ::pread(fd, data + done, size - done, offset + static_cast<off_t>(done));
+        });
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+} // namespace platform
