@@ -15,7 +15,8 @@ constexpr int32_t kAllBits = -1;
 // Failures that end a connection attempt rather than refuse to start one; where the platform
 // answers them at once they still arrive as the connect notification.
 bool EndsAttempt(int code) {
-    return code == sockerr::ConnectionRefused || code == 10060 || code == 10051 || code == 10065;
+    return code == sockerr::ConnectionRefused || code == sockerr::TimedOut ||
+           code == sockerr::NetworkUnreachable || code == sockerr::HostUnreachable;
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/SocketErrors.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -9,26 +11,6 @@
 // leave a code of the layer's numbering (10000s for the transport, 11001-11004 for the resolver)
 // in a per-thread "last error", because the socket object reports those codes and their texts.
 namespace platform {
-
-// The codes the socket layer tests or sets by number.
-namespace sockerr {
-constexpr int Interrupted = 10004;
-constexpr int InvalidArgument = 10022;
-constexpr int WouldBlock = 10035;
-constexpr int NotASocket = 10038;
-constexpr int AddressInUse = 10048;
-constexpr int NoBufferSpace = 10055;
-constexpr int ConnectionReset = 10054;
-constexpr int NotConnected = 10057;
-constexpr int ConnectionRefused = 10061;
-constexpr int HostNotFound = 11001;
-constexpr int TryAgain = 11002;
-constexpr int NoRecovery = 11003;
-constexpr int NoData = 11004;
-} // namespace sockerr
-
-// An unmapped errno e is reported as this base + e, which no description in the table names.
-constexpr int kUnmappedErrorBase = 20000;
 
 constexpr int kInvalidHandle = -1;
 constexpr int kAddressFamilyInet = 2;
@@ -49,7 +31,6 @@ static_assert(sizeof(SockAddrIn) == 16, "the address record is exchanged as 16 b
 
 int LastSocketError();
 void SetLastSocketError(int code);
-int ErrnoToSocketError(int err);
 int ResolverToSocketError(int gaiCode);
 
 // Nothing has to be started on this platform; kept so that the layer's reference-counted start-up

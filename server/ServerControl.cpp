@@ -25,19 +25,20 @@ namespace {
 // Accepting failed because the process or the system ran out of something that comes back when
 // connections end: descriptors, buffers, memory.
 bool isShortage(int32_t code) {
-    return code == 10024 || code == platform::sockerr::NoBufferSpace;
+    return code == platform::sockerr::TooManyOpenFiles || code == platform::sockerr::NoBufferSpace;
 }
 
 // The connection went between its arrival and the accept (aborted by the peer, or a network error
 // the system hands over with it): nothing to serve and nothing to tell the user, or any visitor
 // could put error boxes on the desktop.
 bool isGoneBeforeAccept(int32_t code) {
+    using namespace platform::sockerr;
     switch (code) {
-    case 10050: // network down
-    case 10051: // network unreachable
-    case 10053: // connection aborted
-    case 10064: // host down
-    case 10065: // host unreachable
+    case NetworkDown:
+    case NetworkUnreachable:
+    case ConnectionAborted:
+    case HostDown:
+    case HostUnreachable:
         return true;
     default:
         return false;

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <netdb.h>
+#include <set>
 #include <thread>
 
 using namespace platform;
@@ -80,4 +81,29 @@ TEST(EventSource, PumpWithNothingQueuedReturnsAtOnce) {
     const uint32_t start = TickCount();
     PumpThreadEvents();
     EXPECT_LT(TickCount() - start, 1000u);
+}
+
+// One table gives both the translation of system errors and the texts: each code once, each
+// system error under one code, and every translated error described.
+TEST(SocketErrorTable, OneSourceForCodesAndTexts) {
+    std::set<int> codes;
+    std::set<int> errnos;
+    for (const platform::SocketErrorEntry& entry : platform::SocketErrorTable()) {
+        EXPECT_TRUE(codes.insert(entry.code).second) << entry.name;
+        EXPECT_EQ(platform::SocketErrorText(entry.code), entry.text);
+        for (const int err : entry.errnos) {
+            if (err == 0)
+                continue;
+            EXPECT_TRUE(errnos.insert(err).second) << entry.name << " shares errno " << err;
+            EXPECT_EQ(platform::ErrnoToSocketError(err), entry.code) << entry.name;
+        }
+    }
+    EXPECT_EQ(platform::ErrnoToSocketError(0), 0);
+    EXPECT_EQ(platform::SocketErrorText(0), "No Error");
+    EXPECT_EQ(platform::ErrnoToSocketError(ECHILD), platform::kUnmappedErrorBase + ECHILD);
+    EXPECT_EQ(platform::SocketErrorText(platform::kUnmappedErrorBase + ECHILD),
+              "Not a WinSock error");
+    EXPECT_EQ(platform::ErrnoToSocketError(EPIPE), platform::sockerr::ConnectionReset);
+    EXPECT_EQ(platform::SocketErrorText(platform::sockerr::TooManyOpenFiles),
+              "Too many open files");
 }
