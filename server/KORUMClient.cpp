@@ -296,8 +296,9 @@ void tPeerThread::HeaderArrived(size_t headerLength) {
     // A body of unknown length is refused at once; nothing of it is stored.
     BodyLeft = TransferEncoded ? 0 : *length;
     RequestPath = *target == "/" ? BaseFile : *target;
-    if (!TransferEncoded && !RequestPath.empty() && !request::EscapesBase(RequestPath) &&
-        !request::HasControlBytes(RequestPath) && !isRegularFile(FileName()))
+    if (!TransferEncoded && !BasePath.empty() && !RequestPath.empty() &&
+        !request::EscapesBase(RequestPath) && !request::HasControlBytes(RequestPath) &&
+        !isRegularFile(FileName()))
         UploadBody = std::make_unique<upload::UploadFile>(FileName());
     const size_t bodyAt = headerLength + 4;
     const int64_t take =
@@ -422,7 +423,8 @@ bool tPeerThread::HandleMethod(const std::string& line, const char* method) {
     if (RequestPath.empty())
         return false;
     if (RequestPath.find('?') == std::string::npos) {
-        FileFound = !request::EscapesBase(RequestPath) && isRegularFile(FileName());
+        FileFound =
+            !BasePath.empty() && !request::EscapesBase(RequestPath) && isRegularFile(FileName());
         return true;
     }
     const request::PluginTarget plugin = request::SplitPluginTarget(RequestPath);
@@ -524,7 +526,8 @@ void tPeerThread::SendFileBody(int fileHandle) {
 
 void tPeerThread::Upload() {
     const std::string name = FileName();
-    if (request::EscapesBase(RequestPath) || request::HasControlBytes(RequestPath)) {
+    if (BasePath.empty() || request::EscapesBase(RequestPath) ||
+        request::HasControlBytes(RequestPath)) {
         SendCannotCreate();
         return;
     }

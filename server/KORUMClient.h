@@ -95,6 +95,8 @@ private:
     bool Finished = false;
     std::string RequestPath;
     std::string BaseFile;
+    // Empty when no base folder is set: nothing is served or stored then, since a target would
+    // otherwise name any file of the machine by its absolute path.
     std::string BasePath;
     bool DataSent = false;
     std::string PeerAddress;

@@ -284,3 +284,15 @@ TEST_F(Hardening, HalfClosingClientIsAnsweredAndAnIncompleteRequestEndsAtOnce) {
     EXPECT_EQ(incomplete.reply, "");
     EXPECT_LT(incomplete.seconds, 3);
 }
+
+// Without a base folder a target would be an absolute path: nothing is served or stored.
+TEST_F(Hardening, NoBaseFolderServesAndStoresNothing) {
+    settings.BaseFolder = " ";
+    EXPECT_EQ(get("GET " + QFile::encodeName(docroot.path()).toStdString() +
+                  "/index.htm HTTP/1.0\r\n\r\n"),
+              page(404, "Not Found", "<h2>File not really found</h2>"));
+    const std::string target = QFile::encodeName(docroot.path()).toStdString() + "/stored.txt";
+    EXPECT_EQ(get("PUT " + target + " HTTP/1.0\r\nContent-Length: 1\r\n\r\nx"),
+              page(406, "Not Acceptable", "Cannot create such a file: " + target));
+    EXPECT_FALSE(QFile::exists(docroot.path() + "/stored.txt"));
+}
