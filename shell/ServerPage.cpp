@@ -27,8 +27,10 @@ constexpr int kQrPixels = 132;
 constexpr int kRequestsDelayMs = 40;
 
 QString missingFolderNotice(const QString& basePath) {
+    // Without a base folder a request's path is taken as it comes, from the file system's root.
     if (basePath.isEmpty())
-        return QStringLiteral("No base folder is set");
+        return QStringLiteral(
+            "No base folder is set: every readable file of this machine is served");
     const QString folder = platform::ToFsPath(basePath);
     if (QFileInfo(folder).isDir())
         return {};
@@ -72,8 +74,9 @@ TServerPage::TServerPage(QWidget* parent) : QWidget(parent) {
 
     state_ = heading(QString(), this);
     state_->setObjectName(QStringLiteral("ServerState"));
-    rowsLayout_ = new QVBoxLayout;
+    rowsLayout_ = new QGridLayout;
     rowsLayout_->setSpacing(2);
+    rowsLayout_->setColumnStretch(2, 1);
     notice_ = new QLabel(this);
     notice_->setObjectName(QStringLiteral("BaseFolderNotice"));
     notice_->setWordWrap(true);
@@ -81,7 +84,8 @@ TServerPage::TServerPage(QWidget* parent) : QWidget(parent) {
     notice_->setStyleSheet(QStringLiteral("color: #a00000"));
     qr_ = new QLabel(this);
     qr_->setObjectName(QStringLiteral("QrCode"));
-    qr_->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    qrCaption_ = new QLabel(QStringLiteral("Scan to open on a phone"), this);
+    qrCaption_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
 
     auto* where = new QVBoxLayout;
     where->addWidget(state_);
@@ -90,7 +94,11 @@ TServerPage::TServerPage(QWidget* parent) : QWidget(parent) {
     where->addStretch(1);
     auto* top = new QHBoxLayout;
     top->addLayout(where, 1);
-    top->addWidget(qr_, 0, Qt::AlignTop);
+    auto* phone = new QVBoxLayout;
+    phone->addWidget(qr_, 0, Qt::AlignHCenter);
+    phone->addWidget(qrCaption_);
+    phone->addStretch(1);
+    top->addLayout(phone);
 
     requests_ = new QPlainTextEdit(this);
     requests_->setObjectName(QStringLiteral("RecentRequests"));
@@ -149,6 +157,7 @@ void TServerPage::ShowStopped() {
     showAddresses();
     qr_->clear();
     qr_->hide();
+    qrCaption_->hide();
     openInBrowser_->setEnabled(false);
 }
 
@@ -185,11 +194,9 @@ TServerPage::AddressRow& TServerPage::row(size_t index) {
                 QGuiApplication::clipboard()->setText(
                     urls_[static_cast<qsizetype>(number)].toString());
         });
-        auto* line = new QHBoxLayout;
-        line->addWidget(link);
-        line->addWidget(copy);
-        line->addStretch(1);
-        rowsLayout_->addLayout(line);
+        const int line = static_cast<int>(number);
+        rowsLayout_->addWidget(link, line, 0);
+        rowsLayout_->addWidget(copy, line, 1);
         rows_.push_back({link, copy});
     }
     return rows_[index];
@@ -197,15 +204,14 @@ TServerPage::AddressRow& TServerPage::row(size_t index) {
 
 void TServerPage::showQrCode(const QUrl& url) {
     const std::optional<TQrCode> code = TQrCode::Encode(url.toString().toUtf8());
-    if (!code) {
-        qr_->hide();
+    qr_->setVisible(code.has_value());
+    qrCaption_->setVisible(code.has_value());
+    if (!code)
         return;
-    }
     const int scale = std::max(2, kQrPixels / (code->Size() + 2 * TQrCode::kQuietZone));
     qr_->setPixmap(QPixmap::fromImage(code->ToImage(scale)));
     qr_->setToolTip(
         QStringLiteral("Scan with a phone on the same network to open %1").arg(url.toString()));
-    qr_->show();
 }
 
 void TServerPage::AddRequest(const QByteArray& line) {

@@ -10,11 +10,11 @@
 #include <vector>
 
 class QAction;
+class QGridLayout;
 class QLabel;
 class QPlainTextEdit;
 class QTimer;
 class QToolButton;
-class QVBoxLayout;
 class TServerControl;
 
 // The IPv4 addresses by which other machines reach this one: not loopback, on interfaces that are
@@ -64,9 +64,10 @@ private:
     QList<QUrl> urls_;
     std::vector<AddressRow> rows_;
     QLabel* state_ = nullptr;
-    QVBoxLayout* rowsLayout_ = nullptr;
+    QGridLayout* rowsLayout_ = nullptr;
     QLabel* notice_ = nullptr;
     QLabel* qr_ = nullptr;
+    QLabel* qrCaption_ = nullptr;
     QPlainTextEdit* requests_ = nullptr;
     QAction* openInBrowser_ = nullptr;
     // Lines wait here for a moment and reach the view together, so that a busy server does not

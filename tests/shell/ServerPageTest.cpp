@@ -176,6 +176,10 @@ TEST_F(ServerPageTest, MissingBaseFolderIsToldWhereTheAddressesAre) {
     EXPECT_TRUE(notice.isHidden());
     start();
     EXPECT_TRUE(notice.isHidden());
+    ui.StopBtn->click();
+    start(0, "");
+    EXPECT_EQ(notice.text(),
+              "No base folder is set: every readable file of this machine is served");
 }
 
 TEST_F(ServerPageTest, RecentRequestsAreTheLogsLastHundredNewestAtTheBottom) {
