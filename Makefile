@@ -2,7 +2,7 @@
 SHELL := /bin/bash
 JOBS  ?= 2
 BUILD ?= build
-PACKAGES := cmake g++ make qt6-base-dev qt6-base-dev-tools libgtest-dev libgmock-dev libbenchmark-dev
+PACKAGES := cmake g++ make qt6-base-dev qt6-base-dev-tools libgtest-dev libgmock-dev libbenchmark-dev pkg-config libqrencode-dev
 CMAKE_FLAGS ?=
 
 .PHONY: all deps build test run test-sanitize test-asan test-tsan install clean

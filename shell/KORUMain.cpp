@@ -9,6 +9,7 @@
 #include "shell/LCDate.h"
 #include "shell/Mover.h"
 #include "shell/RxTray.h"
+#include "shell/ServerPage.h"
 #include "ui_KORUMain.h"
 
 #include <QApplication>
@@ -49,6 +50,7 @@ TF_KORUMain::TF_KORUMain(std::unique_ptr<TrayService> tray)
     CSock_ = std::make_unique<TWSocket>();
     LCDate1_ = new TLCDate(this);
     createTray(std::move(tray));
+    createServerPage();
     createClientPage();
     createStatusBar();
     connectServerControls();
@@ -67,6 +69,7 @@ TF_KORUMain::~TF_KORUMain() {
     }
     CSock_->OnChangeState = nullptr;
     CSock_->OnDataAvailable = nullptr;
+    context_.requestLogged = nullptr;
     if (F_KORUMain == this)
         F_KORUMain = nullptr;
 }
@@ -126,6 +129,13 @@ void TF_KORUMain::createTray(std::unique_ptr<TrayService> tray) {
     connect(Start1_, &QAction::triggered, this, &TF_KORUMain::Start1Click);
     connect(Stop1_, &QAction::triggered, this, &TF_KORUMain::Stop1Click);
     connect(Exit1_, &QAction::triggered, this, &TF_KORUMain::Exit1Click);
+}
+
+void TF_KORUMain::createServerPage() {
+    ServerPage_ = new TServerPage(ui_->TabSheet1);
+    PlaceServerPage(*ui_->TabSheet1, *ui_->Label7, *ServerPage_);
+    PM2_->insertAction(Start1_, &ServerPage_->OpenInBrowser());
+    context_.requestLogged = [this](const QByteArray& line) { ServerPage_->AddRequest(line); };
 }
 
 void TF_KORUMain::createClientPage() {
@@ -391,7 +401,11 @@ void TF_KORUMain::closeEvent(QCloseEvent* event) {
     emit Closed();
 }
 
-void TF_KORUMain::SetCaption(const QString& caption) { setWindowTitle(caption); }
+// The listener sets the caption on every change of its state: the Server page follows it there.
+void TF_KORUMain::SetCaption(const QString& caption) {
+    setWindowTitle(caption);
+    ServerPage_->ShowServer(*Server_);
+}
 QString TF_KORUMain::Caption() const { return windowTitle(); }
 void TF_KORUMain::SetTrayHint(const QString& hint) { RxTray1_->SetHint(hint); }
 QString TF_KORUMain::TrayHint() const { return RxTray1_->Hint(); }

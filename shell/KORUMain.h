@@ -24,6 +24,7 @@ class TLCDate;
 class TMover;
 class TRxTray;
 class TServerControl;
+class TServerPage;
 class TWSocket;
 
 // The one window of the program: server controls, About text, settings pages, MIME editor,
@@ -42,6 +43,7 @@ public:
     TRxTray& RxTray1() { return *RxTray1_; }
     QMenu& PM2() { return *PM2_; }
     TMover& Mover1() { return *Mover1_; }
+    TServerPage& ServerPage() { return *ServerPage_; }
     ServerSettings& Settings() { return ServerSettings_; }
     MimeTable& Mime() { return MimeTable_; }
     PluginPanel& Plugins() { return Plugins_; }
@@ -97,6 +99,7 @@ private:
     void FormCreate();
     void FormDestroy();
     void createTray(std::unique_ptr<TrayService> tray);
+    void createServerPage();
     void createClientPage();
     void createStatusBar();
     void connectServerControls();
@@ -123,6 +126,7 @@ private:
     QAction* Exit1_ = nullptr;
     TLCDate* LCDate1_ = nullptr;
     TMover* Mover1_ = nullptr;
+    TServerPage* ServerPage_ = nullptr;
     QLabel* panels_[3] = {};
     // Counter texts change once per connection; the panels show the latest within a moment, so
     // that a busy server does not spend its UI thread laying out text nobody can read that fast.

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QList>
+#include <QStringList>
+#include <QUrl>
+#include <QWidget>
+
+#include <functional>
+#include <vector>
+
+class QAction;
+class QGridLayout;
+class QLabel;
+class QPlainTextEdit;
+class QTimer;
+class QToolButton;
+class TServerControl;
+
+// The IPv4 addresses by which other machines reach this one: not loopback, on interfaces that are
+// up and connected. The listener takes every local address, so each of these leads to it.
+QList<QHostAddress> NetworkAddresses();
+
+// The live part of the Server tab: where the server can be reached while it listens (links that
+// open the browser or copy the address, and a QR code for a phone on the same network), a notice
+// when the base folder is missing, and the latest request-log lines. UI thread only.
+class TServerPage : public QWidget {
+    Q_OBJECT
+public:
+    // The most request lines kept: enough to watch a visit, little enough to cost nothing.
+    static constexpr int kRecentRequests = 100;
+
+    explicit TServerPage(QWidget* parent = nullptr);
+
+    // Shows what the listener is doing now: its addresses and port while it listens, "Not
+    // listening" otherwise. Called on every change of the listener's state.
+    void ShowServer(TServerControl& server);
+    void ShowListening(quint16 port, const QString& notice = {});
+    void ShowStopped();
+    // One request-log line, as the log file has it without its line end.
+    void AddRequest(const QByteArray& line);
+
+    // The addresses shown, localhost first; empty while not listening.
+    const QList<QUrl>& Urls() const { return urls_; }
+    // The tray menu's "Open in browser": opens the localhost address while listening.
+    QAction& OpenInBrowser() { return *openInBrowser_; }
+
+    // Where the addresses come from (tests give fixed ones) and what opens a link (the desktop's
+    // browser, unless a test records it instead).
+    std::function<QList<QHostAddress>()> AddressSource = NetworkAddresses;
+    std::function<void(const QUrl&)> OpenUrl;
+
+private:
+    struct AddressRow {
+        QLabel* link;
+        QToolButton* copy;
+    };
+
+    void showAddresses();
+    void showQrCode(const QUrl& url);
+    AddressRow& row(size_t index);
+    void flushRequests();
+
+    QList<QUrl> urls_;
+    std::vector<AddressRow> rows_;
+    QLabel* state_ = nullptr;
+    QGridLayout* rowsLayout_ = nullptr;
+    QLabel* notice_ = nullptr;
+    QLabel* qr_ = nullptr;
+    QLabel* qrCaption_ = nullptr;
+    QPlainTextEdit* requests_ = nullptr;
+    QAction* openInBrowser_ = nullptr;
+    // Lines wait here for a moment and reach the view together, so that a busy server does not
+    // spend its UI thread laying out each line on its own.
+    QStringList pendingRequests_;
+    QTimer* requestsTimer_ = nullptr;
+};
+
+// Puts the page below the About text on the Server tab, both in a layout that uses the whole tab.
+void PlaceServerPage(QWidget& tab, QLabel& about, TServerPage& page);
