@@ -2,6 +2,7 @@
 
 #include "platform/FileCalls.h"
 #include "platform/FilePath.h"
+#include "platform/Text.h"
 
 #include <QFile>
 
@@ -41,14 +42,6 @@ QString AddBackslash(const QString& text) {
 
 namespace {
 
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
-        text.remove_prefix(1);
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
-        text.remove_suffix(1);
-    return text;
-}
-
 int hexDigit(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -63,7 +56,7 @@ int hexDigit(char c) {
 
 // Hexadecimal takes any 32-bit pattern ("$FFFFFFFF" is -1); decimal must fit the signed range.
 int32_t TrimToIntDef(std::string_view text, int32_t def) {
-    text = trimmed(text);
+    text = platform::TrimControls(text);
     bool negative = false;
     if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
         negative = text.front() == '-';

@@ -1,5 +1,7 @@
 #include "net/WSocket.h"
 
+#include "platform/Text.h"
+
 #include <arpa/inet.h>
 
 #include <algorithm>
@@ -23,14 +25,8 @@ Library& TheLibrary() {
     return library;
 }
 
-bool IsBlank(char c) {
-    return static_cast<unsigned char>(c) <= ' ';
-}
-
 std::string Trim(const std::string& text) {
-    const auto first = std::find_if_not(text.begin(), text.end(), IsBlank);
-    const auto last = std::find_if_not(text.rbegin(), text.rend(), IsBlank).base();
-    return first < last ? std::string(first, last) : std::string();
+    return std::string(platform::TrimControls(text));
 }
 
 bool StartsWithDigit(const std::string& t) {

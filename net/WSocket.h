@@ -266,6 +266,7 @@ private:
     int SendPieces(const platform::SendPiece* pieces, int count);
     void OnSendFailed();
     void NoteRead(int result, int32_t size);
+    int32_t CountRead(int result, int32_t size);
 
     std::string dnsResult_;
     std::vector<std::string> dnsResultList_;

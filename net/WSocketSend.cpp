@@ -197,26 +197,23 @@ void TCustomWSocket::NoteRead(int result, int32_t size) {
 }
 
 int32_t TCustomWSocket::Receive(void* buffer, int32_t size) {
-    const int r = SocketRecv(SocketHandle, buffer, size);
-    NoteRead(r, size);
-    if (r < 0) {
-        lastError_ = LastSocketError();
-        return r;
-    }
-    readCount_ += r;
-    return r;
+    return CountRead(SocketRecv(SocketHandle, buffer, size), size);
 }
 
 int32_t TCustomWSocket::ReceiveFrom(void* buffer, int32_t size, SockAddrIn& from,
                                     int32_t& fromLength) {
-    const int r = SocketRecvFrom(SocketHandle, buffer, size, &from, &fromLength);
-    NoteRead(r, size);
-    if (r < 0) {
+    return CountRead(SocketRecvFrom(SocketHandle, buffer, size, &from, &fromLength), size);
+}
+
+// What every read does with its result: the notice rules learn of it, a failure keeps its code,
+// and the bytes count.
+int32_t TCustomWSocket::CountRead(int result, int32_t size) {
+    NoteRead(result, size);
+    if (result < 0)
         lastError_ = LastSocketError();
-        return r;
-    }
-    readCount_ += r;
-    return r;
+    else
+        readCount_ += result;
+    return result;
 }
 
 int32_t TCustomWSocket::RcvdCount() {

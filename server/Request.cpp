@@ -63,14 +63,6 @@ std::optional<std::string> RequestLine(std::string_view header) {
     return std::string(header.substr(0, header.find_first_of("\r\n")));
 }
 
-std::string_view TrimControls(std::string_view text) {
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
-        text.remove_prefix(1);
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
-        text.remove_suffix(1);
-    return text;
-}
-
 std::optional<std::string> MethodTarget(std::string_view line, std::string_view method) {
     if (!line.starts_with(method))
         return std::nullopt;

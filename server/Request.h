@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Text.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -41,8 +43,7 @@ std::optional<std::string> RequestLine(std::string_view header);
 // missing or malformed. nullopt when the line does not begin with `method`.
 std::optional<std::string> MethodTarget(std::string_view line, std::string_view method);
 
-// Removes characters with codes up to 32 from both ends.
-std::string_view TrimControls(std::string_view text);
+using platform::TrimControls;
 
 // The extension of a request target: the text after its last "." unless a "\" or ":" follows
 // that dot; at most 260 characters.

@@ -29,8 +29,7 @@ INSTANTIATE_TEST_SUITE_P(
     Table, CompletenessTest,
     ::testing::Values(
         CompleteCase{"no blank line yet", "GET / HTTP/1.0\r\n", Arrival::Incomplete, 0},
-        CompleteCase{"blank line, no length", "GET / HTTP/1.0\r\n\r\nextra", Arrival::Complete,
-                     19},
+        CompleteCase{"blank line, no length", "GET / HTTP/1.0\r\n\r\nextra", Arrival::Complete, 19},
         CompleteCase{"lower-case header", "PUT /a HTTP/1.0\r\ncontent-length: 5\r\n\r\nhello",
                      Arrival::Complete, 39},
         CompleteCase{"value right after colon", "PUT /a HTTP/1.0\r\nContent-Length:5\r\n\r\nhell",
@@ -39,16 +38,16 @@ INSTANTIATE_TEST_SUITE_P(
                      Arrival::Complete, 40},
         CompleteCase{"sign and blanks skipped", "P\r\nContent-Length:  +-3\r\n\r\nabc",
                      Arrival::Complete, 28},
-        CompleteCase{"nine of ten", "P\r\nContent-Length: 10\r\n\r\n123456789",
-                     Arrival::Incomplete, 0},
-        CompleteCase{"length found in the body", "P\r\n\r\nContent-Length: 99",
-                     Arrival::Incomplete, 0},
+        CompleteCase{"nine of ten", "P\r\nContent-Length: 10\r\n\r\n123456789", Arrival::Incomplete,
+                     0},
+        CompleteCase{"length found in the body", "P\r\n\r\nContent-Length: 99", Arrival::Incomplete,
+                     0},
         CompleteCase{"declared too large", "P\r\nContent-Length: 268435457\r\n\r\n",
                      Arrival::TooLarge, 0},
         CompleteCase{"beyond 32 bits", "P\r\nContent-Length: 99999999999999999999\r\n\r\n",
                      Arrival::TooLarge, 0},
-        CompleteCase{"header without end too long", std::string(64 * 1024, 'a'),
-                     Arrival::TooLarge, 0},
+        CompleteCase{"header without end too long", std::string(64 * 1024, 'a'), Arrival::TooLarge,
+                     0},
         CompleteCase{"first bytes are the blank line", "\r\n\r\n", Arrival::Complete, 5}));
 
 TEST(Completeness, LargestAllowedBodyIsWaitedFor) {
@@ -91,8 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TargetCase{"get /index.htm HTTP/1.0", "GET", std::nullopt},
                       TargetCase{"HEAD / HTTP/1.0", "GET", std::nullopt},
                       TargetCase{"GETS /x HTTP/1.0", "GET", "/x"},
-                      TargetCase{"GET/x HTTP/1.0", "GET", "x"},
-                      TargetCase{"GET", "GET", ""},
+                      TargetCase{"GET/x HTTP/1.0", "GET", "x"}, TargetCase{"GET", "GET", ""},
                       TargetCase{"POST /calc?a=1 HTTP/1.0", "POST", "/calc?a=1"},
                       TargetCase{"GET /my%20page.htm HTTP/1.0", "GET", "/my%20page.htm"}));
 

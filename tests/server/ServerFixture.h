@@ -7,6 +7,7 @@
 #include "net/WSocket.h"
 #include "server/KORUMClient.h"
 #include "server/ServerControl.h"
+#include "support/LoopbackClient.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -48,69 +49,6 @@ public:
     QString status[3] = {"Clients: 0", "Requests: 0", "State"};
     std::vector<QString> clientsHistory;
 };
-
-// A plain blocking client on a thread of its own, so that the UI loop (this thread) can serve
-// the workers' calls meanwhile.
-namespace client {
-
-// A `receiveBuffer` above 0 fixes the kernel's receive buffer before connecting, so that a client
-// that reads slowly or not at all holds the sender back soon.
-inline int connectTo(uint16_t port, int receiveBuffer = 0) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (receiveBuffer > 0)
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof(receiveBuffer));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    timeval limit{20, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
-    return fd;
-}
-
-inline void sendAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-        if (n <= 0)
-            return;
-        done += static_cast<size_t>(n);
-    }
-}
-
-// Everything the server sends until it closes.
-inline std::string readAll(int fd) {
-    std::string reply;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
-        if (n <= 0)
-            break;
-        reply.append(buffer, static_cast<size_t>(n));
-    }
-    return reply;
-}
-
-// Sends the pieces with a pause between them, then reads the reply to the end.
-inline std::string exchange(uint16_t port, std::vector<std::string> pieces, int pauseMs = 0) {
-    const int fd = connectTo(port);
-    if (fd < 0)
-        return "<connect failed>";
-    for (size_t i = 0; i < pieces.size(); ++i) {
-        if (i > 0 && pauseMs > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
-        sendAll(fd, pieces[i]);
-    }
-    std::string reply = readAll(fd);
-    ::close(fd);
-    return reply;
-}
-
-} // namespace client
 
 class ServerFixture : public ::testing::Test {
 protected:
@@ -172,12 +110,11 @@ protected:
     }
 
     // Runs `work` on a client thread while this thread serves the UI loop.
-    template <typename F>
-    auto onClient(F work) {
+    template <typename F> auto onClient(F work) {
         auto future = std::async(std::launch::async, std::move(work));
-        waitUntil([&] {
-            return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-        }, 60000);
+        waitUntil(
+            [&] { return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+            60000);
         // What the workers queued for the UI thread before they replied runs now.
         QCoreApplication::processEvents();
         return future.get();

@@ -1,8 +1,9 @@
 #include "ServerFixture.h"
+#include "support/FileSizeLimit.h"
 
-#include <sys/resource.h>
 #include <csignal>
 #include <mutex>
+#include <sys/resource.h>
 
 namespace {
 
@@ -56,8 +57,9 @@ TEST_F(Server, FileReplyByteForByteWithDefaultDocument) {
 TEST_F(Server, RoutingRefusals) {
     QDir().mkpath(docroot.path() + "/docs");
     writeFile("my%20page.htm", "literal");
-    for (const char* line : {"GET /index.htm", "GET /index.htm HTTP/1.0 ", "GET /index.htm HTTP/1.10",
-                             "get /index.htm HTTP/1.0", "DELETE /index.htm HTTP/1.0"})
+    for (const char* line :
+         {"GET /index.htm", "GET /index.htm HTTP/1.0 ", "GET /index.htm HTTP/1.10",
+          "get /index.htm HTTP/1.0", "DELETE /index.htm HTTP/1.0"})
         EXPECT_EQ(get(std::string(line) + "\r\n\r\n"), kNotSupported) << line;
     EXPECT_EQ(get("\r\nGET / HTTP/1.0\r\n\r\n"), kNotSupported) << "an empty first line";
     EXPECT_EQ(get("GET /docs/ HTTP/1.0\r\n\r\n"), kNotFound);
@@ -131,8 +133,8 @@ TEST_F(Server, FileThatShrinksDuringDeliveryEndsTheReplyWithoutStaleBytes) {
 }
 
 TEST_F(Server, NothingOutsideTheBaseFolder) {
-    const QString outside = docroot.path() + "/../koru-outside-" +
-                            QString::number(QCoreApplication::applicationPid());
+    const QString outside =
+        docroot.path() + "/../koru-outside-" + QString::number(QCoreApplication::applicationPid());
     QFile secret(outside);
     ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
     secret.write("secret");
@@ -153,10 +155,9 @@ TEST_F(Server, NothingOutsideTheBaseFolder) {
 TEST_F(Server, ContentLengthRules) {
     const std::string saved = page(200, "OK", "File saved");
     EXPECT_EQ(onClient([this] {
-                  return client::exchange(portNumber,
-                                          {"PUT /a.txt HTTP/1.0\r\ncontent-length:5\r\n\r\nhel",
-                                           "lo"},
-                                          150);
+                  return client::exchange(
+                      portNumber, {"PUT /a.txt HTTP/1.0\r\ncontent-length:5\r\n\r\nhel", "lo"},
+                      150);
               }),
               saved);
     EXPECT_EQ(readFile("a.txt"), "hello");
@@ -176,9 +177,8 @@ TEST_F(Server, IdleLimitRestartsWithEachArrival) {
     settings.IdleSeconds = "1";
     // Four pieces 600 ms apart: 1.8 s in all, but never a second of silence.
     const std::string reply = onClient([this] {
-        return client::exchange(portNumber,
-                                {"PUT /e.txt HTTP/1.0\r\nContent-Length: 3\r\n\r\n", "1", "2", "3"},
-                                600);
+        return client::exchange(
+            portNumber, {"PUT /e.txt HTTP/1.0\r\nContent-Length: 3\r\n\r\n", "1", "2", "3"}, 600);
     });
     EXPECT_EQ(reply, page(200, "OK", "File saved"));
 }
@@ -221,7 +221,8 @@ TEST_F(Server, RacingUploadsCreateOneWholeFile) {
     int saved = 0;
     int refused = 0;
     for (auto& reply : replies) {
-        waitUntil([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+        waitUntil(
+            [&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
         const std::string text = reply.get();
         saved += text == page(200, "OK", "File saved");
         refused += text == page(406, "Not Acceptable", "File already exists");
@@ -234,16 +235,12 @@ TEST_F(Server, RacingUploadsCreateOneWholeFile) {
 }
 
 TEST_F(Server, FailedWriteRemovesThePartialFileAndSaysSo) {
-    // A file size limit makes the write fail as a full disk would.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 1000;
-    setrlimit(RLIMIT_FSIZE, &small);
-    const std::string reply =
-        get("PUT /full.txt HTTP/1.0\r\nContent-Length: 5000\r\n\r\n" + std::string(5000, 'f'));
-    setrlimit(RLIMIT_FSIZE, &old);
+    std::string reply;
+    {
+        const FileSizeLimit full(1000);
+        reply =
+            get("PUT /full.txt HTTP/1.0\r\nContent-Length: 5000\r\n\r\n" + std::string(5000, 'f'));
+    }
     EXPECT_EQ(reply, page(500, "Internal Server Error", "Cannot write such a file: /full.txt"));
     EXPECT_FALSE(QFile::exists(docroot.path() + "/full.txt"));
 }

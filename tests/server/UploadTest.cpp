@@ -1,6 +1,7 @@
 // The upload file on its own, both ways it can wait for its name: no partial file is ever
 // visible, naming never replaces a file, and nothing is left behind when an upload fails.
 #include "server/Upload.h"
+#include "support/FileSizeLimit.h"
 
 #include <QDir>
 #include <QFile>
@@ -69,21 +70,14 @@ TEST_P(Uploads, FailuresLeaveNoFile) {
         EXPECT_EQ(ontoFolder.Publish(), Outcome::CannotCreate) << "a folder is not a file that won";
     }
 
-    // A file size limit makes the write fail as a full disk would.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 100;
-    setrlimit(RLIMIT_FSIZE, &small);
     {
+        const FileSizeLimit limit(100);
         UploadFile full(path("full.txt"), GetParam());
         const std::string body(1000, 'f');
         full.Write(body.data(), body.size());
         full.Write("more", 4);
         EXPECT_EQ(full.Publish(), Outcome::CannotWrite);
     }
-    setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_EQ(everything(), QStringList("taken")) << everything().join(' ').toStdString();
 }
 

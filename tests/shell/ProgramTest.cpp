@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/LoopbackClient.h"
+
 #include <arpa/inet.h>
 #include <csignal>
 #include <netinet/in.h>
@@ -28,23 +30,10 @@ uint16_t freePort() {
     return ntohs(address.sin_port);
 }
 
+// Empty when nothing listens on the port.
 std::string fetch(uint16_t port, const std::string& request) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        ::close(fd);
-        return {};
-    }
-    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    std::string reply;
-    char buffer[4096];
-    for (ssize_t n; (n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0;)
-        reply.append(buffer, static_cast<size_t>(n));
-    ::close(fd);
-    return reply;
+    const std::string reply = client::exchange(port, {request});
+    return reply == "<connect failed>" ? std::string() : reply;
 }
 
 class Program : public ::testing::Test {

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string_view>
+
+namespace platform {
+
+// Removes characters with codes up to 32 (blanks and control characters) from both ends: how
+// every typed number, name and setting of the program is read.
+constexpr std::string_view TrimControls(std::string_view text) {
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
+        text.remove_suffix(1);
+    return text;
+}
+
+} // namespace platform
