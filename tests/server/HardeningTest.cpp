@@ -181,6 +181,11 @@ TEST_F(Hardening, PeerThatStopsReadingIsReleased) {
 // With every descriptor taken, accepting rests instead of spinning on the failure, says so once,
 // and takes up the waiting connections when descriptors come back.
 TEST_F(Hardening, RunningOutOfDescriptorsPausesAcceptingAndRecovers) {
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizers check memory through a pipe of their own, which they cannot open once every
+    // descriptor is taken; the load tests hold the same fault against the plain program.
+    GTEST_SKIP() << "the sanitizer runtime needs free descriptors itself";
+#endif
     constexpr int kClients = 6;
     std::vector<int> clients;
     for (int i = 0; i < kClients; ++i)
