@@ -1,0 +1,238 @@
+// The re-arming rules of the event source, one row each: which notices a connection gets, and
+// when a notice comes again. Every socket object relies on exactly these rules.
+#include "platform/SocketEvents.h"
+#include "platform/Sockets.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <functional>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace platform;
+using ::testing::ElementsAreArray;
+
+namespace {
+
+class Recorder : public SocketEventSink {
+public:
+    void OnSocketNotify(int, int events, int error) override {
+        for (const auto& [bit, name] : {std::pair{kEventRead, "read"},
+                                        {kEventWrite, "write"},
+                                        {kEventAccept, "accept"},
+                                        {kEventConnect, "connect"},
+                                        {kEventClose, "close"}})
+            if (events & bit)
+                log.push_back(std::string(name) + (error ? " " + std::to_string(error) : ""));
+        if (react)
+            react(events);
+    }
+    void OnLookupDone(LookupRequest, int, const std::vector<std::uint32_t>&) override {}
+
+    std::vector<std::string> log;
+    std::function<void(int events)> react;
+};
+
+sockaddr_in loopback(uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+int listener(uint16_t& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    ::listen(fd, 16);
+    socklen_t length = sizeof(address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+int connectTo(uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in address = loopback(port);
+    ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+    return fd;
+}
+
+// A connected pair: `ours` is registered with the endpoint, `theirs` is the peer.
+struct Scene {
+    Recorder sink;
+    SocketEndpoint endpoint{&sink};
+    std::vector<int> fds;
+    int ours = -1;
+    int theirs = -1;
+    int listening = -1;
+    uint16_t port = 0;
+
+    Scene() { listening = keep(listener(port)); }
+    ~Scene() {
+        endpoint.Forget();
+        for (const int fd : fds)
+            ::close(fd);
+    }
+    int keep(int fd) {
+        fds.push_back(fd);
+        return fd;
+    }
+    void connectPair() {
+        theirs = keep(connectTo(port));
+        ours = keep(::accept4(listening, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    }
+    // Lets every notice that is due arrive: several passes, each waiting a little.
+    void settle() {
+        for (int i = 0; i < 5; ++i)
+            WaitThreadEvents(20);
+    }
+    // As the socket object connects: registered first, then the attempt, then the notice asked
+    // for (or the failure posted at once, when the attempt failed at once).
+    void startConnecting() {
+        const int fd = keep(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        endpoint.Select(fd, kEventRead | kEventWrite | kEventConnect | kEventClose);
+        const sockaddr_in address = loopback(port);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 ||
+            errno == EINPROGRESS)
+            endpoint.ConnectStarted();
+        else
+            endpoint.Post(fd, kEventConnect, ErrnoToSocketError(errno));
+    }
+    void drain() {
+        char buffer[256];
+        while (::recv(ours, buffer, sizeof(buffer), 0) > 0) {
+        }
+    }
+};
+
+struct Row {
+    const char* rule;
+    std::function<void(Scene&)> play;
+    std::vector<std::string> notices;
+};
+
+const std::vector<Row> kRows = {
+    {"write: once when a connection is registered, not again by itself",
+     [](Scene& s) {
+         s.connectPair();
+         s.endpoint.Select(s.ours, kEventRead | kEventWrite | kEventClose);
+         s.settle();
+         s.settle();
+     },
+     {"write"}},
+    {"read: once when data arrive, again only after the object has read",
+     [](Scene& s) {
+         s.connectPair();
+         s.endpoint.Select(s.ours, kEventRead | kEventClose);
+         ::send(s.theirs, "abc", 3, 0);
+         s.settle();
+         ::send(s.theirs, "def", 3, 0); // unread data: no second notice
+         s.settle();
+         s.drain();
+         s.endpoint.ReadDone(); // read, nothing left: no notice until more comes
+         s.settle();
+         ::send(s.theirs, "ghi", 3, 0);
+         s.settle();
+     },
+     {"read", "read"}},
+    {"read: after a read that leaves data, at once again",
+     [](Scene& s) {
+         s.connectPair();
+         s.endpoint.Select(s.ours, kEventRead | kEventClose);
+         ::send(s.theirs, "abcdef", 6, 0);
+         s.settle();
+         char one;
+         ::recv(s.ours, &one, 1, 0);
+         s.endpoint.ReadDone();
+         s.settle();
+     },
+     {"read", "read"}},
+    {"close: once when the peer closes, although its data were never read",
+     [](Scene& s) {
+         s.connectPair();
+         s.endpoint.Select(s.ours, kEventRead | kEventClose);
+         ::send(s.theirs, "abc", 3, 0);
+         s.settle();
+         ::shutdown(s.theirs, SHUT_WR);
+         s.settle();
+         s.settle();
+     },
+     {"read", "close"}},
+    {"close: once when the peer closes after everything was read",
+     [](Scene& s) {
+         s.connectPair();
+         s.endpoint.Select(s.ours, kEventRead | kEventClose);
+         s.sink.react = [&s](int) {
+             s.drain();
+             s.endpoint.ReadDone();
+         };
+         ::send(s.theirs, "abc", 3, 0);
+         s.settle();
+         ::shutdown(s.theirs, SHUT_WR);
+         s.settle();
+         s.settle();
+     },
+     {"read", "close"}},
+    {"accept: when one is pending, not again until the handler accepts, then again while more "
+     "wait",
+     [](Scene& s) {
+         s.endpoint.Select(s.listening, kEventAccept);
+         s.keep(connectTo(s.port));
+         s.keep(connectTo(s.port));
+         s.settle(); // not accepted: one notice only
+         s.keep(::accept4(s.listening, nullptr, nullptr, SOCK_CLOEXEC));
+         s.endpoint.AcceptDone();
+         s.settle(); // one more waits
+         s.keep(::accept4(s.listening, nullptr, nullptr, SOCK_CLOEXEC));
+         s.endpoint.AcceptDone();
+         s.settle(); // none left
+     },
+     {"accept", "accept"}},
+    {"connect: once, with 0, followed by the first write",
+     [](Scene& s) {
+         s.startConnecting();
+         s.settle();
+         s.settle();
+     },
+     {"connect", "write"}},
+    {"connect: once, with the failure's code",
+     [](Scene& s) {
+         ::close(s.listening); // nothing listens on the port any more
+         s.fds.erase(s.fds.begin());
+         s.startConnecting();
+         s.settle();
+         s.settle();
+     },
+     {"connect 10061"}},
+    {"nothing while paused (the empty set), the waiting data's notice after it",
+     [](Scene& s) {
+         s.connectPair();
+         s.endpoint.Select(s.ours, kEventRead | kEventClose);
+         s.endpoint.Select(s.ours, 0);
+         ::send(s.theirs, "abc", 3, 0);
+         s.settle();
+         s.endpoint.Select(s.ours, kEventRead | kEventClose);
+         s.settle();
+     },
+     {"read"}},
+};
+
+} // namespace
+
+TEST(EventSourceRules, EachNoticeComesWhenItsRuleSays) {
+    for (const Row& row : kRows) {
+        Scene scene;
+        row.play(scene);
+        EXPECT_THAT(scene.sink.log, ElementsAreArray(row.notices)) << row.rule;
+    }
+}
