@@ -1,4 +1,5 @@
 #include "net/WSocket.h"
+#include "net/WSocketWait.h"
 
 #include <algorithm>
 
@@ -7,11 +8,8 @@ namespace {
 using namespace platform;
 
 constexpr int kResumeEvents = kEventRead | kEventWrite | kEventConnect | kEventClose;
-constexpr int kWaitSliceMs = 250;
-
-int RemainingMs(uint32_t deadline) {
-    return static_cast<int>(static_cast<int32_t>(deadline - TickCount()));
-}
+using wsocket::kWaitSliceMs;
+using wsocket::RemainingMs;
 
 } // namespace
 

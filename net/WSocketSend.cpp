@@ -1,4 +1,5 @@
 #include "net/WSocket.h"
+#include "net/WSocketWait.h"
 
 #include <algorithm>
 
@@ -6,13 +7,8 @@ namespace {
 
 using namespace platform;
 
-// Longest block of a wait between two looks at what it waits for. Events end it early; the bound
-// only keeps a wait from sleeping past its own deadline or a change no event announces.
-constexpr int kWaitSliceMs = 250;
-
-int RemainingMs(uint32_t deadline) {
-    return static_cast<int>(static_cast<int32_t>(deadline - TickCount()));
-}
+using wsocket::kWaitSliceMs;
+using wsocket::RemainingMs;
 
 // Shows the wait object for a wait and hides it (stopping it first, for Flush) however the wait
 // ends.

@@ -609,6 +609,16 @@ int SocketEndpoint::CancelLookup(LookupRequest request) {
 
 namespace {
 
+// Runs what this thread posted to itself, as a pump of this layer: a handler's exception comes out
+// here.
+void RunSelfPosts() {
+    {
+        const PumpScope scope;
+        SelfPosts::Run();
+    }
+    PumpScope::RethrowPending();
+}
+
 // One pass over what is ready, without blocking; true when it delivered anything.
 bool PassFoundWork(QAbstractEventDispatcher* dispatcher) {
     const PumpScope scope;
@@ -648,22 +658,14 @@ void WaitThreadEvents(int maxMs) {
     if (!SelfPosts::queue.empty() && ++tQuickWaits < kMaxQuickWaits) {
         // What this thread posted to itself has arrived: running it ends the wait. The transport
         // is looked at by the next full pass, which comes at the latest after a few of these.
-        {
-            const PumpScope scope;
-            SelfPosts::Run();
-        }
-        PumpScope::RethrowPending();
+        RunSelfPosts();
         return;
     }
     // With calls held for the UI thread, a look first: what is ready already (a request that
     // arrived with its connection) then ends the wait, and the held calls ride with the next
     // call into the UI thread instead of waking it now.
     if (maxMs > 0 && SelfPosts::queue.empty() && HoldsUiCalls() && PassFoundWork(dispatcher)) {
-        {
-            const PumpScope scope;
-            SelfPosts::Run();
-        }
-        PumpScope::RethrowPending();
+        RunSelfPosts();
         return;
     }
     if (maxMs > 0 && SelfPosts::queue.empty()) {
@@ -683,11 +685,7 @@ void PumpThreadEventsBriefly() {
         PumpThreadEvents();
         return;
     }
-    {
-        const PumpScope scope;
-        SelfPosts::Run();
-    }
-    PumpScope::RethrowPending();
+    RunSelfPosts();
 }
 
 void ProcessApplicationEvents() {

@@ -156,11 +156,8 @@ void tPeerThread::Serve() {
     if (!Connected)
         return;
     platform::SockAddrIn peer;
-    if (Socket->GetPeerName(peer, sizeof(peer)) == 0) {
-        const auto* b = reinterpret_cast<const unsigned char*>(&peer.Addr);
-        PeerAddress = std::to_string(b[0]) + "." + std::to_string(b[1]) + "." +
-                      std::to_string(b[2]) + "." + std::to_string(b[3]);
-    }
+    if (Socket->GetPeerName(peer, sizeof(peer)) == 0)
+        PeerAddress = platform::DottedAddress(peer.Addr);
     ReceiveLoop();
 }
 
@@ -620,16 +617,18 @@ void tPeerThread::LogRequest(const std::string& line) {
 // stays exact without the workers waiting for it.
 void tPeerThread::IncPeers() {
     PeersCounted = true;
-    Queue([&view = context_.view] {
+    Queue([&context = context_] {
         ++PeerCounter;
-        view.SetStatusText(0, QStringLiteral("Clients: %1").arg(PeerCounter));
+        if (context.showClients)
+            context.showClients(PeerCounter);
     });
 }
 
 void tPeerThread::DecPeers() {
     Queue([&context = context_] {
         --PeerCounter;
-        context.view.SetStatusText(0, QStringLiteral("Clients: %1").arg(PeerCounter));
+        if (context.showClients)
+            context.showClients(PeerCounter);
         if (context.peerEnded)
             context.peerEnded();
     });

@@ -43,6 +43,9 @@ struct ServerContext {
     // Runs on the UI thread when a worker has ended: the listener resumes accepting if it had
     // paused for lack of resources. Set by the listener.
     std::function<void()> peerEnded = {};
+    // Runs on the UI thread after every change of the live-worker count, with the new count.
+    // Set by the listener.
+    std::function<void(int count)> showClients = {};
     // Runs on the UI thread with every request line as the log has it (without its line end),
     // in order, whether or not the log file is enabled: the window shows the recent requests.
     std::function<void(const QByteArray& line)> requestLogged = {};

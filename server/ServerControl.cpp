@@ -53,6 +53,7 @@ TServerControl::TServerControl(ServerContext& context)
     resumeTimer_->setSingleShot(true);
     QObject::connect(resumeTimer_.get(), &QTimer::timeout, [this] { ResumeAccepting(); });
     context_.peerEnded = [this] { ResumeAccepting(); };
+    context_.showClients = [this](int count) { ShowClients(count); };
     SS->SetAddr("0.0.0.0");
     SS->SetPort("0");
     SS->SetProto("tcp");
@@ -66,6 +67,7 @@ TServerControl::TServerControl(ServerContext& context)
 
 TServerControl::~TServerControl() {
     context_.peerEnded = nullptr;
+    context_.showClients = nullptr;
     // The socket's own close must not reach a display that is going away.
     SS->OnChangeState = nullptr;
     SS->OnSessionAvailable = nullptr;
