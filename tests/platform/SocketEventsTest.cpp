@@ -2,6 +2,7 @@
 // when a notice comes again. Every socket object relies on exactly these rules.
 #include "platform/SocketEvents.h"
 #include "platform/Sockets.h"
+#include "support/LoopbackClient.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -39,31 +40,14 @@ public:
     std::function<void(int events)> react;
 };
 
-sockaddr_in loopback(uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
 int listener(uint16_t& port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = client::loopback(0);
     ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
     ::listen(fd, 16);
     socklen_t length = sizeof(address);
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
     port = ntohs(address.sin_port);
-    return fd;
-}
-
-int connectTo(uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in address = loopback(port);
-    ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
     return fd;
 }
 
@@ -87,8 +71,13 @@ struct Scene {
         fds.push_back(fd);
         return fd;
     }
+    // A connected pair whose end of ours reports reads and the close.
+    void connectReading() {
+        connectPair();
+        endpoint.Select(ours, kEventRead | kEventClose);
+    }
     void connectPair() {
-        theirs = keep(connectTo(port));
+        theirs = keep(client::connectTo(port));
         ours = keep(::accept4(listening, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
     }
     // Lets every notice that is due arrive: several passes, each waiting a little.
@@ -101,7 +90,7 @@ struct Scene {
     void startConnecting() {
         const int fd = keep(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         endpoint.Select(fd, kEventRead | kEventWrite | kEventConnect | kEventClose);
-        const sockaddr_in address = loopback(port);
+        const sockaddr_in address = client::loopback(port);
         if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 ||
             errno == EINPROGRESS)
             endpoint.ConnectStarted();
@@ -132,8 +121,7 @@ const std::vector<Row> kRows = {
      {"write"}},
     {"read: once when data arrive, again only after the object has read",
      [](Scene& s) {
-         s.connectPair();
-         s.endpoint.Select(s.ours, kEventRead | kEventClose);
+         s.connectReading();
          ::send(s.theirs, "abc", 3, 0);
          s.settle();
          ::send(s.theirs, "def", 3, 0); // unread data: no second notice
@@ -147,8 +135,7 @@ const std::vector<Row> kRows = {
      {"read", "read"}},
     {"read: after a read that leaves data, at once again",
      [](Scene& s) {
-         s.connectPair();
-         s.endpoint.Select(s.ours, kEventRead | kEventClose);
+         s.connectReading();
          ::send(s.theirs, "abcdef", 6, 0);
          s.settle();
          char one;
@@ -159,8 +146,7 @@ const std::vector<Row> kRows = {
      {"read", "read"}},
     {"close: once when the peer closes, although its data were never read",
      [](Scene& s) {
-         s.connectPair();
-         s.endpoint.Select(s.ours, kEventRead | kEventClose);
+         s.connectReading();
          ::send(s.theirs, "abc", 3, 0);
          s.settle();
          ::shutdown(s.theirs, SHUT_WR);
@@ -170,8 +156,7 @@ const std::vector<Row> kRows = {
      {"read", "close"}},
     {"close: once when the peer closes after everything was read",
      [](Scene& s) {
-         s.connectPair();
-         s.endpoint.Select(s.ours, kEventRead | kEventClose);
+         s.connectReading();
          s.sink.react = [&s](int) {
              s.drain();
              s.endpoint.ReadDone();
@@ -187,8 +172,8 @@ const std::vector<Row> kRows = {
      "wait",
      [](Scene& s) {
          s.endpoint.Select(s.listening, kEventAccept);
-         s.keep(connectTo(s.port));
-         s.keep(connectTo(s.port));
+         s.keep(client::connectTo(s.port));
+         s.keep(client::connectTo(s.port));
          s.settle(); // not accepted: one notice only
          s.keep(::accept4(s.listening, nullptr, nullptr, SOCK_CLOEXEC));
          s.endpoint.AcceptDone();
@@ -216,8 +201,7 @@ const std::vector<Row> kRows = {
      {"connect 10061"}},
     {"nothing while paused (the empty set), the waiting data's notice after it",
      [](Scene& s) {
-         s.connectPair();
-         s.endpoint.Select(s.ours, kEventRead | kEventClose);
+         s.connectReading();
          s.endpoint.Select(s.ours, 0);
          ::send(s.theirs, "abc", 3, 0);
          s.settle();
