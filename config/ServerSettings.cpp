@@ -2,37 +2,43 @@
 
 #include "config/HomeTool.h"
 #include "config/MimeTable.h"
+#include "platform/FilePath.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 #include <array>
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace {
 
 struct TextField {
     const char* name;
-    const char* fallback;
+    QString (*fallback)();
 };
 
 // Value names and defaults in the order they are read and written.
 constexpr std::array<TextField, 11> kTextFields{{
-    {"Edit1", "C:\\Webbase\\"},
-    {"Edit2", "Index.Htm"},
-    {"Edit3", "C:\\Windows\\Temp\\"},
-    {"Edit4", "80"},
-    {"Edit6", "C:\\Webbase\\Plugins\\"},
-    {"Edit10", "<html><body bgcolor=#c0c0c0>"},
-    {"Edit11", nullptr},
-    {"Edit12", "C:\\Webbase\\KORU.Log"},
-    {"Edit13", "40"},
-    {"Edit14", "C:\\Webbase\\Uploads\\"},
-    {"Edit15", "Be_Now_The_Chef"},
+    {"Edit1", DefaultBaseFolder},
+    {"Edit2", [] { return QStringLiteral("Index.Htm"); }},
+    {"Edit3", [] { return QStringLiteral("C:\\Windows\\Temp\\"); }},
+    // Ports below 1024 are refused to a normal user here.
+    {"Edit4", [] { return QStringLiteral("8080"); }},
+    {"Edit6", DefaultPluginsFolder},
+    {"Edit10", [] { return QStringLiteral("<html><body bgcolor=#c0c0c0>"); }},
+    {"Edit11", DefaultPageFooter},
+    {"Edit12", DefaultLogFile},
+    {"Edit13", [] { return QStringLiteral("40"); }},
+    {"Edit14", [] { return DefaultBaseFolder() + QStringLiteral("Uploads/"); }},
+    {"Edit15", [] { return QStringLiteral("Be_Now_The_Chef"); }},
 }};
 
-QString fallbackOf(const TextField& field) {
-    return field.fallback ? QString::fromLatin1(field.fallback) : DefaultPageFooter();
-}
-
 QString read(const TextField& field) {
-    return ReadRegString(kSettingsKey, QString::fromLatin1(field.name), fallbackOf(field));
+    return ReadRegString(kSettingsKey, QString::fromLatin1(field.name), field.fallback());
 }
 
 // Every text field from `valueOf`, in the order of kTextFields: a restore that stops at a bad
@@ -57,7 +63,60 @@ void write(const char* name, const QString& value) {
     WriteRegString(kSettingsKey, QString::fromLatin1(name), value);
 }
 
+QString withSlash(const QString& folder) {
+    return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
+
+// The base directory specification ignores a relative value.
+QString stateHome() {
+    const QString set = qEnvironmentVariable("XDG_STATE_HOME");
+    return QDir::isAbsolutePath(set) ? QDir::cleanPath(set)
+                                     : QDir::homePath() + QStringLiteral("/.local/state");
+}
+
+// Makes `folder` and its missing parents readable by the user alone, as the base directory
+// specification asks of the folders it names.
+bool makePrivateFolder(const QString& folder) {
+    const QByteArray path = QFile::encodeName(folder);
+    for (qsizetype end = path.indexOf('/', 1);; end = path.indexOf('/', end + 1)) {
+        const QByteArray part = end < 0 ? path : path.left(end);
+        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
+            return false;
+        if (end < 0)
+            return true;
+    }
+}
+
 } // namespace
+
+QString DefaultBaseFolder() {
+    return withSlash(QStandardPaths::writableLocation(QStandardPaths::PublicShareLocation));
+}
+
+QString DefaultPluginsFolder() {
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    const QString installed =
+        QDir::cleanPath(programFolder + QLatin1Char('/') + QStringLiteral(KORU_INSTALLED_PLUGINS));
+    if (QFileInfo(installed).isDir())
+        return withSlash(installed);
+    return programFolder + QStringLiteral("/plugins/");
+}
+
+QString DefaultLogFile() {
+    return stateHome() + QStringLiteral("/koru/KORU.Log");
+}
+
+bool SettingsStored() {
+    platform::SettingsStore store(RegRoot);
+    return store.OpenKey(RegBase + kSettingsKey, false);
+}
+
+void AppendToLog(const QString& logFile, const QByteArray& line) {
+    const QFileInfo folder(QFileInfo(platform::ToFsPath(logFile)).absolutePath());
+    if (!folder.exists() && folder.filePath() == QFileInfo(DefaultLogFile()).absolutePath())
+        makePrivateFolder(folder.filePath());
+    AppendToFile(logFile, line, true);
+}
 
 QString DefaultPageFooter() {
     return QStringLiteral("<center><hr>Home page of <a href=/>KORU, your personal web server"
@@ -84,7 +143,7 @@ QString FlagBoxes(const ServerSettings& s) {
 
 void ResetSettings(ServerSettings& s, MimeTable& mime) {
     ReadFlagBoxes(kDefaultBoxes, s);
-    fillTextFields(s, [](const TextField& field) { return fallbackOf(field); });
+    fillTextFields(s, [](const TextField& field) { return field.fallback(); });
     mime.LoadMIME(DefaultMimeText());
 }
 

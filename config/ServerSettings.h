@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <mutex>
@@ -66,6 +67,23 @@ void ReadFlagBoxes(QString boxes, ServerSettings& settings);
 // The four flags as "CBoxes" text: "1" for on, "0" for off.
 QString FlagBoxes(const ServerSettings& settings);
 QString DefaultPageFooter();
+
+// The defaults for this desktop, used where the store holds no value; folders end in "/".
+// The user's public-share folder (~/Public/): what the desktop already offers to share.
+QString DefaultBaseFolder();
+// The installed sample modules' folder (lib/koru/plugins/ beside the program's bin/), else
+// plugins/ beside the program, where the build puts them.
+QString DefaultPluginsFolder();
+// $XDG_STATE_HOME/koru/KORU.Log (~/.local/state/koru/): outside the base folder, so that the
+// server does not publish its own log.
+QString DefaultLogFile();
+
+// Whether settings were ever saved to the store; false on a first run.
+bool SettingsStored();
+
+// Appends one line to the request log. The default log's folder is made (private to the user)
+// when it is missing; any other missing folder drops the line, as AppendToFile does.
+void AppendToLog(const QString& logFile, const QByteArray& line);
 
 // Every field and the MIME table as an empty store restores them.
 void ResetSettings(ServerSettings& settings, MimeTable& mime);

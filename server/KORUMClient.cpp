@@ -609,7 +609,7 @@ void tPeerThread::LogRequest(const std::string& line) {
         if (context.requestLogged)
             context.requestLogged(bytes);
         if (s.LogEnabled)
-            AppendToFile(s.LogFile, bytes, true);
+            AppendToLog(s.LogFile, bytes);
     });
 }
 

@@ -78,6 +78,7 @@ void TF_KORUMain::FormCreate() {
     RegRoot = platform::StoreRoot::MachineWide;
     RxTray1_->SetIcon(QIcon(QStringLiteral(":/icons/koru-256.png")));
     ui_->Label7->setText(AboutText());
+    firstRun_ = !SettingsStored();
     // A damaged store must not keep the program from starting: the values read before the bad
     // one stay, the rest start from their defaults, and the user is told once the loop runs,
     // when the window is shown or in the tray as start-up left it.
@@ -109,7 +110,8 @@ QString TF_KORUMain::AboutText() const {
 }
 
 bool TF_KORUMain::ShowAtStartup() const {
-    return !ui_->CheckBox4->isChecked() || !RxTray1_->Service().Available();
+    // A first run hidden in the tray would leave a new user wondering whether anything started.
+    return firstRun_ || !ui_->CheckBox4->isChecked() || !RxTray1_->Service().Available();
 }
 
 void TF_KORUMain::createTray(std::unique_ptr<TrayService> tray) {

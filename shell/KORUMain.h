@@ -48,7 +48,8 @@ public:
     MimeTable& Mime() { return MimeTable_; }
     PluginPanel& Plugins() { return Plugins_; }
     QString AboutText() const;
-    // Whether the window is shown at start-up: "Hide on startup" is off, or nowhere to hide to.
+    // Whether the window is shown at start-up: on a first run (nothing saved yet), when "Hide on
+    // startup" is off, or when there is nowhere to hide to.
     bool ShowAtStartup() const;
 
     void StartServer();
@@ -134,6 +135,7 @@ private:
     QTimer* statusTimer_ = nullptr;
     bool destroying_ = false;
     bool showingSettings_ = false;
+    bool firstRun_ = false;
 };
 
 // The program's one main window while it exists.

@@ -4,8 +4,10 @@
 
 #include "support/TempStore.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -41,24 +43,66 @@ protected:
 
 } // namespace
 
-TEST_F(SettingsTest, EmptyStoreGivesEveryDefault) {
+TEST_F(SettingsTest, EmptyStoreGivesThisDesktopsDefaults) {
+    const ScopedEnv home("HOME", store.path() + "/user");
     RestoreSettings(settings, mime);
-    EXPECT_EQ(settings.BaseFolder, "C:\\Webbase\\");
+    EXPECT_FALSE(SettingsStored()) << "a first run";
+    EXPECT_EQ(settings.BaseFolder, store.path() + "/user/Public/");
     EXPECT_EQ(settings.BaseFileName, "Index.Htm");
     EXPECT_EQ(settings.TempPath, "C:\\Windows\\Temp\\");
-    EXPECT_EQ(settings.ListenPort, "80");
-    EXPECT_EQ(settings.PluginsPath, "C:\\Webbase\\Plugins\\");
+    EXPECT_EQ(settings.ListenPort, "8080");
+    EXPECT_EQ(settings.PluginsPath, QCoreApplication::applicationDirPath() + "/plugins/")
+        << "no installed modules beside a test: the build's folder";
     EXPECT_EQ(settings.PageHeader.get(), "<html><body bgcolor=#c0c0c0>");
     EXPECT_TRUE(settings.PageFooter.get().startsWith("<center><hr>Home page of <a href="));
     EXPECT_TRUE(settings.PageFooter.get().endsWith("</a></body></center></html>"));
-    EXPECT_EQ(settings.LogFile, "C:\\Webbase\\KORU.Log");
+    EXPECT_EQ(settings.LogFile, store.stateDir() + "/koru/KORU.Log");
     EXPECT_EQ(settings.IdleSeconds, "40");
-    EXPECT_EQ(settings.UploadPath, "C:\\Webbase\\Uploads\\");
+    EXPECT_EQ(settings.UploadPath, store.path() + "/user/Public/Uploads/");
     EXPECT_EQ(settings.MasterCommand, "Be_Now_The_Chef");
     EXPECT_FALSE(settings.ShowPeers);
     EXPECT_TRUE(settings.AutoClose && settings.LogEnabled && settings.HideOnStartup);
     EXPECT_EQ(mime.Extensions().size(), 63);
     EXPECT_FALSE(QFile::exists(storeFile())) << "reading never creates the store";
+
+    ServerSettings reset;
+    ResetSettings(reset, mime);
+    EXPECT_EQ(reset.BaseFolder, settings.BaseFolder);
+    EXPECT_EQ(reset.ListenPort, "8080");
+    EXPECT_EQ(reset.LogFile, settings.LogFile);
+}
+
+TEST_F(SettingsTest, LogDefaultsUnderHomeWithoutAnAbsoluteStateFolder) {
+    const ScopedEnv home("HOME", store.path() + "/user");
+    for (const char* state : {"", "relative/state"}) {
+        const ScopedEnv set("XDG_STATE_HOME", state);
+        EXPECT_EQ(DefaultLogFile(), store.path() + "/user/.local/state/koru/KORU.Log") << state;
+    }
+}
+
+TEST_F(SettingsTest, StoredValuesKeepTheirMeaningAndASaveIsNoFirstRun) {
+    writeStore("[KORU]\nSettings\\Edit1=C:\\\\Webbase\\\\\nSettings\\Edit4=80\n");
+    RestoreSettings(settings, mime);
+    EXPECT_TRUE(SettingsStored());
+    EXPECT_EQ(settings.BaseFolder, "C:\\Webbase\\");
+    EXPECT_EQ(settings.ListenPort, "80");
+}
+
+TEST_F(SettingsTest, DefaultLogFolderIsMadePrivateWhenTheLogIsFirstWritten) {
+    const QString log = DefaultLogFile();
+    ASSERT_FALSE(QDir(store.stateDir()).exists());
+    AppendToLog(log, "first");
+    AppendToLog(log, "second");
+    QFile file(log);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("first\r\nsecond\r\n"));
+    for (const QString& folder : {store.stateDir(), store.stateDir() + "/koru"})
+        EXPECT_EQ(QFileInfo(folder).permissions().toInt() & 0x0077, 0) << folder.toStdString();
+
+    // Another log keeps its folder as the user named it: a missing one drops the line.
+    const QString elsewhere = store.path() + "/missing/koru.log";
+    AppendToLog(elsewhere, "line");
+    EXPECT_FALSE(QFile::exists(elsewhere));
 }
 
 TEST_F(SettingsTest, FlagTextsShortOrOddReadAsDocumented) {
@@ -151,7 +195,7 @@ TEST_F(SettingsTest, SaveToUnwritableStoreFailsAndKeepsWhatWasWritten) {
         EXPECT_NE(std::string(e.what()).find("Projects.conf"), std::string::npos) << e.what();
     }
     RestoreSettings(settings, mime); // reading such a store falls back to the defaults silently
-    EXPECT_EQ(settings.ListenPort, "80");
+    EXPECT_EQ(settings.ListenPort, "8080");
 }
 
 TEST(SharedText, ReadersSeeWholeValuesWhileWritten) {

@@ -114,12 +114,12 @@ TEST_F(MainWindow, InitialStateFromAnEmptyStore) {
     EXPECT_EQ(panel(0)->text(), "Clients: 0");
     EXPECT_EQ(panel(1)->text(), "Requests: 0");
     EXPECT_EQ(panel(2)->text(), "State");
-    EXPECT_EQ(ui->Edit4->text(), "80");
+    EXPECT_EQ(ui->Edit4->text(), "8080");
     EXPECT_EQ(ui->Edit13->text(), "40");
     EXPECT_TRUE(ui->CheckBox4->isChecked());
     EXPECT_TRUE(ui->CheckBox5->isChecked());
     EXPECT_EQ(ui->LB->count(), 63);
-    EXPECT_FALSE(window->ShowAtStartup()) << "the defaults hide the window at start-up";
+    EXPECT_TRUE(window->ShowAtStartup()) << "a first run shows the window";
     EXPECT_EQ(RegRoot, platform::StoreRoot::MachineWide);
     EXPECT_TRUE(tray->Shown()) << "the application icon goes to the tray at once";
 
@@ -308,8 +308,8 @@ TEST_F(MainWindow, DamagedValueInTheStoreStillOpensTheWindowAndIsReported) {
     EXPECT_EQ(window->Settings().ListenPort, "8080");
     EXPECT_FALSE(ui->CheckBox4->isChecked());
     EXPECT_EQ(ui->Edit10->text(), "<html><body bgcolor=#c0c0c0>");
-    EXPECT_EQ(ui->Edit12->text(), "C:\\Webbase\\KORU.Log");
-    EXPECT_EQ(window->Settings().LogFile, "C:\\Webbase\\KORU.Log");
+    EXPECT_EQ(ui->Edit12->text(), store.stateDir() + "/koru/KORU.Log");
+    EXPECT_EQ(window->Settings().LogFile, store.stateDir() + "/koru/KORU.Log");
     EXPECT_EQ(ui->Edit13->text(), "40");
     EXPECT_EQ(ui->LB->count(), 63) << "the MIME table after the bad value is the built-in one";
 
