@@ -177,6 +177,13 @@ void MimeTable::Edit5Change(const QString& text) {
     changed();
 }
 
+void MimeTable::AddBtnClick(const QString& enteredExtension) {
+    qsizetype dots = 0;
+    while (dots < enteredExtension.size() && enteredExtension[dots] == QLatin1Char('.'))
+        ++dots;
+    SetMIME(enteredExtension.mid(dots), QStringLiteral("type/info"));
+}
+
 void MimeTable::DropBtnClick() {
     if (selected_ >= 0)
         DropMIME(extensions_[selected_]);

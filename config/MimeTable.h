@@ -45,7 +45,9 @@ public:
     void Select(int line);
     void LBClick();
     void Edit5Change(const QString& text);
-    void AddBtnClick(const QString& enteredExtension) { SetMIME(enteredExtension, "type/info"); }
+    // Takes an extension typed with its leading dot (".md") without it: a request's extension is
+    // the text after its last dot, so a stored dot would never match.
+    void AddBtnClick(const QString& enteredExtension);
     void DropBtnClick();
     void ChangeBtnClick();
 

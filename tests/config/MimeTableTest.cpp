@@ -121,6 +121,19 @@ TEST(MimeEdit, AddExistingChangesTypeAddNewAppendsSelected) {
     EXPECT_FALSE(table.ChangeEnabled());
 }
 
+TEST(MimeEdit, AddTakesAnExtensionTypedWithItsDotWithoutIt) {
+    MimeTable table = defaultTable();
+    table.AddBtnClick(".md");
+    EXPECT_EQ(table.Extensions().last(), "md");
+    EXPECT_EQ(table.LookupMIME("md"), "type/info") << "a request for a.md finds it";
+    EXPECT_EQ(table.Lines().last(), "md --> type/info");
+    table.AddBtnClick(".GIF");
+    EXPECT_EQ(table.Extensions().size(), 64) << "the dotted name of a present one changes it";
+    EXPECT_EQ(table.LookupMIME("gif"), "type/info");
+    EXPECT_THROW(table.AddBtnClick("."), EMimeError) << "nothing is left of a dot alone";
+    EXPECT_EQ(table.Extensions().size(), 64);
+}
+
 TEST(MimeEdit, DropsMoveSelectionAndEmptyTableShowsHint) {
     MimeTable table = tableOf("\"a\"=\"x/1\"\"b\"=\"x/2\"\"c\"=\"x/3\"");
     table.Select(2);
