@@ -29,6 +29,8 @@ namespace {
 constexpr std::array<int, 3> kPanelWidths{80, 90, 50};
 constexpr int kStatusDelayMs = 40;
 const QString kMarker = QStringLiteral("\r\n===== From Server ====\r\n");
+const QString kStateCaption = QStringLiteral("State");
+const QString kFailedState = QStringLiteral("Failed");
 
 void setTextQuietly(QLineEdit& edit, const QString& text) {
     const QSignalBlocker blocker(edit);
@@ -163,9 +165,10 @@ void TF_KORUMain::createClientPage() {
 }
 
 void TF_KORUMain::createStatusBar() {
-    const std::array<const char*, 3> texts{"Clients: 0", "Requests: 0", "State"};
+    const std::array<QString, 3> texts{QStringLiteral("Clients: 0"), QStringLiteral("Requests: 0"),
+                                       kStateCaption};
     for (size_t i = 0; i < texts.size(); ++i) {
-        panels_[i] = new QLabel(QString::fromLatin1(texts[i]), ui_->SB1);
+        panels_[i] = new QLabel(texts[i], ui_->SB1);
         panels_[i]->setObjectName(QStringLiteral("SB1Panel%1").arg(i));
         panels_[i]->setFixedWidth(kPanelWidths[i]);
         ui_->SB1->addWidget(panels_[i]);
@@ -257,7 +260,21 @@ void TF_KORUMain::guarded(const std::function<void()>& handler) {
     }
 }
 
-void TF_KORUMain::StartServer() { Server_->StartServer(); }
+// The state panel tells how the last start went: "Failed" (the reason in its tip) until a
+// start succeeds.
+void TF_KORUMain::StartServer() {
+    try {
+        Server_->StartServer();
+    } catch (const std::exception& e) {
+        SetStatusText(2, kFailedState);
+        panels_[2]->setToolTip(QString::fromLocal8Bit(e.what()));
+        throw;
+    }
+    if (StatusText(2) == kFailedState) {
+        SetStatusText(2, kStateCaption);
+        panels_[2]->setToolTip(QString());
+    }
+}
 
 void TF_KORUMain::StopServer() { Server_->StopServer(); }
 
@@ -266,8 +283,6 @@ void TF_KORUMain::StartAtStartup() {
         StartServer();
     } catch (const std::exception& e) {
         const QString text = QString::fromLocal8Bit(e.what());
-        SetStatusText(2, QStringLiteral("Failed"));
-        panels_[2]->setToolTip(text);
         if (isVisible())
             dialogs::ShowNotice(this, text);
         else

@@ -52,6 +52,7 @@ public:
     // startup" is off, or when there is nowhere to hide to.
     bool ShowAtStartup() const;
 
+    // Raises the listener's error; the state panel shows "Failed" until a start succeeds.
     void StartServer();
     void StopServer();
     // The start at program start-up: a failure is shown, not raised, and the program goes on.

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 
 #include <gtest/gtest.h>
 
@@ -59,6 +60,24 @@ std::future<std::string> fetchRoot(uint16_t port) {
     });
 }
 
+// A listening socket on 127.0.0.1 that the test drives by hand.
+struct RawListener {
+    RawListener() {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        ::listen(fd, 4);
+        socklen_t length = sizeof(address);
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+        port = ntohs(address.sin_port);
+    }
+    ~RawListener() { ::close(fd); }
+    int fd;
+    uint16_t port;
+};
+
 class Desktop : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -80,6 +99,7 @@ protected:
         window.reset();
         dialogs::SetRecording(false);
     }
+    QLabel* statePanel() { return window->findChild<QLabel*>(QStringLiteral("SB1Panel2")); }
 
     TempStore store;
     ScopedEnv home{"HOME", store.path() + "/user"};
@@ -120,4 +140,24 @@ TEST_F(Desktop, FirstRunShowsTheWindowServesThePublicFolderAndLogsOutsideIt) {
     ui->Button4->click();
     open();
     EXPECT_FALSE(window->ShowAtStartup()) << "once saved, Hide on startup is followed";
+}
+
+TEST_F(Desktop, AGoodStartClearsFailedFromTheStatusBar) {
+    RawListener busy;
+    ui->Edit4->setText(QString::number(busy.port));
+    window->StartAtStartup();
+    ASSERT_TRUE(waitUntil([&] { return statePanel()->text() == "Failed"; }));
+    ui->Edit4->setText("0");
+    ui->ListenBtn->click();
+    EXPECT_EQ(window->Caption(), "Server: Listening");
+    EXPECT_EQ(window->StatusText(2), "State");
+    EXPECT_TRUE(waitUntil([&] { return statePanel()->text() == "State"; }));
+    EXPECT_TRUE(statePanel()->toolTip().isEmpty());
+
+    ui->StopBtn->click();
+    ui->Edit4->setText(QString::number(busy.port));
+    ui->ListenBtn->click();
+    ASSERT_EQ(dialogs::TakeMessages().size(), 1u);
+    EXPECT_EQ(window->StatusText(2), "Failed") << "a failed Start says so too";
+    EXPECT_TRUE(statePanel()->toolTip().contains("10048"));
 }
