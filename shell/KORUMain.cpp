@@ -473,7 +473,8 @@ void TF_KORUMain::Button10Click() {
     if (text.isEmpty())
         return;
     text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-    const QByteArray bytes = text.toUtf8();
+    // The client speaks bytes: one character is one byte, both ways.
+    const QByteArray bytes = text.toLatin1();
     guarded([&] { CSock_->Send(bytes.constData(), static_cast<int32_t>(bytes.size())); });
 }
 
@@ -495,5 +496,5 @@ void TF_KORUMain::CSockDataAvailable(TCustomWSocket*, uint16_t) {
         return;
     QPlainTextEdit& memo = *ui_->Memo2;
     memo.moveCursor(QTextCursor::End);
-    memo.insertPlainText(kMarker + QString::fromUtf8(buffer.data(), n));
+    memo.insertPlainText(kMarker + QString::fromLatin1(buffer.data(), n));
 }

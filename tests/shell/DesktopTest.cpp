@@ -161,3 +161,31 @@ TEST_F(Desktop, AGoodStartClearsFailedFromTheStatusBar) {
     EXPECT_EQ(window->StatusText(2), "Failed") << "a failed Start says so too";
     EXPECT_TRUE(statePanel()->toolTip().contains("10048"));
 }
+
+TEST_F(Desktop, TestClientCarriesEightBitTextUnchangedBothWays) {
+    RawListener server;
+    ui->Edit7->setText("127.0.0.1");
+    ui->Edit8->setText(QString::number(server.port));
+    ui->Button7->click();
+    const int peer = ::accept(server.fd, nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+    ASSERT_TRUE(waitUntil([&] { return ui->Button10->isEnabled(); }));
+
+    ::send(peer, "caf\xE9", 4, 0);
+    const QString shown = QStringLiteral("caf") + QChar(0xE9);
+    EXPECT_TRUE(waitUntil([&] { return ui->Memo2->toPlainText().endsWith(shown); }))
+        << ui->Memo2->toPlainText().toStdString();
+
+    ui->Memo1->setPlainText(QChar(0xE9) + QStringLiteral("t") + QChar(0xE9));
+    ui->Button10->click();
+    QByteArray received;
+    waitUntil([&] {
+        char buffer[16];
+        const ssize_t n = ::recv(peer, buffer, sizeof(buffer), MSG_DONTWAIT);
+        if (n > 0)
+            received.append(buffer, n);
+        return received.size() >= 3;
+    });
+    EXPECT_EQ(received, QByteArray("\xE9t\xE9"));
+    ::close(peer);
+}
