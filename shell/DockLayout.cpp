@@ -99,6 +99,37 @@ void TDockLayout::setGeometry(const QRect& rect) {
     }
 }
 
+QSize TDockLayout::minimumSize() const {
+    // Each group takes its share in dock order: top and bottom children span the whole width,
+    // left and right ones the height the top and bottom ones left, client ones what remains.
+    QSize need(0, 0);
+    int edgeWidths = 0;
+    int edgeHeights = 0;
+    for (QLayoutItem* item : items_) {
+        const QWidget* w = dockedWidget(item);
+        if (w && DockAlign(*w) == TAlign::None)
+            need = need.expandedTo({w->geometry().right() + 1, w->geometry().bottom() + 1});
+    }
+    for (const TAlign group : kDockOrder) {
+        for (QLayoutItem* item : items_) {
+            const QWidget* w = dockedWidget(item);
+            if (!w || DockAlign(*w) != group)
+                continue;
+            const QSize least = item->minimumSize();
+            if (group == TAlign::Top || group == TAlign::Bottom) {
+                need = need.expandedTo({edgeWidths + least.width(), 0});
+                edgeHeights += w->height();
+            } else if (group == TAlign::Left || group == TAlign::Right) {
+                need = need.expandedTo({0, edgeHeights + least.height()});
+                edgeWidths += w->width();
+            } else {
+                need = need.expandedTo({edgeWidths + least.width(), edgeHeights + least.height()});
+            }
+        }
+    }
+    return need.expandedTo({edgeWidths, edgeHeights});
+}
+
 QSize TDockLayout::sizeHint() const {
     // Docked children at their own size around the largest wish of a client child.
     QSize client(0, 0);
@@ -124,5 +155,6 @@ QSize TDockLayout::sizeHint() const {
             break;
         }
     }
-    return {edgeWidths + client.width(), edgeHeights + client.height()};
+    return QSize(edgeWidths + client.width(), edgeHeights + client.height())
+        .expandedTo(minimumSize());
 }

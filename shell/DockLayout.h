@@ -17,7 +17,9 @@ void SetDockAlign(QWidget& widget, TAlign align);
 // last the client ones, each group in the order the children were added. A docked child keeps
 // its own width (left, right) or height (top, bottom) and is stretched the other way; client
 // children take what is left; undocked ones are not moved. Children that resize themselves are
-// laid out again on the next Realign() or resize of the parent. No margins, no spacing.
+// laid out again on the next Realign() or resize of the parent. No margins, no spacing. The
+// minimum size leaves every docked child its own size and the client ones their minimum, and
+// keeps the undocked ones added with TAlign::None inside.
 class TDockLayout : public QLayout {
     Q_OBJECT
 public:
@@ -34,7 +36,7 @@ public:
     int count() const override { return static_cast<int>(items_.size()); }
     void setGeometry(const QRect& rect) override;
     QSize sizeHint() const override;
-    QSize minimumSize() const override { return {0, 0}; }
+    QSize minimumSize() const override;
 
 private:
     QList<QLayoutItem*> items_;

@@ -7,6 +7,7 @@
 #include "shell/Dialogs.h"
 #include "shell/DockLayout.h"
 #include "shell/LCDate.h"
+#include "shell/MainLayout.h"
 #include "shell/Mover.h"
 #include "shell/RxTray.h"
 #include "shell/ServerPage.h"
@@ -48,6 +49,7 @@ TF_KORUMain::TF_KORUMain(std::unique_ptr<TrayService> tray)
     QFont aboutFont(QStringLiteral("Arial"));
     aboutFont.setPixelSize(12);
     ui_->Label7->setFont(aboutFont);
+    LayOutMainWindow(*ui_);
     Server_ = std::make_unique<TServerControl>(context_);
     CSock_ = std::make_unique<TWSocket>();
     LCDate1_ = new TLCDate(this);

@@ -10,11 +10,15 @@
 
 #include "support/TempStore.h"
 
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QTabBar>
 
 #include <gtest/gtest.h>
 
@@ -22,6 +26,7 @@
 #include <functional>
 #include <future>
 #include <netinet/in.h>
+#include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -78,6 +83,12 @@ struct RawListener {
     uint16_t port;
 };
 
+// A page of the window: a tab of the main page control and, on "Settings", one of its own tabs.
+struct Page {
+    QWidget* tab;
+    QWidget* inner;
+};
+
 class Desktop : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -99,6 +110,18 @@ protected:
         window.reset();
         dialogs::SetRecording(false);
     }
+    void showPage(const Page& page) {
+        ui->PageControl1->setCurrentWidget(page.tab);
+        if (page.inner)
+            ui->PageControl2->setCurrentWidget(page.inner);
+        QApplication::processEvents();
+    }
+    std::vector<Page> pages() const {
+        return {{ui->TabSheet2, ui->TabSheet5},
+                {ui->TabSheet2, ui->TabSheet6},
+                {ui->TabSheet3, nullptr},
+                {ui->TabSheet4, nullptr}};
+    }
     QLabel* statePanel() { return window->findChild<QLabel*>(QStringLiteral("SB1Panel2")); }
 
     TempStore store;
@@ -107,6 +130,47 @@ protected:
     std::unique_ptr<TF_KORUMain> window;
     Ui::TF_KORUMain* ui = nullptr;
 };
+
+// What a control must be given so that nothing of it is cut off: a caption its whole size hint,
+// a field or a list at least the least size it can work with.
+std::optional<QSize> neededSize(const QWidget& w) {
+    if (qobject_cast<const QAbstractButton*>(&w) || qobject_cast<const QLabel*>(&w))
+        return w.sizeHint();
+    if (qobject_cast<const QLineEdit*>(&w) || qobject_cast<const QAbstractScrollArea*>(&w))
+        return w.minimumSizeHint();
+    return std::nullopt;
+}
+
+// A button sized by hand must still hold its whole caption inside its frame.
+void expectCaptionFits(const QPushButton& button) {
+    QStyleOptionButton option;
+    option.initFrom(&button);
+    option.text = button.text();
+    const QRect inside =
+        button.style()->subElementRect(QStyle::SE_PushButtonContents, &option, &button);
+    const QSize caption = button.fontMetrics().size(Qt::TextShowMnemonic, button.text());
+    EXPECT_GE(inside.width(), caption.width()) << button.objectName().toStdString();
+    EXPECT_GE(inside.height(), caption.height()) << button.objectName().toStdString();
+}
+
+// Every visible control of `area` has the room it needs and lies wholly inside `area`.
+void expectNothingCutOff(QWidget& area) {
+    for (const QWidget* w : area.findChildren<QWidget*>()) {
+        const std::optional<QSize> needed = neededSize(*w);
+        if (!needed || !w->isVisibleTo(&area) || qobject_cast<QTabBar*>(w->parentWidget()))
+            continue;
+        const std::string name = w->objectName().toStdString();
+        const auto* button = qobject_cast<const QPushButton*>(w);
+        if (button && button->minimumSize() == button->maximumSize()) {
+            expectCaptionFits(*button);
+        } else {
+            EXPECT_GE(w->width(), needed->width()) << name;
+            EXPECT_GE(w->height(), needed->height()) << name;
+        }
+        const QRect inArea(w->mapTo(&area, QPoint(0, 0)), w->size());
+        EXPECT_TRUE(area.rect().contains(inArea)) << name << " lies outside its page";
+    }
+}
 
 } // namespace
 
@@ -140,6 +204,46 @@ TEST_F(Desktop, FirstRunShowsTheWindowServesThePublicFolderAndLogsOutsideIt) {
     ui->Button4->click();
     open();
     EXPECT_FALSE(window->ShowAtStartup()) << "once saved, Hide on startup is followed";
+}
+
+TEST_F(Desktop, PagesFollowTheWindowsSize) {
+    window->show();
+    const std::vector<std::pair<Page, QWidget*>> watched{
+        {pages()[0], ui->TabSheet5}, {pages()[1], ui->LB},    {pages()[2], ui->pgLB},
+        {pages()[3], ui->Panel2},    {pages()[3], ui->Memo1}, {pages()[3], ui->Memo2}};
+    const auto sizesNow = [&] {
+        std::vector<QSize> sizes;
+        for (const auto& [page, control] : watched) {
+            showPage(page);
+            sizes.push_back(control->size());
+        }
+        return sizes;
+    };
+    const std::vector<QSize> before = sizesNow();
+    window->resize(window->width() + 300, window->height() + 200);
+    ASSERT_TRUE(waitUntil([&] { return window->height() > 600; }));
+    const std::vector<QSize> after = sizesNow();
+    for (size_t i = 0; i < watched.size(); ++i)
+        EXPECT_GT(after[i].height(), before[i].height() + 150)
+            << watched[i].second->objectName().toStdString();
+    EXPECT_GT(after.back().width(), before.back().width() + 250)
+        << "the right memo takes the width";
+}
+
+TEST_F(Desktop, AtItsMinimumSizeNoControlIsCutOff) {
+    window->show();
+    const QSize least = window->minimumSize();
+    EXPECT_GT(least.width(), 300);
+    EXPECT_GT(least.height(), 300);
+    EXPECT_TRUE(QRect(QPoint(), QSize(574, 428)).contains(QRect(QPoint(), least)))
+        << "the designed size still holds everything";
+    window->resize(least);
+    ASSERT_TRUE(waitUntil([&] { return window->size() == least; }));
+    expectNothingCutOff(*ui->Panel1);
+    for (const Page& page : pages()) {
+        showPage(page);
+        expectNothingCutOff(*page.tab);
+    }
 }
 
 TEST_F(Desktop, AGoodStartClearsFailedFromTheStatusBar) {
