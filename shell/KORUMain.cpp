@@ -405,9 +405,17 @@ void TF_KORUMain::RxTray1Click() {
 }
 
 void TF_KORUMain::keyPressEvent(QKeyEvent* event) {
-    // Hide is the window's default and cancel button: Enter and Esc that no control took.
+    // Hide is the window's default and cancel button: Enter and Esc that no control took. A push
+    // button outside a dialog leaves Enter to its window, but the user pressing Enter on the
+    // focused button means that button.
     const int key = event->key();
-    if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) {
+    const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget()); enter && button) {
+        button->click();
+        event->accept();
+        return;
+    }
+    if (enter || key == Qt::Key_Escape) {
         ui_->Button6->click();
         event->accept();
         return;

@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -38,6 +39,11 @@ bool waitUntil(const std::function<bool()>& done, int ms = 20000) {
     while (!done() && timer.elapsed() < ms)
         QApplication::processEvents(QEventLoop::AllEvents, 5);
     return done();
+}
+
+void key(QWidget* target, int code, const QString& text = {}) {
+    QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, text);
+    QApplication::sendEvent(target, &press);
 }
 
 int connectTo(uint16_t port) {
@@ -244,6 +250,24 @@ TEST_F(Desktop, AtItsMinimumSizeNoControlIsCutOff) {
         showPage(page);
         expectNothingCutOff(*page.tab);
     }
+}
+
+TEST_F(Desktop, EnterPressesTheFocusedButtonAndHidesFromAOneLineField) {
+    window->show();
+    showPage(pages()[1]);
+    ui->AddBtn->setFocus();
+    ASSERT_EQ(window->focusWidget(), ui->AddBtn);
+    dialogs::SetNextAnswer(QString("md"));
+    key(ui->AddBtn, Qt::Key_Return, "\r");
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->Mime().LookupMIME("md"), "type/info") << "Enter pressed Add";
+    key(ui->AddBtn, Qt::Key_Escape);
+    EXPECT_FALSE(window->isVisible()) << "Esc stays the cancel key";
+
+    window->show();
+    ui->Edit5->setFocus();
+    key(ui->Edit5, Qt::Key_Enter, "\r");
+    EXPECT_FALSE(window->isVisible()) << "a one-line field leaves Enter to the window";
 }
 
 TEST_F(Desktop, AGoodStartClearsFailedFromTheStatusBar) {
