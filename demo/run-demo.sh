@@ -5,23 +5,29 @@ set -euo pipefail
 build=${1:-build}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$root" && cd "$build" && pwd)
+port=${KORU_DEMO_PORT:-8080}
 store="$build/demo-store"
-mkdir -p "$store/Quillbrook"
+# The site is served from a copy that names the port it is served on; uploads land there too,
+# not in the source tree.
+site="$build/demo-site"
+mkdir -p "$store/Quillbrook" "$site"
+cp -R "$root/demo/site/." "$site/"
+sed -i "s/@KORU_PORT@/$port/g" "$site/index.htm"
 cat > "$store/Quillbrook/Projects.conf" <<CONF
 [KORU]
 Settings\\CBoxes=0110
-Settings\\Edit1=$root/demo/site/
+Settings\\Edit1=$site/
 Settings\\Edit2=index.htm
-Settings\\Edit4=${KORU_DEMO_PORT:-8080}
+Settings\\Edit4=$port
 Settings\\Edit6=$build/plugins/
 Settings\\Edit12=$build/koru.log
 Settings\\Edit13=40
-Settings\\Edit14=$root/demo/site/
+Settings\\Edit14=$site/
 CONF
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     export QT_QPA_PLATFORM=offscreen
     echo "No display: KORU runs without its window."
 fi
-echo "KORU serves the demo site at http://localhost:${KORU_DEMO_PORT:-8080}/ (Ctrl+C ends it)"
+echo "KORU serves the demo site at http://localhost:$port/ (Ctrl+C ends it)"
 export XDG_CONFIG_DIRS="$store"
 exec "$build/koru"
