@@ -8,6 +8,7 @@
 #include "shell/TrayServiceFake.h"
 #include "ui_KORUMain.h"
 
+#include "support/LoopbackClient.h"
 #include "support/TempStore.h"
 
 #include <QAbstractScrollArea>
@@ -46,38 +47,17 @@ void key(QWidget* target, int code, const QString& text = {}) {
     QApplication::sendEvent(target, &press);
 }
 
-int connectTo(uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    return fd;
-}
-
 // A whole HTTP exchange on a thread of its own: the server's workers wait for the UI thread.
 std::future<std::string> fetchRoot(uint16_t port) {
-    return std::async(std::launch::async, [port] {
-        const int fd = connectTo(port);
-        const char request[] = "GET / HTTP/1.0\r\n\r\n";
-        ::send(fd, request, sizeof(request) - 1, MSG_NOSIGNAL);
-        std::string reply;
-        char buffer[4096];
-        for (ssize_t n; (n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0;)
-            reply.append(buffer, static_cast<size_t>(n));
-        ::close(fd);
-        return reply;
-    });
+    return std::async(std::launch::async,
+                      [port] { return client::exchange(port, {"GET / HTTP/1.0\r\n\r\n"}); });
 }
 
 // A listening socket on 127.0.0.1 that the test drives by hand.
 struct RawListener {
     RawListener() {
         fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in address = client::loopback(0);
         ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
         ::listen(fd, 4);
         socklen_t length = sizeof(address);
