@@ -67,15 +67,15 @@ QString withSlash(const QString& folder) {
     return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
 }
 
-// The base directory specification ignores a relative value.
+// A relative value does not count: the desktop's folder conventions ignore it.
 QString stateHome() {
     const QString set = qEnvironmentVariable("XDG_STATE_HOME");
     return QDir::isAbsolutePath(set) ? QDir::cleanPath(set)
                                      : QDir::homePath() + QStringLiteral("/.local/state");
 }
 
-// Makes `folder` and its missing parents readable by the user alone, as the base directory
-// specification asks of the folders it names.
+// Makes `folder` and its missing parents readable by the user alone, as the desktop's folder
+// conventions ask of the state folders.
 bool makePrivateFolder(const QString& folder) {
     const QByteArray path = QFile::encodeName(folder);
     for (qsizetype end = path.indexOf('/', 1);; end = path.indexOf('/', end + 1)) {
