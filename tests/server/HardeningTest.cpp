@@ -88,6 +88,8 @@ TEST_F(Hardening, ALockedLogNeitherFreezesTheServerNorLosesLines) {
 
 TEST_F(Hardening, RequestLinesReachTheLogWithoutTheirControlBytes) {
     get("GET /a\x1b[2Jb\tc\x7f HTTP/1.0\r\n\r\n");
+    // The line is written on the UI thread, possibly after the reply has arrived.
+    EXPECT_TRUE(waitUntil([&] { return log().endsWith('\n'); }));
     const QList<QByteArray> fields = log().split('\t');
     ASSERT_EQ(fields.size(), 4) << log().constData();
     EXPECT_EQ(fields[2] + '\t' + fields[3], "GET /a\\x1B[2Jb\tc\\x7F HTTP/1.0\r\n")
