@@ -40,20 +40,6 @@ QString AddBackslash(const QString& text) {
     return result;
 }
 
-namespace {
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-} // namespace
-
 // Hexadecimal takes any 32-bit pattern ("$FFFFFFFF" is -1); decimal must fit the signed range.
 int32_t TrimToIntDef(std::string_view text, int32_t def) {
     text = platform::TrimControls(text);
@@ -71,7 +57,7 @@ int32_t TrimToIntDef(std::string_view text, int32_t def) {
     const uint64_t limit = hex ? 0xFFFFFFFFull : (negative ? 0x80000000ull : 0x7FFFFFFFull);
     uint64_t value = 0;
     for (const char c : text) {
-        const int digit = hexDigit(c);
+        const int digit = platform::HexDigitValue(c);
         if (digit < 0 || digit >= base)
             return def;
         value = value * base + static_cast<uint64_t>(digit);

@@ -16,25 +16,44 @@
 
 namespace {
 
+QString textOf(const QString& field) {
+    return field;
+}
+QString textOf(const SharedText& field) {
+    return field.get();
+}
+
+// A stored text value: its name, its default, and the one field of the settings it belongs to,
+// so that reading and writing cannot pair a name with the wrong field.
 struct TextField {
     const char* name;
     QString (*fallback)();
+    QString (*get)(const ServerSettings&);
+    void (*set)(ServerSettings&, const QString&);
 };
+
+template <auto Member> constexpr TextField field(const char* name, QString (*fallback)()) {
+    return {name, fallback, [](const ServerSettings& s) { return textOf(s.*Member); },
+            [](ServerSettings& s, const QString& value) { s.*Member = value; }};
+}
 
 // Value names and defaults in the order they are read and written.
 constexpr std::array<TextField, 11> kTextFields{{
-    {"Edit1", DefaultBaseFolder},
-    {"Edit2", [] { return QStringLiteral("Index.Htm"); }},
-    {"Edit3", [] { return QStringLiteral("C:\\Windows\\Temp\\"); }},
+    field<&ServerSettings::BaseFolder>("Edit1", DefaultBaseFolder),
+    field<&ServerSettings::BaseFileName>("Edit2", [] { return QStringLiteral("Index.Htm"); }),
+    field<&ServerSettings::TempPath>("Edit3", [] { return QStringLiteral("C:\\Windows\\Temp\\"); }),
     // Ports below 1024 are refused to a normal user here.
-    {"Edit4", [] { return QStringLiteral("8080"); }},
-    {"Edit6", DefaultPluginsFolder},
-    {"Edit10", [] { return QStringLiteral("<html><body bgcolor=#c0c0c0>"); }},
-    {"Edit11", DefaultPageFooter},
-    {"Edit12", DefaultLogFile},
-    {"Edit13", [] { return QStringLiteral("40"); }},
-    {"Edit14", [] { return DefaultBaseFolder() + QStringLiteral("Uploads/"); }},
-    {"Edit15", [] { return QStringLiteral("Be_Now_The_Chef"); }},
+    field<&ServerSettings::ListenPort>("Edit4", [] { return QStringLiteral("8080"); }),
+    field<&ServerSettings::PluginsPath>("Edit6", DefaultPluginsFolder),
+    field<&ServerSettings::PageHeader>(
+        "Edit10", [] { return QStringLiteral("<html><body bgcolor=#c0c0c0>"); }),
+    field<&ServerSettings::PageFooter>("Edit11", DefaultPageFooter),
+    field<&ServerSettings::LogFile>("Edit12", DefaultLogFile),
+    field<&ServerSettings::IdleSeconds>("Edit13", [] { return QStringLiteral("40"); }),
+    field<&ServerSettings::UploadPath>(
+        "Edit14", [] { return DefaultBaseFolder() + QStringLiteral("Uploads/"); }),
+    field<&ServerSettings::MasterCommand>("Edit15",
+                                          [] { return QStringLiteral("Be_Now_The_Chef"); }),
 }};
 
 QString read(const TextField& field) {
@@ -44,17 +63,8 @@ QString read(const TextField& field) {
 // Every text field from `valueOf`, in the order of kTextFields: a restore that stops at a bad
 // value has then filled exactly the fields before it.
 template <typename ValueOf> void fillTextFields(ServerSettings& s, ValueOf valueOf) {
-    s.BaseFolder = valueOf(kTextFields[0]);
-    s.BaseFileName = valueOf(kTextFields[1]);
-    s.TempPath = valueOf(kTextFields[2]);
-    s.ListenPort = valueOf(kTextFields[3]);
-    s.PluginsPath = valueOf(kTextFields[4]);
-    s.PageHeader = valueOf(kTextFields[5]);
-    s.PageFooter = valueOf(kTextFields[6]);
-    s.LogFile = valueOf(kTextFields[7]);
-    s.IdleSeconds = valueOf(kTextFields[8]);
-    s.UploadPath = valueOf(kTextFields[9]);
-    s.MasterCommand = valueOf(kTextFields[10]);
+    for (const TextField& field : kTextFields)
+        field.set(s, valueOf(field));
 }
 
 const QString kDefaultBoxes = QStringLiteral("0111");
@@ -156,12 +166,8 @@ void RestoreSettings(ServerSettings& s, MimeTable& mime) {
 void SaveSettings(const ServerSettings& s, const MimeTable& mime) {
     write("CBoxes", FlagBoxes(s));
 
-    const std::array<QString, 11> values{
-        s.BaseFolder,       s.BaseFileName,     s.TempPath, s.ListenPort,
-        s.PluginsPath,      s.PageHeader.get(), s.PageFooter.get(), s.LogFile,
-        s.IdleSeconds,      s.UploadPath,       s.MasterCommand};
-    for (size_t i = 0; i < values.size(); ++i)
-        write(kTextFields[i].name, values[i]);
+    for (const TextField& field : kTextFields)
+        write(field.name, field.get(s));
 
     write("MIME", mime.GetMIME());
 }

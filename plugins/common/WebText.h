@@ -2,6 +2,8 @@
 // fields of tpgInfo. Pure functions without shared state, so they are safe on any thread.
 #pragma once
 
+#include "platform/Text.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -19,14 +21,13 @@ template <size_t N> void SetField(char (&field)[N], std::string_view text) {
         field[length] = '\0';
 }
 
-inline int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+// The byte that "%XX" at `at` stands for; -1 when no such escape starts there.
+inline int EscapedByte(std::string_view text, size_t at) {
+    if (text[at] != '%' || at + 2 >= text.size())
+        return -1;
+    const int high = platform::HexDigitValue(text[at + 1]);
+    const int low = platform::HexDigitValue(text[at + 2]);
+    return high < 0 || low < 0 ? -1 : high * 16 + low;
 }
 
 // Form encoding: "+" is a blank, "%XX" a byte; a "%" without two hex digits stays as it is.
@@ -37,9 +38,8 @@ inline std::string DecodeFormText(std::string_view text) {
         const char c = text[i];
         if (c == '+') {
             decoded += ' ';
-        } else if (c == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-                   HexValue(text[i + 2]) >= 0) {
-            decoded += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+        } else if (const int byte = EscapedByte(text, i); byte >= 0) {
+            decoded += static_cast<char>(byte);
             i += 2;
         } else {
             decoded += c;

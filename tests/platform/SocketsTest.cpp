@@ -3,10 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <pthread.h>
 #include <set>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace platform;
 
@@ -106,4 +114,56 @@ TEST(SocketErrorTable, OneSourceForCodesAndTexts) {
     EXPECT_EQ(platform::ErrnoToSocketError(EPIPE), platform::sockerr::ConnectionReset);
     EXPECT_EQ(platform::SocketErrorText(platform::sockerr::TooManyOpenFiles),
               "Too many open files");
+}
+
+namespace {
+
+std::atomic<int> gSignalsCaught{0};
+void countSignal(int) {
+    gSignalsCaught.fetch_add(1);
+}
+
+} // namespace
+
+// A signal that arrives while a call waits (a handler installed without SA_RESTART, as other
+// code in the program may do) must not fail the call: it is made again.
+TEST(SocketCalls, ACallInterruptedByASignalIsMadeAgain) {
+    struct sigaction caught {};
+    caught.sa_handler = countSignal;
+    sigemptyset(&caught.sa_mask);
+    struct sigaction old {};
+    ASSERT_EQ(::sigaction(SIGUSR1, &caught, &old), 0);
+
+    // A blocking listener, so that the accept below waits inside the system call.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+
+    gSignalsCaught = 0;
+    const pthread_t waiter = ::pthread_self();
+    std::thread peer([&] {
+        // Signals until one surely found the accept waiting, then the connection it waits for.
+        for (int i = 0; i < 5; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            ::pthread_kill(waiter, SIGUSR1);
+        }
+        const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::close(client);
+    });
+    const int accepted = SocketAccept(listener, nullptr);
+    const int code = LastSocketError();
+    peer.join();
+    ::sigaction(SIGUSR1, &old, nullptr);
+
+    EXPECT_GE(accepted, 0) << "error " << code;
+    EXPECT_GE(gSignalsCaught.load(), 1);
+    if (accepted >= 0)
+        ::close(accepted);
+    ::close(listener);
 }
