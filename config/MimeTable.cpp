@@ -45,11 +45,39 @@ const QString& DefaultMimeText() {
     return text;
 }
 
-int MimeTable::find(const QString& extension) const {
-    for (int i = 0; i < extensions_.size(); ++i)
-        if (extensions_[i].compare(extension, Qt::CaseInsensitive) == 0)
+namespace {
+
+int indexOf(const QStringList& extensions, const QString& extension) {
+    for (int i = 0; i < extensions.size(); ++i)
+        if (extensions[i].compare(extension, Qt::CaseInsensitive) == 0)
             return i;
     return -1;
+}
+
+} // namespace
+
+MimeTypes::MimeTypes(QStringList extensions, QStringList contentTypes)
+    : extensions_(std::move(extensions)), contentTypes_(std::move(contentTypes)) {}
+
+std::string MimeTypes::Lookup(std::string_view extension) const {
+    const int i =
+        indexOf(extensions_,
+                QString::fromLatin1(extension.data(), static_cast<qsizetype>(extension.size())));
+    return i < 0 ? std::string() : contentTypes_[i].toLatin1().toStdString();
+}
+
+MimeTable::MimeTable() {
+    publish();
+}
+
+int MimeTable::find(const QString& extension) const {
+    return indexOf(extensions_, extension);
+}
+
+void MimeTable::publish() {
+    if (loading_)
+        return;
+    published_.store(std::make_shared<const MimeTypes>(extensions_, contentTypes_));
 }
 
 void MimeTable::changed() const {
@@ -78,6 +106,7 @@ void MimeTable::SetMIME(const QString& extension, const QString& contentType) {
         lines_[i] = line(extension, contentType);
         selected_ = i;
     }
+    publish();
     LBClick();
 }
 
@@ -88,6 +117,7 @@ void MimeTable::DropMIME(const QString& extension) {
     extensions_.removeAt(i);
     contentTypes_.removeAt(i);
     lines_.removeAt(i);
+    publish();
     if (i >= lines_.size())
         i = static_cast<int>(lines_.size()) - 1;
     if (lines_.isEmpty()) {
@@ -136,14 +166,18 @@ void MimeTable::LoadMIME(const QString& text) {
     contentTypes_.clear();
     lines_.clear();
     selected_ = -1;
+    // Workers go on with the old table until the new one is whole.
+    loading_ = true;
     QString rest = text;
     for (;;) {
         const QString extension = NextQuoted(rest);
         const QString contentType = NextQuoted(rest);
         if (extension.isEmpty() || contentType.isEmpty())
             break;
-        SetMIME(extension, contentType);
+        SetMIME(extension, contentType); // tokens never hold a quote, so this cannot throw
     }
+    loading_ = false;
+    publish();
     if (!lines_.isEmpty()) {
         selected_ = 0;
         LBClick();

@@ -3,8 +3,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <stdexcept>
+#include <string>
+#include <string_view>
 
 // The stored text of the built-in table: 63 pairs, "@" after each of the last 30.
 const QString& DefaultMimeText();
@@ -15,9 +19,23 @@ public:
     using std::invalid_argument::invalid_argument;
 };
 
+// A copy of the table as it stood after one change: immutable, so that any thread may read it.
+class MimeTypes {
+public:
+    MimeTypes(QStringList extensions, QStringList contentTypes);
+    // The content type of `extension` (Latin-1, any letter case) as Latin-1 bytes; empty when the
+    // table has none. The same match as MimeTable::LookupMIME.
+    std::string Lookup(std::string_view extension) const;
+
+private:
+    const QStringList extensions_;
+    const QStringList contentTypes_;
+};
+
 // Extension (without dot, any letter case) to content type, with the model of its editor: the
-// list lines, the selected line, the type field and the Drop/Change enablement. UI thread only;
-// workers reach LookupMIME through the blocking call into that thread.
+// list lines, the selected line, the type field and the Drop/Change enablement. UI thread only,
+// but for Published(): each change publishes a copy of the pairs for the workers, who thus never
+// wait for the UI thread to look a type up.
 class MimeTable {
 public:
     static inline const QString kEmptyHint = QStringLiteral("Click Add to add some items...");
@@ -30,7 +48,12 @@ public:
     bool DropEnabled() const { return dropEnabled_; }
     bool ChangeEnabled() const { return changeEnabled_; }
 
+    MimeTable();
+
     QString LookupMIME(const QString& extension) const;
+    // The pairs as the last change left them; safe on any thread. A change applies to the lookups
+    // made after it.
+    std::shared_ptr<const MimeTypes> Published() const { return published_.load(); }
     // Adds the pair or replaces the type of an existing extension. Throws EMimeError, leaving the
     // table unchanged, for an empty text or one with a double quote.
     void SetMIME(const QString& extension, const QString& contentType);
@@ -57,6 +80,7 @@ public:
 private:
     int find(const QString& extension) const;
     void changed() const;
+    void publish();
 
     QStringList extensions_;
     QStringList contentTypes_;
@@ -65,4 +89,16 @@ private:
     QString edit5_;
     bool dropEnabled_ = false;
     bool changeEnabled_ = false;
+    bool loading_ = false;
+    // Written on the UI thread, read by every worker: swapped whole, never changed in place. A
+    // copy of the table starts with the same pairs.
+    struct SharedTypes : std::atomic<std::shared_ptr<const MimeTypes>> {
+        SharedTypes() = default;
+        SharedTypes(const SharedTypes& other) : atomic(other.load()) {}
+        SharedTypes& operator=(const SharedTypes& other) {
+            store(other.load());
+            return *this;
+        }
+    };
+    SharedTypes published_;
 };

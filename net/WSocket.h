@@ -195,6 +195,19 @@ public:
     bool IsDestroying() const { return destroying_; }
     void MarkDestroying() { destroying_ = true; }
 
+    // Transport options of a connected stream. Each is a no-op without a handle.
+    // Cork on: partial segments wait until it goes off again, so that the pieces of one reply
+    // leave as full segments.
+    void SetCork(bool on);
+    // No delay on: a small piece leaves at once instead of waiting for the last acknowledgement.
+    void SetNoDelay(bool on);
+    // A close after this drops what the peer has not taken and resets the connection.
+    void SetResetOnClose();
+    // Bytes handed to the object and not yet to the transport.
+    size_t QueuedBytes() const;
+    // Bytes the peer has not acknowledged yet: the object's queue plus the transport's.
+    size_t UnsentBytes() const;
+
     TSessionAvailable OnSessionAvailable;
     TSessionConnected OnSessionConnected;
     TSessionClosed OnSessionClosed;

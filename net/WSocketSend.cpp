@@ -1,5 +1,6 @@
 #include "net/WSocket.h"
 #include "net/WSocketWait.h"
+#include "platform/SocketQueue.h"
 
 #include <algorithm>
 
@@ -348,4 +349,32 @@ void TCustomWSocket::WaitUntilClosed() {
         }
         WaitThreadEvents(kWaitSliceMs);
     }
+}
+
+void TCustomWSocket::SetCork(bool on) {
+    if (SocketHandle != kInvalidHandle)
+        SocketSetFlag(SocketHandle, SocketFlag::Cork, on ? 1 : 0);
+}
+
+void TCustomWSocket::SetNoDelay(bool on) {
+    if (SocketHandle != kInvalidHandle)
+        SocketSetFlag(SocketHandle, SocketFlag::NoDelay, on ? 1 : 0);
+}
+
+void TCustomWSocket::SetResetOnClose() {
+    if (SocketHandle != kInvalidHandle)
+        SocketSetLinger(SocketHandle, 1, 0);
+}
+
+size_t TCustomWSocket::QueuedBytes() const {
+    size_t total = 0;
+    for (const auto& buffer : SendQueue)
+        total += static_cast<size_t>(buffer->WritePos() - buffer->ReadPos());
+    return total;
+}
+
+size_t TCustomWSocket::UnsentBytes() const {
+    const int inTransport =
+        SocketHandle == kInvalidHandle ? 0 : platform::UnsentBytes(SocketHandle);
+    return QueuedBytes() + static_cast<size_t>(std::max(inTransport, 0));
 }

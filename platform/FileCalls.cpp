@@ -1,9 +1,30 @@
 #include "platform/FileCalls.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
+
+FileHandle::~FileHandle() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool IsRegularFile(const std::string& name) {
+    struct stat info {};
+    return ::stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool LockSharedNow(int fd) {
+    return RetryOnInterrupt([&] { return ::flock(fd, LOCK_SH | LOCK_NB); }) == 0;
+}
+
+off_t FileLength(int fd) {
+    struct stat info {};
+    return ::fstat(fd, &info) == 0 ? info.st_size : -1;
+}
 
 int OpenFile(const char* name, int flags, mode_t mode) {
     return RetryOnInterrupt([&] { return ::open(name, flags | O_CLOEXEC, mode); });

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <string>
 #include <sys/types.h>
 
 // The system calls on files that the server and the helpers share, each retried when a signal
@@ -17,8 +18,31 @@ template <typename Call> auto RetryOnInterrupt(Call call) {
     return result;
 }
 
+// An open descriptor, closed when the object goes, whatever way the code using it ends.
+class FileHandle {
+public:
+    explicit FileHandle(int fd = -1) : fd_(fd) {}
+    ~FileHandle();
+    FileHandle(FileHandle&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    FileHandle& operator=(FileHandle&&) = delete;
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+
+private:
+    int fd_;
+};
+
 // open() with close-on-exec; -1 and errno on failure.
 int OpenFile(const char* name, int flags, mode_t mode = 0);
+// True for a regular file (links followed), false for anything else or nothing.
+bool IsRegularFile(const std::string& name);
+// A shared lock without waiting: false while another holds the file exclusively, as a writer
+// that is not done does.
+bool LockSharedNow(int fd);
+// The file's length now; -1 on failure.
+off_t FileLength(int fd);
 // Writes all of `data`; false when a write failed or wrote nothing.
 bool WriteAll(int fd, const char* data, size_t size);
 // Reads up to `size` bytes from `offset`; fewer only at the end of the file or on an error.

@@ -9,6 +9,7 @@
 #include "platform/FilePath.h"
 #include "platform/SocketEvents.h"
 #include "platform/SocketQueue.h"
+#include "server/Delivery.h"
 #include "server/Reply.h"
 #include "server/Request.h"
 #include "server/Upload.h"
@@ -28,20 +29,29 @@
 
 int32_t PeerCounter = 0;
 
-namespace {
-
-// The worker's socket: the handle is needed to ask the kernel what it still holds for sending.
-class TPeerSocket : public TWSocket {
+// A file reply's way to the peer: what the transport does not take at once stays in the socket's
+// queue, and the delivery waits only while that queue holds anything.
+class tPeerThread::FileConnection : public delivery::Connection {
 public:
-    int32_t Handle() const { return SocketHandle; }
-    // Bytes handed to the object and not yet to the transport.
-    size_t QueuedBytes() const {
-        size_t total = 0;
-        for (const auto& buffer : SendQueue)
-            total += static_cast<size_t>(buffer->WritePos() - buffer->ReadPos());
-        return total;
+    explicit FileConnection(tPeerThread& worker) : worker_(worker) {}
+
+    bool Write(const char* data, size_t size) override {
+        if (!worker_.Connected)
+            return false;
+        worker_.Socket->Send(data, static_cast<int32_t>(size));
+        return worker_.Connected;
     }
+    bool Drain() override {
+        worker_.WaitSent([this] { return worker_.Socket->QueuedBytes() == 0; });
+        return worker_.Connected && !worker_.Terminated();
+    }
+    void Close() override { worker_.Socket->Close(); }
+
+private:
+    tPeerThread& worker_;
 };
+
+namespace {
 
 // Waits for this thread's next event, `ms` at most, then runs whatever else is pending; an
 // arriving notification ends the wait at once.
@@ -52,43 +62,6 @@ void waitForEvents(int ms) {
 std::string toBytes(const QString& text) {
     return QFile::encodeName(text).toStdString();
 }
-
-bool isRegularFile(const std::string& name) {
-    struct stat info {};
-    return ::stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-// Closes a descriptor when the delivery or upload ends, whatever way it ends.
-class FileCloser {
-public:
-    explicit FileCloser(int fd) : fd_(fd) {}
-    ~FileCloser() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileCloser(const FileCloser&) = delete;
-    FileCloser& operator=(const FileCloser&) = delete;
-
-private:
-    int fd_;
-};
-
-// Holds partial segments back while a reply is being handed over, and sends them when it ends
-// (a socket closed meanwhile has nothing left to send).
-class Cork {
-public:
-    explicit Cork(const TPeerSocket& socket) : socket_(socket) { Set(1); }
-    ~Cork() { Set(0); }
-    Cork(const Cork&) = delete;
-    Cork& operator=(const Cork&) = delete;
-
-private:
-    void Set(int32_t on) const {
-        if (socket_.Handle() != platform::kInvalidHandle)
-            platform::SocketSetFlag(socket_.Handle(), platform::SocketFlag::Cork, on);
-    }
-    const TPeerSocket& socket_;
-};
 
 } // namespace
 
@@ -132,7 +105,7 @@ void tPeerThread::Execute() {
 }
 
 void tPeerThread::Serve() {
-    Socket = std::make_unique<TPeerSocket>();
+    Socket = std::make_unique<TWSocket>();
     Socket->OnDataAvailable = [this](TCustomWSocket* s, uint16_t e) { PeerDataAvailable(s, e); };
     Socket->OnDataSent = [this](TCustomWSocket* s, uint16_t e) { PeerDataSent(s, e); };
     Socket->OnChangeState = [this](TCustomWSocket* s, TSocketState o, TSocketState n) {
@@ -146,8 +119,7 @@ void tPeerThread::Serve() {
     Socket->Dup(PeerHandle);
     // A reply goes out in a few pieces with a wait after each; holding a piece back until the
     // previous one is acknowledged would only add the peer's acknowledgement delay.
-    platform::SocketSetFlag(static_cast<TPeerSocket&>(*Socket).Handle(),
-                            platform::SocketFlag::NoDelay, 1);
+    Socket->SetNoDelay(true);
     Received.clear();
     Connected = Socket->State() == wsConnected;
     IncPeers();
@@ -295,7 +267,7 @@ void tPeerThread::HeaderArrived(size_t headerLength) {
     RequestPath = *target == "/" ? BaseFile : *target;
     if (!TransferEncoded && !BasePath.empty() && !RequestPath.empty() &&
         !request::EscapesBase(RequestPath) && !request::HasControlBytes(RequestPath) &&
-        !isRegularFile(FileName()))
+        !platform::IsRegularFile(FileName()))
         UploadBody = std::make_unique<upload::UploadFile>(FileName());
     const size_t bodyAt = headerLength + 4;
     const int64_t take =
@@ -314,16 +286,13 @@ void tPeerThread::PeerChangeState(TCustomWSocket*, int, int newState) {
     Connected = newState == wsConnected;
 }
 
-// Bytes of the reply not yet taken by the peer: in the object's queue and in the transport.
-size_t tPeerThread::UnsentBytes() const {
-    const auto& socket = static_cast<const TPeerSocket&>(*Socket);
-    const int inTransport = platform::UnsentBytes(socket.Handle());
-    return socket.QueuedBytes() + static_cast<size_t>(std::max(inTransport, 0));
-}
-
 // The idle limit counts from the last progress: a peer that reads slowly gets its whole reply,
 // one that stops reading loses its connection and frees the worker.
 void tPeerThread::WaitDataSent() {
+    WaitSent([this] { return DataSent; });
+}
+
+void tPeerThread::WaitSent(const std::function<bool()>& done) {
     const int64_t stallLimit = std::max<int64_t>(IdleLimit, kMinStallMs);
     int64_t lastProgress = Tick();
     int64_t nextLook = lastProgress + kProgressLookMs;
@@ -331,25 +300,23 @@ void tPeerThread::WaitDataSent() {
     // wait did not end at once, and then a few times a second: a fast peer costs nothing extra.
     std::optional<size_t> unsent;
     // A notice already queued (usually the data-sent one) ends the first wait without blocking.
-    while (!DataSent && Connected && !Terminated()) {
+    while (!done() && Connected && !Terminated()) {
         if (unsent && Tick() >= nextLook) {
-            const size_t now = UnsentBytes();
+            const size_t now = Socket->UnsentBytes();
             nextLook = Tick() + kProgressLookMs;
             if (now < *unsent) {
                 unsent = now;
                 lastProgress = Tick();
             } else if (Tick() - lastProgress > stallLimit) {
                 // Reset, so that the transport drops what the peer never took.
-                const int32_t handle = static_cast<TPeerSocket&>(*Socket).Handle();
-                if (handle != platform::kInvalidHandle)
-                    platform::SocketSetLinger(handle, 1, 0);
+                Socket->SetResetOnClose();
                 Socket->Abort();
                 break;
             }
         }
         waitForEvents(kSendPollMs);
-        if (!unsent && !DataSent && Connected) {
-            unsent = UnsentBytes();
+        if (!unsent && !done() && Connected) {
+            unsent = Socket->UnsentBytes();
             lastProgress = Tick();
             nextLook = lastProgress + kProgressLookMs;
         }
@@ -363,8 +330,7 @@ void tPeerThread::WaitDataSent() {
 // acknowledgement is usually there already.
 void tPeerThread::WaitReplyGone() {
     const int64_t start = Tick();
-    const int32_t handle = static_cast<TPeerSocket&>(*Socket).Handle();
-    while (Connected && platform::UnsentBytes(handle) > 0 && Tick() - start < kSettleMs)
+    while (Connected && Socket->UnsentBytes() > 0 && Tick() - start < kSettleMs)
         waitForEvents(1);
     PumpSocketMessages(Socket.get());
 }
@@ -420,8 +386,8 @@ bool tPeerThread::HandleMethod(const std::string& line, const char* method) {
     if (RequestPath.empty())
         return false;
     if (RequestPath.find('?') == std::string::npos) {
-        FileFound =
-            !BasePath.empty() && !request::EscapesBase(RequestPath) && isRegularFile(FileName());
+        FileFound = !BasePath.empty() && !request::EscapesBase(RequestPath) &&
+                    platform::IsRegularFile(FileName());
         return true;
     }
     const request::PluginTarget plugin = request::SplitPluginTarget(RequestPath);
@@ -447,78 +413,22 @@ void tPeerThread::SendError(int32_t code, const std::string& message) {
     ReplyPending = false;
 }
 
-std::string tPeerThread::MakeFileHeader(const std::string& ext, int fileHandle) {
-    FileExt = ext;
-    HeaderText.clear();
-    Synchronize([this, fileHandle] {
-        const QString type = context_.mime.LookupMIME(
-            QString::fromLatin1(FileExt.data(), qsizetype(FileExt.size())));
-        const off_t size = ::lseek(fileHandle, 0, SEEK_END);
-        FileSize = size;
-        HeaderText =
-            reply::FileHeader(reply::DefaultContentType(type.toLatin1().toStdString()), size);
-    });
-    return HeaderText;
-}
-
 void tPeerThread::SendFile() {
-    const std::string name = FileName();
-    const int fd = platform::OpenFile(name.c_str(), O_RDONLY);
+    const platform::FileHandle file(platform::OpenFile(FileName().c_str(), O_RDONLY));
     // Other readers are welcome; a writer holding the file means it is not ready to be read.
-    if (fd < 0 || ::flock(fd, LOCK_SH | LOCK_NB) != 0) {
-        if (fd >= 0)
-            ::close(fd);
+    if (!file.valid() || !platform::LockSharedNow(file.get())) {
         SendError(404, "Unable to open this file for read");
         return;
     }
-    const FileCloser closer(fd);
-    DataSent = false;
-    const std::string header = MakeFileHeader(request::FileExtension(RequestPath), fd);
-    if (header.empty() || !Connected)
+    // The table as the UI thread last published it: a change applies from the next request.
+    const std::string type = context_.mime.Published()->Lookup(request::FileExtension(RequestPath));
+    const int64_t size = platform::FileLength(file.get());
+    const std::string head =
+        reply::StatusLine(200) + reply::FileHeader(reply::DefaultContentType(type), size);
+    if (!Connected)
         return;
-    // The header and the chunks are handed over one by one; the kernel joins them into full
-    // segments until the reply is complete (fewer packets and wake-ups for the client).
-    const Cork cork(static_cast<TPeerSocket&>(*Socket));
-    SendText(reply::StatusLine(200) + header);
-    SendFileBody(fd);
-}
-
-// Exactly the length the header announced: a file that grows meanwhile (the request log) is sent
-// as it stood.
-void tPeerThread::SendFileBody(int fileHandle) {
-    const off_t size = FileSize;
-    if (size <= 0)
-        return;
-    // The file is read a block of chunks at a time (one system call instead of sixteen); what
-    // goes to the socket is still one chunk per send, each followed by its wait.
-    std::vector<char> block(
-        static_cast<size_t>(std::min<off_t>(size, kChunkSize * kChunksPerRead)));
-    off_t sent = 0;
-    size_t held = 0; // bytes of the block read and not yet sent
-    size_t at = 0;   // where in the block the next chunk starts
-    while (sent < size && Connected && !Terminated()) {
-        const uint32_t n =
-            MinOf(static_cast<uint32_t>(std::min<off_t>(size - sent, UINT32_MAX)), kChunkSize);
-        if (held == 0) {
-            const size_t want = static_cast<size_t>(std::min<off_t>(size - sent, block.size()));
-            held = platform::ReadFully(fileHandle, block.data(), want, sent);
-            at = 0;
-        }
-        // A whole block holds whole chunks, so a piece shorter than its chunk means a short read.
-        if (held < n) {
-            // The file shrank: what is left of the announced length cannot be sent truthfully.
-            Socket->Close();
-            return;
-        }
-        DataSent = false;
-        Socket->Send(block.data() + at, static_cast<int>(n));
-        WaitDataSent();
-        if (context_.afterChunkSent)
-            context_.afterChunkSent(n);
-        at += n;
-        held -= n;
-        sent += n;
-    }
+    FileConnection connection(*this);
+    delivery::SendFile(connection, head, file.get(), size, context_.afterChunkSent);
 }
 
 void tPeerThread::Upload() {
@@ -532,7 +442,7 @@ void tPeerThread::Upload() {
         SendError(411, "Content-Length required");
         return;
     }
-    if (isRegularFile(name) || (StreamingBody && !UploadBody)) {
+    if (platform::IsRegularFile(name) || (StreamingBody && !UploadBody)) {
         SendError(406, "File already exists");
         return;
     }

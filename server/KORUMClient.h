@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -34,13 +35,11 @@ public:
     static constexpr int kPollMs = 100;
     static constexpr int kSendPollMs = 10;
     static constexpr int kSettleMs = 200;
-    static constexpr int kChunkSize = 4096;
     // A send ends the connection after this long without progress at least, whatever the idle
     // limit: progress shows only once the peer's acknowledgement is back, a round trip later.
     static constexpr int kMinStallMs = 1000;
     // How often a send that waits looks whether the peer has taken anything.
     static constexpr int kProgressLookMs = 100;
-    static constexpr int kChunksPerRead = 16;
     // The most a worker reads in one call once the header is whole: an upload's body passes
     // through a buffer of this size, never through memory as a whole.
     static constexpr int kBodyReadSize = 64 * 1024;
@@ -49,6 +48,8 @@ protected:
     void Execute() override;
 
 private:
+    class FileConnection;
+
     void Serve();
     void ReceiveLoop();
     void CheckRequest();
@@ -63,15 +64,14 @@ private:
     void PeerDataSent(TCustomWSocket* sender, uint16_t error);
     void PeerChangeState(TCustomWSocket* sender, int oldState, int newState);
     void WaitDataSent();
+    void WaitSent(const std::function<bool()>& done);
     void WaitReplyGone();
     void ProcessRequest(const std::string& header);
     void Dispatch(const std::string& header);
     bool HandleMethod(const std::string& line, const char* method);
     void SendError(int32_t code, const std::string& message);
     void SendText(const std::string& text);
-    std::string MakeFileHeader(const std::string& ext, int fileHandle);
     void SendFile();
-    void SendFileBody(int fileHandle);
     void Upload();
     void UploadDone(upload::UploadFile& file);
     void SendCannotCreate();
@@ -80,7 +80,6 @@ private:
     void IncPeers();
     void DecPeers();
     std::string FileName() const;
-    size_t UnsentBytes() const;
     static int64_t Tick();
 
     ServerContext& context_;
@@ -100,9 +99,6 @@ private:
     std::string BasePath;
     bool DataSent = false;
     std::string PeerAddress;
-    std::string FileExt;
-    std::string HeaderText;
-    int64_t FileSize = 0; // announced in HeaderText
     std::string LogText;
     // Milliseconds, signed and 64 bits wide: a limit of zero or less ends an idle connection at
     // the first look, and no setting can overflow it.

@@ -19,11 +19,6 @@ std::string folderOf(const std::string& name) {
     return slash == 0 ? std::string("/") : name.substr(0, slash);
 }
 
-bool isRegularFile(const std::string& name) {
-    struct stat info {};
-    return ::stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 UploadFile::Outcome linkFailure() {
     return errno == EEXIST ? UploadFile::Outcome::Exists : UploadFile::Outcome::CannotCreate;
 }
@@ -78,7 +73,7 @@ UploadFile::Outcome UploadFile::Publish() {
         // Only an existing regular file means another upload won; anything else there (a folder,
         // a dangling link) is a name that cannot be created.
         const Outcome outcome = linkFailure();
-        return outcome == Outcome::Exists && !isRegularFile(name_) ? Outcome::CannotCreate
+        return outcome == Outcome::Exists && !platform::IsRegularFile(name_) ? Outcome::CannotCreate
                                                                    : outcome;
     }
     return Outcome::Saved;

@@ -1,0 +1,41 @@
+#include "server/Delivery.h"
+
+#include "platform/FileCalls.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace delivery {
+
+int64_t SendFile(Connection& connection, std::string_view head, int fd, int64_t length,
+                 const std::function<void(size_t)>& afterChunk) {
+    length = std::max<int64_t>(length, 0);
+    const size_t blockSize = static_cast<size_t>(std::min<int64_t>(length, kBlockSize));
+    // The header rides with the first block: a small file is a single hand-over.
+    std::vector<char> buffer(head.size() + blockSize);
+    std::memcpy(buffer.data(), head.data(), head.size());
+    size_t headLeft = head.size();
+    int64_t sent = 0;
+    for (;;) {
+        const size_t want = static_cast<size_t>(std::min<int64_t>(length - sent, blockSize));
+        size_t got = platform::ReadFully(fd, buffer.data() + headLeft, want, sent);
+        const bool shrank = got < want;
+        if (shrank)
+            got -= got % kChunkSize;
+        if (headLeft + got > 0 && !connection.Write(buffer.data(), headLeft + got))
+            return sent;
+        for (size_t at = 0; afterChunk && at < got; at += kChunkSize)
+            afterChunk(std::min(kChunkSize, got - at));
+        sent += static_cast<int64_t>(got);
+        headLeft = 0;
+        if (shrank) {
+            connection.Close();
+            return sent;
+        }
+        if (sent >= length || !connection.Drain())
+            return sent;
+    }
+}
+
+} // namespace delivery

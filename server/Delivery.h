@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+// Sending a file as a reply: the header, then exactly the length it announced, in whole chunks.
+// Apart from the connection it only reads the file, so tests drive it with a connection of their
+// own.
+namespace delivery {
+
+inline constexpr size_t kChunkSize = 4096;
+// A read block holds this many chunks and goes to the connection in one hand-over: the memory a
+// delivery holds, whatever the file's size.
+inline constexpr size_t kChunksPerBlock = 16;
+inline constexpr size_t kBlockSize = kChunkSize * kChunksPerBlock;
+
+// What a delivery needs of the connection.
+class Connection {
+public:
+    virtual ~Connection() = default;
+    // Hands bytes over; what the transport does not take now is kept and sent later. False when
+    // the connection is gone.
+    virtual bool Write(const char* data, size_t size) = 0;
+    // Returns once nothing is kept back any more, at once when nothing is; false when the
+    // connection went or the peer stopped taking anything.
+    virtual bool Drain() = 0;
+    // Ends the reply short: a peer must not take a cut body for a whole one.
+    virtual void Close() = 0;
+};
+
+// Sends `head`, then `length` bytes of the open file `fd` from its start. The body leaves in
+// chunks of kChunkSize (the last one may be shorter), a block of them per hand-over; the delivery
+// waits only while the connection keeps bytes back. A file that holds less than `length` when it
+// is read (it shrank) ends the reply after the last whole chunk read, with Close. `afterChunk`,
+// when set, runs after each chunk was handed over, with its size. Returns the body bytes handed
+// over.
+int64_t SendFile(Connection& connection, std::string_view head, int fd, int64_t length,
+                 const std::function<void(size_t)>& afterChunk = {});
+
+} // namespace delivery
