@@ -1,0 +1,84 @@
+#include "server/Router.h"
+
+#include "server/Reply.h"
+#include "server/Request.h"
+
+#include <algorithm>
+
+namespace route {
+namespace {
+
+Decision Refuse(Decision decision, int status, std::string message) {
+    decision.kind = Kind::Error;
+    decision.status = status;
+    decision.message = std::move(message);
+    return decision;
+}
+
+std::string Resolve(std::string_view target, std::string_view baseFile) {
+    return std::string(target == "/" ? baseFile : target);
+}
+
+std::string FileName(std::string_view basePath, std::string_view requestPath) {
+    std::string name = std::string(basePath) + std::string(requestPath);
+    std::replace(name.begin(), name.end(), '\\', '/');
+    return name;
+}
+
+// GET and POST: a target with a "?" runs a module, any other names a file below the base.
+Decision Read(Decision decision, const Input& input) {
+    if (decision.requestPath.find('?') != std::string::npos) {
+        request::PluginTarget plugin = request::SplitPluginTarget(decision.requestPath);
+        decision.kind = Kind::Module;
+        decision.module = std::move(plugin.name);
+        decision.query = std::move(plugin.query);
+        return decision;
+    }
+    if (input.basePath.empty() || request::EscapesBase(decision.requestPath))
+        return Refuse(std::move(decision), 404, "<h2>File not really found</h2>");
+    decision.kind = Kind::File;
+    decision.fileName = FileName(input.basePath, decision.requestPath);
+    return decision;
+}
+
+// PUT: a "?" is part of the new file's name. A name that could never be created is refused
+// before the missing length, which would not make it creatable.
+Decision Write(Decision decision, const Input& input) {
+    if (input.basePath.empty() || request::EscapesBase(decision.requestPath) ||
+        request::HasControlBytes(decision.requestPath)) {
+        const std::string name = reply::EscapeHtml(decision.requestPath);
+        return Refuse(std::move(decision), 406, "Cannot create such a file: " + name);
+    }
+    if (request::DeclaresTransferEncoding(input.header))
+        return Refuse(std::move(decision), 411, "Content-Length required");
+    decision.kind = Kind::Upload;
+    decision.fileName = FileName(input.basePath, decision.requestPath);
+    return decision;
+}
+
+} // namespace
+
+Decision Decide(const Input& input) {
+    Decision decision;
+    const std::optional<std::string> line = request::RequestLine(input.header);
+    if (!line)
+        return Refuse(std::move(decision), 400, "You doesn't say anything! Try again");
+    decision.logLine = *line;
+    // A line matches a method by its first letters only, so "GETX" is taken for a GET.
+    if (const auto target = request::MethodTarget(*line, "GET")) {
+        decision.requestPath = Resolve(*target, input.baseFile);
+        // An empty target (no version, or "/" without a base file) is no request at all.
+        if (!decision.requestPath.empty())
+            return Read(std::move(decision), input);
+    } else if (const auto target = request::MethodTarget(*line, "POST")) {
+        decision.requestPath = Resolve(*target, input.baseFile) + "?" + std::string(input.body);
+        return Read(std::move(decision), input);
+    } else if (const auto target = request::MethodTarget(*line, "PUT")) {
+        // An empty target names the base folder itself, which the upload's own checks refuse.
+        decision.requestPath = Resolve(*target, input.baseFile);
+        return Write(std::move(decision), input);
+    }
+    return Refuse(std::move(decision), 501, "Request not supported");
+}
+
+} // namespace route
