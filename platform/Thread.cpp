@@ -1,6 +1,8 @@
 #include "platform/Thread.h"
 
+#include <QBasicTimer>
 #include <QCoreApplication>
+#include <QTimerEvent>
 #include <QThread>
 
 #include <chrono>
@@ -175,8 +177,15 @@ namespace {
 // Calls into the UI thread wait in one queue of our own, in order. The toolkit's queue only
 // carries a wake-up: its hand-over uses locks the thread checker cannot see, while this lock
 // makes every call's hand-over visible.
+//
+// Calls that nobody waits for are coalesced: after a wake-up has run the queue, the next one is
+// due only after kCoalesceMs, when a timer runs whatever arrived meanwhile. A busy server then
+// wakes its UI thread a hundred times a second at most for its workers' counts and log lines,
+// instead of once per request; a call somebody waits for still wakes it at once.
 class UiCallQueue : public QObject {
 public:
+    static constexpr int kCoalesceMs = 10;
+
     static UiCallQueue& Instance() {
         // Never destroyed: workers may still queue calls while the program ends.
         static UiCallQueue* queue = [] {
@@ -199,6 +208,15 @@ public:
             QCoreApplication::postEvent(this, new QEvent(QEvent::User));
     }
 
+    // A call that a worker waits for: runs as soon as the UI thread gets to it.
+    void PushUrgent(std::function<void()> call) {
+        {
+            const std::lock_guard lock(mutex_);
+            calls_.push_back(std::move(call));
+        }
+        QCoreApplication::postEvent(this, new QEvent(QEvent::User));
+    }
+
     void Wake() {
         bool post = false;
         {
@@ -211,20 +229,41 @@ public:
 
 protected:
     void customEvent(QEvent*) override {
+        RunQueued();
+        // Pushes go on without waking the UI thread until the timer has looked again.
+        if (!coalesce_.isActive())
+            coalesce_.start(kCoalesceMs, this);
+    }
+
+    void timerEvent(QTimerEvent*) override {
+        if (RunQueued() == 0) {
+            const std::lock_guard lock(mutex_);
+            if (calls_.empty()) {
+                wakePending_ = false;
+                coalesce_.stop();
+            }
+        }
+    }
+
+private:
+    UiCallQueue() = default;
+
+    size_t RunQueued() {
         std::deque<std::function<void()>> calls;
         {
             const std::lock_guard lock(mutex_);
             calls.swap(calls_);
-            wakePending_ = false;
         }
         for (auto& call : calls)
             call();
+        return calls.size();
     }
 
-private:
     std::mutex mutex_;
     std::deque<std::function<void()>> calls_; // guarded by mutex_
-    bool wakePending_ = false;                // guarded by mutex_
+    // Set while a wake-up is posted or the coalescing timer runs: pushes then need not wake.
+    bool wakePending_ = false; // guarded by mutex_
+    QBasicTimer coalesce_;     // UI thread only
 };
 
 bool shuttingDown() {
@@ -247,7 +286,7 @@ bool RunOnUiThread(const std::function<void()>& fn) {
     tHeldCalls = false; // the push below wakes the UI thread for them too
     auto call = std::make_shared<PendingCall>();
     // `fn` stays valid: the caller does not return while the call is running.
-    UiCallQueue::Instance().Push([call, &fn] {
+    UiCallQueue::Instance().PushUrgent([call, &fn] {
         {
             const std::lock_guard lock(gMutex);
             if (call->state != CallState::Queued)

@@ -5,11 +5,13 @@
 #include "config/MimeTable.h"
 #include "config/ServerSettings.h"
 #include "net/WSocket.h"
+#include "platform/Thread.h"
 #include "server/KORUMClient.h"
 #include "server/ServerControl.h"
 #include "support/LoopbackClient.h"
 
 #include <QCoreApplication>
+#include <atomic>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -20,6 +22,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <future>
+#include <thread>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
@@ -107,6 +110,14 @@ protected:
         while (!done() && timer.elapsed() < ms)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         return done();
+    }
+
+    // Runs on the UI thread what workers handed it so far: their calls run in order, so once a
+    // call queued now from another thread has run, so have all queued before it.
+    static bool runHandedOverCalls() {
+        std::atomic<bool> ran = false;
+        std::thread([&ran] { platform::PostToUiThread([&ran] { ran = true; }); }).join();
+        return waitUntil([&] { return ran.load(); });
     }
 
     // Runs `work` on a client thread while this thread serves the UI loop.
