@@ -221,7 +221,7 @@ TEST_F(Server, RacingUploadsCreateOneWholeFile) {
     int saved = 0;
     int refused = 0;
     for (auto& reply : replies) {
-        waitUntil(
+        testwait::Until(
             [&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
         const std::string text = reply.get();
         saved += text == page(200, "OK", "File saved");
@@ -288,17 +288,17 @@ TEST_F(Server, CountersFollowConnections) {
     // A connection that never sends anything still counts, and keeps a client alive a while.
     settings.IdleSeconds = "1";
     const int silent = onClient([port] { return client::connectTo(port); });
-    EXPECT_TRUE(waitUntil([&] { return view.status[1] == "Requests: 1"; }));
-    EXPECT_TRUE(waitUntil([&] { return view.status[0] == "Clients: 1"; }));
+    EXPECT_TRUE(testwait::Until([&] { return view.status[1] == "Requests: 1"; }));
+    EXPECT_TRUE(testwait::Until([&] { return view.status[0] == "Clients: 1"; }));
     get("GET / HTTP/1.0\r\n\r\n");
-    EXPECT_TRUE(waitUntil([&] { return view.status[0] == "Clients: 0"; }));
+    EXPECT_TRUE(testwait::Until([&] { return view.status[0] == "Clients: 0"; }));
     ::close(silent);
     EXPECT_EQ(view.status[1], "Requests: 2");
     server->StopServer();
     portNumber = start();
     get("GET / HTTP/1.0\r\n\r\n");
     EXPECT_EQ(view.status[1], "Requests: 3") << "the count survives a restart";
-    EXPECT_TRUE(waitUntil([&] { return view.status[0] == "Clients: 0"; }));
+    EXPECT_TRUE(testwait::Until([&] { return view.status[0] == "Clients: 0"; }));
     EXPECT_NE(std::find(view.clientsHistory.begin(), view.clientsHistory.end(), "Clients: 2"),
               view.clientsHistory.end());
 }
