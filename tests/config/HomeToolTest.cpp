@@ -8,12 +8,14 @@
 #include <gtest/gtest.h>
 
 TEST(AddBackslash, TrimsAndEndsWithOneSeparator) {
-    EXPECT_EQ(AddBackslash("  C:\\Webbase \t"), "C:\\Webbase\\");
-    EXPECT_EQ(AddBackslash("/srv/site/"), "/srv/site/");
-    EXPECT_EQ(AddBackslash("D:"), "D:");
-    EXPECT_EQ(AddBackslash("D:\\logs\\"), "D:\\logs\\");
-    EXPECT_EQ(AddBackslash(" \r\n"), "");
-    EXPECT_EQ(AddBackslash(""), "");
+    const std::pair<const char*, const char*> cases[] = {{"  C:\\Webbase \t", "C:\\Webbase\\"},
+                                                         {"/srv/site/", "/srv/site/"},
+                                                         {"D:", "D:"},
+                                                         {"D:\\logs\\", "D:\\logs\\"},
+                                                         {" \r\n", ""},
+                                                         {"", ""}};
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(AddBackslash(text), expected) << '"' << text << '"';
 }
 
 struct IntCase {

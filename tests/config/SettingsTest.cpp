@@ -3,6 +3,7 @@
 #include "config/ServerSettings.h"
 
 #include "support/TempStore.h"
+#include "support/TestFiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,10 +22,7 @@ protected:
     void SetUp() override { RegRoot = platform::StoreRoot::MachineWide; }
     QString storeFile() const { return store.systemDir() + "/Quillbrook/Projects.conf"; }
     void writeStore(const QByteArray& content) {
-        QDir().mkpath(store.systemDir() + "/Quillbrook");
-        QFile file(storeFile());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
+        ASSERT_TRUE(testfiles::write(storeFile(), content));
     }
     QString restoredBoxes(const QString& stored) {
         WriteRegString(kSettingsKey, "CBoxes", stored);
@@ -106,11 +104,10 @@ TEST_F(SettingsTest, DefaultLogFolderIsMadePrivateWhenTheLogIsFirstWritten) {
 }
 
 TEST_F(SettingsTest, FlagTextsShortOrOddReadAsDocumented) {
-    EXPECT_EQ(restoredBoxes("1"), "1111");
-    EXPECT_EQ(restoredBoxes(""), "1111");
-    EXPECT_EQ(restoredBoxes("10x1"), "1001");
-    EXPECT_EQ(restoredBoxes("0"), "0111");
-    EXPECT_EQ(restoredBoxes("0000"), "0000");
+    const std::pair<const char*, const char*> cases[] = {
+        {"1", "1111"}, {"", "1111"}, {"10x1", "1001"}, {"0", "0111"}, {"0000", "0000"}};
+    for (const auto& [stored, flags] : cases)
+        EXPECT_EQ(restoredBoxes(stored), flags) << '"' << stored << '"';
 }
 
 TEST_F(SettingsTest, SaveThenRestoreKeepsEveryFieldVerbatim) {
@@ -163,7 +160,8 @@ TEST_F(SettingsTest, StoreLayoutOnDisk) {
     for (const char* name : {"CBoxes", "Edit1", "Edit2", "Edit3", "Edit4", "Edit6", "Edit10",
                              "Edit11", "Edit12", "Edit13", "Edit14", "Edit15", "MIME"})
         EXPECT_TRUE(content.contains(QByteArray("\nSettings\\") + name + "="))
-            << name << " missing in\n" << content.constData();
+            << name << " missing in\n"
+            << content.constData();
     for (const char* absent : {"Edit5=", "Edit7=", "Edit8=", "Edit9="})
         EXPECT_FALSE(content.contains(absent)) << absent;
 }

@@ -1,4 +1,6 @@
 #include "load/LoadSupport.h"
+#include "support/LoopbackClient.h"
+#include "support/LoopbackPorts.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -76,14 +78,6 @@ int countQtPoolThreads(pid_t pid) {
     return count;
 }
 
-sockaddr_in loopback(uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
 End endOf(ssize_t n) {
     if (n == 0)
         return End::Closed;
@@ -157,16 +151,6 @@ Figures WaitForFigures(pid_t pid, const std::function<bool(const Figures&)>& don
     return now;
 }
 
-uint16_t FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopback(0);
-    socklen_t length = sizeof(address);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 int Connect(uint16_t port, int timeoutSeconds, int receiveBuffer) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (receiveBuffer > 0)
@@ -174,7 +158,7 @@ int Connect(uint16_t port, int timeoutSeconds, int receiveBuffer) {
     const timeval limit{timeoutSeconds, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
-    const sockaddr_in address = loopback(port);
+    const sockaddr_in address = client::loopback(port);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
         ::close(fd);
         return -1;
@@ -351,7 +335,7 @@ ChildServer::~ChildServer() {
 bool ChildServer::Start() {
     // A port found free can be taken by someone else before the program binds it: try anew.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        port_ = FreePort();
+        port_ = testnet::freePort();
         if (Spawn() && Answers(20000))
             return true;
         if (pid_ > 0)

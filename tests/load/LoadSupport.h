@@ -51,9 +51,6 @@ std::string Describe(const Figures& figures);
 // Polls the figures of `pid` until `done` holds, `ms` at most; returns the last figures read.
 Figures WaitForFigures(pid_t pid, const std::function<bool(const Figures&)>& done, int ms);
 
-// A free port on the loopback interface at the moment of asking.
-uint16_t FreePort();
-
 // A blocking connection to 127.0.0.1:port whose receives and sends give up after
 // `timeoutSeconds`; -1 when it was not accepted. A `receiveBuffer` above 0 fixes the kernel's
 // receive buffer to that size, so that a client that stops reading stalls the sender soon.

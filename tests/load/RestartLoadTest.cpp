@@ -4,6 +4,7 @@
 #include "load/LoadSupport.h"
 #include "platform/Thread.h"
 #include "server/ServerFixture.h"
+#include "support/LoopbackPorts.h"
 
 #include <atomic>
 #include <mutex>
@@ -64,12 +65,9 @@ class Restart : public ServerFixture {
 protected:
     void SetUp() override {
         ServerFixture::SetUp();
-        const QString folder = docroot.path() + "/plugins";
-        QDir().mkpath(folder);
-        ASSERT_TRUE(QFile::copy(KORU_LOAD_MODULE_DIR "/nap.so", folder + "/nap.so"));
-        settings.PluginsPath = folder;
+        installModules(KORU_LOAD_MODULE_DIR, {"nap"});
         // Every start listens on the same port, so that the clients keep finding it.
-        settings.ListenPort = QString::number(FreePort());
+        settings.ListenPort = QString::number(testnet::freePort());
         writeFile("index.htm", "<html>restart</html>");
         writeFile("big.bin", QByteArray::fromStdString(Pattern(256 * 1024, 3)));
     }
@@ -155,19 +153,19 @@ TEST_F(Restart, StopAndStartWhileRequestsAndPluginCallsRun) {
         } catch (const std::exception&) {
             ++failedStarts;
         }
-        pump(100 + static_cast<int>(random() % 300));
+        testwait::For(100 + static_cast<int>(random() % 300));
         server->StopServer();
-        pump(10 + static_cast<int>(random() % 90));
+        testwait::For(10 + static_cast<int>(random() % 90));
         ++cycles;
     }
     stop = true;
-    EXPECT_TRUE(waitUntil([&] { return finished == kClients; }, 60000));
+    EXPECT_TRUE(testwait::Until([&] { return finished == kClients; }, 60000));
     for (std::thread& c : clients)
         c.join();
-    EXPECT_TRUE(waitUntil([] { return platform::TThread::RunningCount() == 0; }));
+    EXPECT_TRUE(testwait::Until([] { return platform::TThread::RunningCount() == 0; }));
     // The workers' operating-system threads end after their idle time.
-    EXPECT_TRUE(waitUntil([] { return platform::TThread::PooledThreadCount() == 0; }));
-    pump(200);
+    EXPECT_TRUE(testwait::Until([] { return platform::TThread::PooledThreadCount() == 0; }));
+    testwait::For(200);
 
     EXPECT_EQ(tally.hung, 0) << "connections neither answered nor closed";
     EXPECT_EQ(tally.wrong, 0) << (wrongSamples.empty() ? "" : wrongSamples.front());

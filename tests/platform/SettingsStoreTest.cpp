@@ -1,6 +1,7 @@
 #include "platform/SettingsStore.h"
 
 #include "support/TempStore.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,11 +21,16 @@ using platform::StoreRoot;
 namespace {
 const QString kKey = QStringLiteral("Software\\Quillbrook\\Projects\\KORU\\Settings");
 
-void writeFile(const QString& path, const QByteArray& content) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(content);
+// What writing Edit1 reports, for a write that must fail; a failure of the test when the write
+// was reported as done.
+std::string writeError(SettingsStore& store, const QString& value) {
+    try {
+        store.WriteString("Edit1", value);
+    } catch (const StoreError& e) {
+        return e.what();
+    }
+    ADD_FAILURE() << "the write was reported as done";
+    return {};
 }
 
 // Sets the immutable flag on a folder for its lifetime: no new files, root included, while the
@@ -59,7 +65,7 @@ private:
 class LockedFolderStore : public ::testing::Test {
 protected:
     void SetUp() override {
-        writeFile(folder() + "/Projects.conf", "[KORU]\nSettings\\Edit1=old\n");
+        ASSERT_TRUE(testfiles::write(folder() + "/Projects.conf", "[KORU]\nSettings\\Edit1=old\n"));
     }
     void TearDown() override { ::chmod(folderPath().c_str(), 0755); }
     QString folder() const { return temp.systemDir() + "/Quillbrook"; }
@@ -67,15 +73,11 @@ protected:
     void expectSaveBlamesTheFolder() {
         SettingsStore store(StoreRoot::MachineWide);
         ASSERT_TRUE(store.OpenKey(kKey, false));
-        try {
-            store.WriteString("Edit1", "new");
-            ADD_FAILURE() << "the write was reported as done";
-        } catch (const StoreError& e) {
-            const std::string expected = "Cannot save the settings to " + folderPath() +
-                                         "/Projects.conf: the folder " + folderPath() +
-                                         " is not writable (";
-            EXPECT_TRUE(std::string(e.what()).starts_with(expected)) << e.what();
-        }
+        const std::string error = writeError(store, "new");
+        const std::string expected = "Cannot save the settings to " + folderPath() +
+                                     "/Projects.conf: the folder " + folderPath() +
+                                     " is not writable (";
+        EXPECT_TRUE(error.starts_with(expected)) << error;
     }
 
     TempStore temp;
@@ -112,9 +114,10 @@ TEST(SettingsStore, KeyPathPicksFileAndGroup) {
 
 TEST(SettingsStore, ValueThatIsNotTextIsAnError) {
     TempStore temp;
-    writeFile(temp.systemDir() + "/Quillbrook/Projects.conf",
-              "[KORU]\nSettings\\Edit1=@ByteArray(\\0\\x1)\nSettings\\Edit2=a, b\n"
-              "Settings\\Edit3=plain\n");
+    ASSERT_TRUE(
+        testfiles::write(temp.systemDir() + "/Quillbrook/Projects.conf",
+                         "[KORU]\nSettings\\Edit1=@ByteArray(\\0\\x1)\nSettings\\Edit2=a, b\n"
+                         "Settings\\Edit3=plain\n"));
     SettingsStore store(StoreRoot::MachineWide);
     ASSERT_TRUE(store.OpenKey(kKey, false));
     EXPECT_THROW(store.ReadString("Edit1"), StoreError);
@@ -125,18 +128,12 @@ TEST(SettingsStore, ValueThatIsNotTextIsAnError) {
 TEST(SettingsStore, WriteThatDoesNotReachTheDiskIsReportedWithFileAndReason) {
     TempStore temp;
     // A plain file where the store's folder should be: no user, root included, can write there.
-    writeFile(temp.systemDir() + "/Quillbrook", "not a folder");
+    ASSERT_TRUE(testfiles::write(temp.systemDir() + "/Quillbrook", "not a folder"));
     SettingsStore store(StoreRoot::MachineWide);
     ASSERT_TRUE(store.OpenKey(kKey, true));
-    try {
-        store.WriteString("Edit1", "x");
-        ADD_FAILURE() << "the write was reported as done";
-    } catch (const StoreError& e) {
-        EXPECT_NE(std::string(e.what()).find("Quillbrook/Projects.conf"), std::string::npos)
-            << e.what();
-        EXPECT_NE(std::string(e.what()).find("cannot create the folder"), std::string::npos)
-            << e.what();
-    }
+    const std::string error = writeError(store, "x");
+    EXPECT_NE(error.find("Quillbrook/Projects.conf"), std::string::npos) << error;
+    EXPECT_NE(error.find("cannot create the folder"), std::string::npos) << error;
 }
 
 TEST_F(LockedFolderStore, FolderWithoutWritePermissionIsNamedAsTheCause) {

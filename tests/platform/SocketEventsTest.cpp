@@ -3,6 +3,7 @@
 #include "platform/SocketEvents.h"
 #include "platform/Sockets.h"
 #include "support/LoopbackClient.h"
+#include "support/LoopbackPorts.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -40,17 +41,6 @@ public:
     std::function<void(int events)> react;
 };
 
-int listener(uint16_t& port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_in address = client::loopback(0);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    ::listen(fd, 16);
-    socklen_t length = sizeof(address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-    return fd;
-}
-
 // A connected pair: `ours` is registered with the endpoint, `theirs` is the peer.
 struct Scene {
     Recorder sink;
@@ -61,7 +51,7 @@ struct Scene {
     int listening = -1;
     uint16_t port = 0;
 
-    Scene() { listening = keep(listener(port)); }
+    Scene() { listening = keep(testnet::bindAnyPort(port, 16, SOCK_NONBLOCK)); }
     ~Scene() {
         endpoint.Forget();
         for (const int fd : fds)
@@ -96,6 +86,14 @@ struct Scene {
             endpoint.ConnectStarted();
         else
             endpoint.Post(fd, kEventConnect, ErrnoToSocketError(errno));
+    }
+    // The peer sends `data`, then ends its side; what is due after each step arrives.
+    void peerSendsThenCloses(const std::string& data) {
+        ::send(theirs, data.data(), data.size(), 0);
+        settle();
+        ::shutdown(theirs, SHUT_WR);
+        settle();
+        settle();
     }
     void drain() {
         char buffer[256];
@@ -147,11 +145,7 @@ const std::vector<Row> kRows = {
     {"close: once when the peer closes, although its data were never read",
      [](Scene& s) {
          s.connectReading();
-         ::send(s.theirs, "abc", 3, 0);
-         s.settle();
-         ::shutdown(s.theirs, SHUT_WR);
-         s.settle();
-         s.settle();
+         s.peerSendsThenCloses("abc");
      },
      {"read", "close"}},
     {"close: once when the peer closes after everything was read",
@@ -161,11 +155,7 @@ const std::vector<Row> kRows = {
              s.drain();
              s.endpoint.ReadDone();
          };
-         ::send(s.theirs, "abc", 3, 0);
-         s.settle();
-         ::shutdown(s.theirs, SHUT_WR);
-         s.settle();
-         s.settle();
+         s.peerSendsThenCloses("abc");
      },
      {"read", "close"}},
     {"accept: when one is pending, not again until the handler accepts, then again while more "

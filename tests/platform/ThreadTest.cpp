@@ -1,5 +1,7 @@
 #include "platform/Thread.h"
 
+#include "support/WaitUntil.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QPointer>
@@ -26,15 +28,6 @@ private:
     std::function<void(LambdaThread&)> body_;
 };
 
-// Keeps the UI loop running until `done` holds or a generous bound passes.
-bool pumpUntil(const std::function<bool()>& done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
-
 } // namespace
 
 TEST(TThread, SynchronizeRunsOnTheUiThreadWhileTheWorkerWaits) {
@@ -46,7 +39,7 @@ TEST(TThread, SynchronizeRunsOnTheUiThreadWhileTheWorkerWaits) {
         returned = ran;
     });
     worker.Resume();
-    ASSERT_TRUE(pumpUntil([&] { return returned.load(); }));
+    ASSERT_TRUE(testwait::Until([&] { return returned.load(); }));
     EXPECT_TRUE(ranOnUi);
     worker.wait();
     EXPECT_EQ(platform::TThread::RunningCount(), 0);
@@ -81,7 +74,7 @@ TEST(TThread, FreeOnTerminateDeletesAfterRunAndWaitForAllIsBounded) {
     EXPECT_FALSE(platform::TThread::WaitForAll(30));
     release = true;
     EXPECT_TRUE(platform::TThread::WaitForAll(10000));
-    EXPECT_TRUE(pumpUntil([&] { return worker.isNull(); }));
+    EXPECT_TRUE(testwait::Until([&] { return worker.isNull(); }));
 }
 
 TEST(TThread, QueuedCallsRunInOrderAfterEarlierBlockingOnesAndStopAtShutdown) {
@@ -98,10 +91,10 @@ TEST(TThread, QueuedCallsRunInOrderAfterEarlierBlockingOnesAndStopAtShutdown) {
         done = true;
     });
     worker.Resume();
-    ASSERT_TRUE(pumpUntil([&] { return done.load(); }));
+    ASSERT_TRUE(testwait::Until([&] { return done.load(); }));
     worker.wait();
     // Calls nobody waits for may be held back a moment, to run together with later ones.
-    ASSERT_TRUE(pumpUntil([&] { return order.size() >= 50; }));
+    ASSERT_TRUE(testwait::Until([&] { return order.size() >= 50; }));
     ASSERT_EQ(order.size(), 50u);
     for (int i = 0; i < 50; ++i)
         EXPECT_EQ(order[i], i);
@@ -127,11 +120,8 @@ TEST(TThread, OperatingSystemThreadsAreReusedThenEndWhenIdle) {
     EXPECT_EQ(first.load(), second.load()) << "the second worker ran on the first one's thread";
     EXPECT_NE(first.load(), qApp->thread());
     EXPECT_GE(platform::TThread::PooledThreadCount(), 1);
-    QElapsedTimer timer;
-    timer.start();
-    while (platform::TThread::PooledThreadCount() > 0 && timer.elapsed() < 20000)
-        QThread::msleep(50);
-    EXPECT_EQ(platform::TThread::PooledThreadCount(), 0) << "idle threads end";
+    EXPECT_TRUE(testwait::Until([] { return platform::TThread::PooledThreadCount() == 0; }))
+        << "idle threads end";
 }
 
 TEST(TThread, WorkersResumedTogetherRunAtOnceBesideAnIdleThread) {
@@ -178,10 +168,10 @@ TEST(TThread, HeldCallsRunBeforeTheNextWakingCallOnReleaseAndAtTheEnd) {
         platform::PostToUiThreadHeld([&] { order.push_back("held at the end"); });
     });
     worker.Resume();
-    ASSERT_TRUE(pumpUntil([&] { return released && order.size() == 3; }));
+    ASSERT_TRUE(testwait::Until([&] { return released && order.size() == 3; }));
     EXPECT_EQ(order, (std::vector<std::string>{"held 1", "blocking", "held 2"}));
     finish = true;
-    ASSERT_TRUE(pumpUntil([&] { return order.size() == 4; }));
+    ASSERT_TRUE(testwait::Until([&] { return order.size() == 4; }));
     EXPECT_EQ(order.back(), "held at the end");
     worker.wait();
 }

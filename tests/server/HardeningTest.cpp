@@ -3,8 +3,7 @@
 // meant to act on a browser or a terminal, and peers that stop reading.
 #include "ServerFixture.h"
 
-#include <QEventLoop>
-#include <QTimer>
+#include <QElapsedTimer>
 
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -74,7 +73,7 @@ TEST_F(Hardening, ALockedLogNeitherFreezesTheServerNorLosesLines) {
         return ending.reply;
     });
     EXPECT_EQ(reply, fileReply("text/html", "<p>home</p>"));
-    EXPECT_TRUE(waitUntil([&] { return log().count('\n') == 2; })) << log().constData();
+    EXPECT_TRUE(testwait::Until([&] { return log().count('\n') == 2; })) << log().constData();
 
     const QByteArray before = log();
     const std::string served = get("GET /koru.log HTTP/1.0\r\n\r\n");
@@ -89,7 +88,7 @@ TEST_F(Hardening, ALockedLogNeitherFreezesTheServerNorLosesLines) {
 TEST_F(Hardening, RequestLinesReachTheLogWithoutTheirControlBytes) {
     get("GET /a\x1b[2Jb\tc\x7f HTTP/1.0\r\n\r\n");
     // The line is written on the UI thread, possibly after the reply has arrived.
-    EXPECT_TRUE(waitUntil([&] { return log().endsWith('\n'); }));
+    EXPECT_TRUE(testwait::Until([&] { return log().endsWith('\n'); }));
     const QList<QByteArray> fields = log().split('\t');
     ASSERT_EQ(fields.size(), 4) << log().constData();
     EXPECT_EQ(fields[2] + '\t' + fields[3], "GET /a\\x1B[2Jb\tc\\x7F HTTP/1.0\r\n")
@@ -171,10 +170,10 @@ TEST_F(Hardening, PeerThatStopsReadingIsReleased) {
         client::sendAll(s, "GET /big.bin HTTP/1.0\r\n\r\n");
         return s;
     });
-    EXPECT_TRUE(waitUntil([&] { return view.status[0] == "Clients: 1"; }));
+    EXPECT_TRUE(testwait::Until([&] { return view.status[0] == "Clients: 1"; }));
     QElapsedTimer released;
     released.start();
-    EXPECT_TRUE(waitUntil([&] { return view.status[0] == "Clients: 0"; }, 15000))
+    EXPECT_TRUE(testwait::Until([&] { return view.status[0] == "Clients: 0"; }, 15000))
         << "the worker still holds the stalled connection";
     EXPECT_LT(released.elapsed(), 10000);
     ::close(fd);
@@ -201,22 +200,15 @@ TEST_F(Hardening, RunningOutOfDescriptorsPausesAcceptingAndRecovers) {
     for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
         fillers.push_back(fd);
 
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(portNumber);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in address = client::loopback(portNumber);
     for (const int fd : clients) {
-        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
         client::sendAll(fd, "GET / HTTP/1.0\r\n\r\n");
     }
     rusage before{};
     ::getrusage(RUSAGE_SELF, &before);
-    {
-        // The loop sleeps unless something wakes it: CPU spent now is the server's.
-        QEventLoop loop;
-        QTimer::singleShot(1000, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
+    // One nap: the loop sleeps unless something wakes it, so CPU spent now is the server's.
+    testwait::Nap(1000);
     rusage after{};
     ::getrusage(RUSAGE_SELF, &after);
     const auto cpuMs = [](const rusage& u) {

@@ -6,12 +6,7 @@ class PluginInvoke : public ServerFixture {
 protected:
     void SetUp() override {
         ServerFixture::SetUp();
-        const QString folder = docroot.path() + "/plugins";
-        QDir().mkpath(folder);
-        for (const char* module : {"shop", "queryonly", "querythrows"})
-            ASSERT_TRUE(QFile::copy(QString(KORU_TEST_MODULE_DIR "/") + module + ".so",
-                                    folder + "/" + module + ".so"));
-        settings.PluginsPath = folder;
+        installModules(KORU_TEST_MODULE_DIR, {"shop", "queryonly", "querythrows"});
     }
     // The page a module's body becomes, with the configured header and footer.
     static std::string pluginReply(const std::string& statusLine, const std::string& headers,
@@ -78,7 +73,7 @@ TEST_F(PluginInvoke, RequestAfterTheStopFindsNoModule) {
     const uint16_t port = portNumber;
     // The connection is accepted while listening; its request arrives after the stop.
     const int fd = onClient([port] { return client::connectTo(port); });
-    ASSERT_TRUE(waitUntil([&] { return view.status[0] == "Clients: 1"; }));
+    ASSERT_TRUE(testwait::Until([&] { return view.status[0] == "Clients: 1"; }));
     server->StopServer();
     const std::string reply = onClient([fd] {
         client::sendAll(fd, "GET /queryonly?late HTTP/1.0\r\n\r\n");

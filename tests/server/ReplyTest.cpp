@@ -5,13 +5,12 @@
 using namespace reply;
 
 TEST(Reply, StatusLinesAndReasons) {
-    EXPECT_EQ(StatusLine(200), "HTTP/1.0 200 OK\r\n");
-    EXPECT_EQ(StatusLine(416), "HTTP/1.0 416 Requested range not satisfiable\r\n");
-    EXPECT_EQ(StatusLine(505), "HTTP/1.0 505 HTTP Version not supported\r\n");
-    EXPECT_EQ(StatusLine(306), "HTTP/1.0 306 Unknown status\r\n");
-    EXPECT_EQ(StatusLine(299), "HTTP/1.0 299 Unknown status\r\n");
-    EXPECT_EQ(StatusLine(0), "HTTP/1.0 0 Unknown status\r\n");
-    EXPECT_EQ(StatusLine(-404), "HTTP/1.0 -404 Unknown status\r\n");
+    const std::pair<int32_t, const char*> known[] = {
+        {200, "OK"}, {416, "Requested range not satisfiable"}, {505, "HTTP Version not supported"}};
+    for (const auto& [code, reason] : known)
+        EXPECT_EQ(StatusLine(code), "HTTP/1.0 " + std::to_string(code) + " " + reason + "\r\n");
+    for (const int32_t code : {306, 299, 0, -404})
+        EXPECT_EQ(StatusLine(code), "HTTP/1.0 " + std::to_string(code) + " Unknown status\r\n");
 }
 
 TEST(Reply, PageRepliesByteForByte) {
@@ -41,18 +40,28 @@ TEST(Reply, FileHeader) {
 }
 
 TEST(Reply, PluginReplyAddsTypeLineUnlessOneIsThere) {
-    EXPECT_EQ(PluginReply(200, "", "<p>Hi</p>"),
-              "HTTP/1.0 200 OK\r\nContent-type: text/html\r\nContent-Length: 9\r\nContent:\r\n\r\n"
-              "<p>Hi</p>");
-    EXPECT_EQ(PluginReply(302, "Location: /x\r\n", ""),
-              "HTTP/1.0 302 Found\r\nLocation: /x\r\nContent-type: text/html\r\nContent-Length: "
-              "0\r\nContent:\r\n\r\n");
-    EXPECT_EQ(PluginReply(200, "content-type: text/plain\r\n", "a"),
-              "HTTP/1.0 200 OK\r\ncontent-type: text/plain\r\nContent-Length: 1\r\nContent:\r\n"
-              "\r\na");
-    EXPECT_EQ(PluginReply(200, "Content-Type:text/plain\r\n", "a"),
-              "HTTP/1.0 200 OK\r\nContent-Type:text/plain\r\nContent-type: text/html\r\n"
-              "Content-Length: 1\r\nContent:\r\n\r\na");
+    struct Case {
+        int32_t status;
+        const char* header;
+        const char* page;
+        const char* reply;
+    };
+    const Case cases[] = {
+        {200, "", "<p>Hi</p>",
+         "HTTP/1.0 200 OK\r\nContent-type: text/html\r\nContent-Length: 9\r\nContent:\r\n\r\n"
+         "<p>Hi</p>"},
+        {302, "Location: /x\r\n", "",
+         "HTTP/1.0 302 Found\r\nLocation: /x\r\nContent-type: text/html\r\nContent-Length: "
+         "0\r\nContent:\r\n\r\n"},
+        {200, "content-type: text/plain\r\n", "a",
+         "HTTP/1.0 200 OK\r\ncontent-type: text/plain\r\nContent-Length: 1\r\nContent:\r\n"
+         "\r\na"},
+        // Without the space after the colon it is not taken for a type line.
+        {200, "Content-Type:text/plain\r\n", "a",
+         "HTTP/1.0 200 OK\r\nContent-Type:text/plain\r\nContent-type: text/html\r\n"
+         "Content-Length: 1\r\nContent:\r\n\r\na"}};
+    for (const Case& c : cases)
+        EXPECT_EQ(PluginReply(c.status, c.header, c.page), c.reply) << c.header;
 }
 
 TEST(Reply, TextFromARequestIsEscapedForAPage) {

@@ -95,11 +95,13 @@ INSTANTIATE_TEST_SUITE_P(
                       TargetCase{"GET /my%20page.htm HTTP/1.0", "GET", "/my%20page.htm"}));
 
 TEST(FileExtensionTest, TextAfterLastDot) {
-    EXPECT_EQ(FileExtension("/index.htm"), "htm");
-    EXPECT_EQ(FileExtension("/a.b/file"), "b/file");
-    EXPECT_EQ(FileExtension("/a.b\\file"), "");
-    EXPECT_EQ(FileExtension("/noext"), "");
-    EXPECT_EQ(FileExtension("/x."), "");
+    const std::pair<const char*, const char*> cases[] = {{"/index.htm", "htm"},
+                                                         {"/a.b/file", "b/file"},
+                                                         {"/a.b\\file", ""},
+                                                         {"/noext", ""},
+                                                         {"/x.", ""}};
+    for (const auto& [path, extension] : cases)
+        EXPECT_EQ(FileExtension(path), extension) << path;
     EXPECT_EQ(FileExtension("/x." + std::string(300, 'e')).size(), 260u);
 }
 

@@ -5,15 +5,15 @@
 #include "config/MimeTable.h"
 #include "config/ServerSettings.h"
 #include "net/WSocket.h"
-#include "platform/Thread.h"
 #include "server/KORUMClient.h"
 #include "server/ServerControl.h"
+#include "support/ClientThread.h"
 #include "support/LoopbackClient.h"
+#include "support/TestFiles.h"
+#include "support/WaitUntil.h"
 
 #include <QCoreApplication>
-#include <atomic>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -22,7 +22,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <future>
-#include <thread>
+#include <initializer_list>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
@@ -74,8 +74,8 @@ protected:
     void TearDown() override {
         if (server)
             server->StopServer();
-        waitUntil([] { return platform::TThread::RunningCount() == 0; });
-        pump(50);
+        testwait::Until([] { return platform::TThread::RunningCount() == 0; });
+        testwait::For(50);
         server.reset();
     }
 
@@ -85,11 +85,20 @@ protected:
     }
 
     void writeFile(const QString& relative, const QByteArray& content) {
-        const QString path = docroot.path() + "/" + relative;
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
+        ASSERT_TRUE(testfiles::write(docroot.path() + "/" + relative, content))
+            << relative.toStdString();
+    }
+
+    // Copies the named modules from `from` into a plug-in folder beside the site's files and
+    // points the server at it.
+    void installModules(const QString& from, std::initializer_list<const char*> modules) {
+        const QString folder = docroot.path() + "/plugins";
+        QDir().mkpath(folder);
+        for (const char* module : modules) {
+            const QString file = QString(module) + ".so";
+            ASSERT_TRUE(QFile::copy(from + "/" + file, folder + "/" + file)) << module;
+        }
+        settings.PluginsPath = folder;
     }
 
     QByteArray readFile(const QString& relative) const {
@@ -97,43 +106,11 @@ protected:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
     }
 
-    static void pump(int ms) {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < ms)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-
-    static bool waitUntil(const std::function<bool()>& done, int ms = 20000) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done() && timer.elapsed() < ms)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        return done();
-    }
-
-    // Runs on the UI thread what workers handed it so far: their calls run in order, so once a
-    // call queued now from another thread has run, so have all queued before it.
-    static bool runHandedOverCalls() {
-        std::atomic<bool> ran = false;
-        std::thread([&ran] { platform::PostToUiThread([&ran] { ran = true; }); }).join();
-        return waitUntil([&] { return ran.load(); });
-    }
-
     // Runs `work` on a client thread while this thread serves the UI loop.
-    template <typename F> auto onClient(F work) {
-        auto future = std::async(std::launch::async, std::move(work));
-        waitUntil(
-            [&] { return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
-            60000);
-        // What the workers queued for the UI thread before they replied runs now.
-        QCoreApplication::processEvents();
-        return future.get();
-    }
+    template <typename F> auto onClient(F work) { return testnet::whileServing(std::move(work)); }
 
     std::string get(const std::string& request) {
-        const uint16_t port = portNumber;
-        return onClient([port, request] { return client::exchange(port, {request}); });
+        return testnet::fetchWhileServing(portNumber, request);
     }
 
     QTemporaryDir docroot;

@@ -1,73 +1,20 @@
 // The window as a desktop user meets it: the first run, resizing, the keyboard, the status
 // after a failed start and the test client's bytes.
-#include "net/WSocket.h"
-#include "platform/Thread.h"
-#include "server/ServerControl.h"
-#include "shell/Dialogs.h"
-#include "shell/KORUMain.h"
-#include "shell/TrayServiceFake.h"
-#include "ui_KORUMain.h"
+#include "MainWindowFixture.h"
 
-#include "support/LoopbackClient.h"
-#include "support/TempStore.h"
+#include "support/ClientThread.h"
+#include "support/LoopbackPorts.h"
 
 #include <QAbstractScrollArea>
-#include <QApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QKeyEvent>
-#include <QLabel>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTabBar>
 
-#include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <functional>
-#include <future>
-#include <netinet/in.h>
 #include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
-
-bool waitUntil(const std::function<bool()>& done, int ms = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < ms)
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    return done();
-}
-
-void key(QWidget* target, int code, const QString& text = {}) {
-    QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, text);
-    QApplication::sendEvent(target, &press);
-}
-
-// A whole HTTP exchange on a thread of its own: the server's workers wait for the UI thread.
-std::future<std::string> fetchRoot(uint16_t port) {
-    return std::async(std::launch::async,
-                      [port] { return client::exchange(port, {"GET / HTTP/1.0\r\n\r\n"}); });
-}
-
-// A listening socket on 127.0.0.1 that the test drives by hand.
-struct RawListener {
-    RawListener() {
-        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address = client::loopback(0);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        ::listen(fd, 4);
-        socklen_t length = sizeof(address);
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        port = ntohs(address.sin_port);
-    }
-    ~RawListener() { ::close(fd); }
-    int fd;
-    uint16_t port;
-};
 
 // A page of the window: a tab of the main page control and, on "Settings", one of its own tabs.
 struct Page {
@@ -75,27 +22,8 @@ struct Page {
     QWidget* inner;
 };
 
-class Desktop : public ::testing::Test {
+class Desktop : public MainWindowFixture {
 protected:
-    void SetUp() override {
-        platform::ResetUiCalls();
-        dialogs::SetRecording(true);
-        dialogs::TakeMessages();
-        open();
-    }
-    void open() {
-        window.reset();
-        auto fake = std::make_unique<RecordingTrayService>();
-        tray = fake.get();
-        window = std::make_unique<TF_KORUMain>(std::move(fake));
-        ui = &window->UI();
-    }
-    void TearDown() override {
-        window->StopServer();
-        waitUntil([] { return platform::TThread::RunningCount() == 0; });
-        window.reset();
-        dialogs::SetRecording(false);
-    }
     void showPage(const Page& page) {
         ui->PageControl1->setCurrentWidget(page.tab);
         if (page.inner)
@@ -108,13 +36,9 @@ protected:
                 {ui->TabSheet3, nullptr},
                 {ui->TabSheet4, nullptr}};
     }
-    QLabel* statePanel() { return window->findChild<QLabel*>(QStringLiteral("SB1Panel2")); }
+    QLabel* statePanel() { return panel(2); }
 
-    TempStore store;
     ScopedEnv home{"HOME", store.path() + "/user"};
-    RecordingTrayService* tray = nullptr;
-    std::unique_ptr<TF_KORUMain> window;
-    Ui::TF_KORUMain* ui = nullptr;
 };
 
 // What a control must be given so that nothing of it is cut off: a caption its whole size hint,
@@ -171,20 +95,10 @@ TEST_F(Desktop, FirstRunShowsTheWindowServesThePublicFolderAndLogsOutsideIt) {
     const QString log = store.stateDir() + "/koru/KORU.Log";
     EXPECT_EQ(ui->Edit12->text(), log);
 
-    // Served on a free port rather than the default, which something else here may hold.
-    ASSERT_TRUE(QDir().mkpath(publicFolder));
-    QFile index(publicFolder + "Index.Htm");
-    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
-    index.write("shared");
-    index.close();
-    ui->Edit4->setText("0");
-    ui->ListenBtn->click();
-    std::future<std::string> reply =
-        fetchRoot(static_cast<uint16_t>(std::stoi(window->Server().Socket().GetLocalPort())));
-    ASSERT_TRUE(waitUntil(
-        [&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
-    EXPECT_TRUE(reply.get().ends_with("\r\n\r\nshared"));
-    ASSERT_TRUE(waitUntil([&] { return QFile::exists(log); })) << "the log's folder is made";
+    ASSERT_TRUE(testfiles::write(publicFolder + "Index.Htm", "shared"));
+    EXPECT_TRUE(testnet::fetchWhileServing(startOnFreePort(), "GET / HTTP/1.0\r\n\r\n")
+                    .ends_with("\r\n\r\nshared"));
+    ASSERT_TRUE(testwait::Until([&] { return QFile::exists(log); })) << "the log's folder is made";
     EXPECT_EQ(QDir(publicFolder).entryList(QDir::Files), QStringList{"Index.Htm"});
 
     ui->Button4->click();
@@ -207,7 +121,7 @@ TEST_F(Desktop, PagesFollowTheWindowsSize) {
     };
     const std::vector<QSize> before = sizesNow();
     window->resize(window->width() + 300, window->height() + 200);
-    ASSERT_TRUE(waitUntil([&] { return window->height() > 600; }));
+    ASSERT_TRUE(testwait::Until([&] { return window->height() > 600; }));
     const std::vector<QSize> after = sizesNow();
     for (size_t i = 0; i < watched.size(); ++i)
         EXPECT_GT(after[i].height(), before[i].height() + 150)
@@ -224,7 +138,7 @@ TEST_F(Desktop, AtItsMinimumSizeNoControlIsCutOff) {
     EXPECT_TRUE(QRect(QPoint(), QSize(574, 428)).contains(QRect(QPoint(), least)))
         << "the designed size still holds everything";
     window->resize(least);
-    ASSERT_TRUE(waitUntil([&] { return window->size() == least; }));
+    ASSERT_TRUE(testwait::Until([&] { return window->size() == least; }));
     expectNothingCutOff(*ui->Panel1);
     for (const Page& page : pages()) {
         showPage(page);
@@ -238,28 +152,28 @@ TEST_F(Desktop, EnterPressesTheFocusedButtonAndHidesFromAOneLineField) {
     ui->AddBtn->setFocus();
     ASSERT_EQ(window->focusWidget(), ui->AddBtn);
     dialogs::SetNextAnswer(QString("md"));
-    key(ui->AddBtn, Qt::Key_Return, "\r");
+    pressKey(ui->AddBtn, Qt::Key_Return, "\r");
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->Mime().LookupMIME("md"), "type/info") << "Enter pressed Add";
-    key(ui->AddBtn, Qt::Key_Escape);
+    pressKey(ui->AddBtn, Qt::Key_Escape);
     EXPECT_FALSE(window->isVisible()) << "Esc stays the cancel key";
 
     window->show();
     ui->Edit5->setFocus();
-    key(ui->Edit5, Qt::Key_Enter, "\r");
+    pressKey(ui->Edit5, Qt::Key_Enter, "\r");
     EXPECT_FALSE(window->isVisible()) << "a one-line field leaves Enter to the window";
 }
 
 TEST_F(Desktop, AGoodStartClearsFailedFromTheStatusBar) {
-    RawListener busy;
+    testnet::Listener busy;
     ui->Edit4->setText(QString::number(busy.port));
     window->StartAtStartup();
-    ASSERT_TRUE(waitUntil([&] { return statePanel()->text() == "Failed"; }));
+    ASSERT_TRUE(testwait::Until([&] { return statePanel()->text() == "Failed"; }));
     ui->Edit4->setText("0");
     ui->ListenBtn->click();
     EXPECT_EQ(window->Caption(), "Server: Listening");
     EXPECT_EQ(window->StatusText(2), "State");
-    EXPECT_TRUE(waitUntil([&] { return statePanel()->text() == "State"; }));
+    EXPECT_TRUE(testwait::Until([&] { return statePanel()->text() == "State"; }));
     EXPECT_TRUE(statePanel()->toolTip().isEmpty());
 
     ui->StopBtn->click();
@@ -271,23 +185,19 @@ TEST_F(Desktop, AGoodStartClearsFailedFromTheStatusBar) {
 }
 
 TEST_F(Desktop, TestClientCarriesEightBitTextUnchangedBothWays) {
-    RawListener server;
-    ui->Edit7->setText("127.0.0.1");
-    ui->Edit8->setText(QString::number(server.port));
-    ui->Button7->click();
-    const int peer = ::accept(server.fd, nullptr, nullptr);
-    ASSERT_GE(peer, 0);
-    ASSERT_TRUE(waitUntil([&] { return ui->Button10->isEnabled(); }));
+    testnet::Listener server;
+    int peer = -1;
+    ASSERT_NO_FATAL_FAILURE(connectTestClientTo(server, peer));
 
     ::send(peer, "caf\xE9", 4, 0);
     const QString shown = QStringLiteral("caf") + QChar(0xE9);
-    EXPECT_TRUE(waitUntil([&] { return ui->Memo2->toPlainText().endsWith(shown); }))
+    EXPECT_TRUE(testwait::Until([&] { return ui->Memo2->toPlainText().endsWith(shown); }))
         << ui->Memo2->toPlainText().toStdString();
 
     ui->Memo1->setPlainText(QChar(0xE9) + QStringLiteral("t") + QChar(0xE9));
     ui->Button10->click();
     QByteArray received;
-    waitUntil([&] {
+    testwait::Until([&] {
         char buffer[16];
         const ssize_t n = ::recv(peer, buffer, sizeof(buffer), MSG_DONTWAIT);
         if (n > 0)

@@ -3,21 +3,19 @@
 #include "net/WSocket.h"
 #include "shell/Application.h"
 
+#include "support/LoopbackPorts.h"
+#include "support/WaitUntil.h"
+
 #include <QAbstractButton>
-#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <cstdlib>
-#include <netinet/in.h>
 #include <stdexcept>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -88,29 +86,19 @@ TEST(Errors, ReportFromAnotherThreadDoesNotWaitAndTheBoxOpensOnTheUiThread) {
 }
 
 TEST(Errors, SocketHandlerFailingOnTheMainLoopIsShown) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    const testnet::Listener listener(1);
+    ASSERT_GE(listener.fd, 0);
     TWSocket client;
     client.SetProto("tcp");
     client.SetAddr("127.0.0.1");
-    client.SetPort(std::to_string(ntohs(address.sin_port)));
+    client.SetPort(std::to_string(listener.port));
     client.OnSessionConnected = [](TCustomWSocket*, uint16_t) {
         throw std::runtime_error("connected handler failed");
     };
     client.Connect();
-    QElapsedTimer timer;
-    timer.start();
-    while (openBoxes().isEmpty() && timer.elapsed() < 20000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    testwait::Until([] { return !openBoxes().isEmpty(); });
     EXPECT_EQ(dismiss(), "connected handler failed");
     client.Abort();
-    ::close(listener);
 }
 
 int main(int argc, char** argv) {

@@ -1,102 +1,31 @@
-#include "net/WSocket.h"
+#include "MainWindowFixture.h"
+
 #include "config/HomeTool.h"
-#include "platform/Thread.h"
-#include "server/ServerControl.h"
-#include "shell/Dialogs.h"
-#include "shell/KORUMain.h"
 #include "shell/Mover.h"
 #include "shell/RxTray.h"
-#include "shell/TrayServiceFake.h"
-#include "ui_KORUMain.h"
 
-#include "support/TempStore.h"
+#include "support/ClientThread.h"
+#include "support/LoopbackPorts.h"
 
-#include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QKeyEvent>
-#include <QLabel>
 #include <QTemporaryDir>
 
-#include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <future>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
-bool waitUntil(const std::function<bool()>& done, int ms = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < ms)
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    return done();
-}
-
-void key(QWidget* target, int code, const QString& text = {}) {
-    QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, text);
-    QApplication::sendEvent(target, &press);
-}
-
-// A listening socket on 127.0.0.1 that the test drives by hand.
-struct RawListener {
-    RawListener() {
-        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        ::listen(fd, 4);
-        socklen_t length = sizeof(address);
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        port = ntohs(address.sin_port);
-    }
-    ~RawListener() { ::close(fd); }
-    int fd;
-    uint16_t port;
-};
-
-class MainWindow : public ::testing::Test {
+class MainWindow : public MainWindowFixture {
 protected:
-    void SetUp() override {
-        platform::ResetUiCalls();
-        dialogs::SetRecording(true);
-        dialogs::TakeMessages();
-        open();
-    }
-    // A window as the program creates it at start-up, from what the store holds now.
-    void open() {
-        window.reset();
-        auto fake = std::make_unique<RecordingTrayService>();
-        tray = fake.get();
-        window = std::make_unique<TF_KORUMain>(std::move(fake));
-        ui = &window->UI();
-    }
-    void TearDown() override {
-        if (!window)
-            return;
-        window->StopServer();
-        waitUntil([] { return platform::TThread::RunningCount() == 0; });
-        window.reset();
-        dialogs::SetRecording(false);
-    }
-    QLabel* panel(int i) { return window->findChild<QLabel*>(QStringLiteral("SB1Panel%1").arg(i)); }
-    uint16_t startOnFreePort() {
-        ui->Edit4->setText("0");
+    uint16_t serveDocroot() {
         ui->Edit1->setText(docroot.path());
-        ui->ListenBtn->click();
-        return static_cast<uint16_t>(std::stoi(window->Server().Socket().GetLocalPort()));
+        return startOnFreePort();
+    }
+    bool writeIndex(const QByteArray& content) {
+        return testfiles::write(docroot.path() + "/Index.Htm", content);
     }
 
-    TempStore store;
     QTemporaryDir docroot;
-    RecordingTrayService* tray = nullptr;
-    std::unique_ptr<TF_KORUMain> window;
-    Ui::TF_KORUMain* ui = nullptr;
 };
 
 } // namespace
@@ -139,7 +68,7 @@ TEST_F(MainWindow, WithoutNotificationAreaTheWindowStaysReachable) {
 }
 
 TEST_F(MainWindow, StartStopAndAFailedStartShowTheirStates) {
-    const QString hint = "Server: Listening on port " + QString::number(startOnFreePort());
+    const QString hint = "Server: Listening on port " + QString::number(serveDocroot());
     EXPECT_EQ(window->windowTitle(), "Server: Listening");
     EXPECT_EQ(window->RxTray1().Hint(), hint) << "the port bound, not the setting's 0";
     EXPECT_EQ(tray->Current()->tip, hint);
@@ -161,62 +90,43 @@ TEST_F(MainWindow, StartStopAndAFailedStartShowTheirStates) {
     EXPECT_TRUE(ui->ListenBtn->isEnabled() && items[0]->isEnabled());
     EXPECT_FALSE(ui->StopBtn->isEnabled() || items[1]->isEnabled());
 
-    RawListener busy;
+    testnet::Listener busy;
     ui->Edit4->setText(QString::number(busy.port));
     ui->ListenBtn->click();
     const std::deque<QString> messages = dialogs::TakeMessages();
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_TRUE(messages[0].startsWith("Error 10048 in function Bind")) << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].startsWith("Error 10048 in function Bind"))
+        << messages[0].toStdString();
     EXPECT_TRUE(ui->ListenBtn->isEnabled()) << "a failed start leaves the server startable";
 
     window->StartAtStartup(); // hidden: the failure goes to the tray
     EXPECT_EQ(window->StatusText(2), "Failed");
-    EXPECT_TRUE(waitUntil([&] { return panel(2)->text() == "Failed"; }));
+    EXPECT_TRUE(testwait::Until([&] { return panel(2)->text() == "Failed"; }));
     ASSERT_EQ(tray->messages.size(), 1u);
     EXPECT_EQ(tray->messages[0], "KORU could not start\n" + messages[0])
         << "the title, then the whole error";
 }
 
 TEST_F(MainWindow, CountersMoveWithRealConnections) {
-    QFile index(docroot.path() + "/Index.Htm");
-    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
-    index.write("hi");
-    index.close();
-    const uint16_t port = startOnFreePort();
-    auto reply = std::async(std::launch::async, [port] {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        const char request[] = "GET / HTTP/1.0\r\n\r\n";
-        ::send(fd, request, sizeof(request) - 1, 0);
-        std::string text;
-        char buffer[4096];
-        for (ssize_t n; (n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0;)
-            text.append(buffer, static_cast<size_t>(n));
-        ::close(fd);
-        return text;
-    });
-    ASSERT_TRUE(waitUntil([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
-    EXPECT_TRUE(reply.get().ends_with("\r\n\r\nhi"));
+    ASSERT_TRUE(writeIndex("hi"));
+    EXPECT_TRUE(testnet::fetchWhileServing(serveDocroot(), "GET / HTTP/1.0\r\n\r\n")
+                    .ends_with("\r\n\r\nhi"));
     EXPECT_EQ(window->StatusText(1), "Requests: 1");
-    EXPECT_TRUE(waitUntil([&] { return panel(0)->text() == "Clients: 0"; }));
-    EXPECT_TRUE(waitUntil([&] { return panel(1)->text() == "Requests: 1"; }));
+    EXPECT_TRUE(testwait::Until([&] { return panel(0)->text() == "Clients: 0"; }));
+    EXPECT_TRUE(testwait::Until([&] { return panel(1)->text() == "Requests: 1"; }));
 }
 
 TEST_F(MainWindow, EnterAndEscHideTrayClickShows) {
     window->show();
     ui->PageControl1->setCurrentWidget(ui->TabSheet4);
-    key(ui->Memo1, Qt::Key_Return, "\r");
+    pressKey(ui->Memo1, Qt::Key_Return, "\r");
     EXPECT_TRUE(window->isVisible()) << "a memo takes Enter itself";
-    key(ui->Edit8, Qt::Key_Return, "\r");
+    pressKey(ui->Edit8, Qt::Key_Return, "\r");
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(tray->Shown()) << "the tray icon stays";
     tray->Press(TrayMouse::LeftRelease);
     EXPECT_TRUE(window->isVisible());
-    key(ui->Edit4, Qt::Key_Escape);
+    pressKey(ui->Edit4, Qt::Key_Escape);
     EXPECT_FALSE(window->isVisible());
 }
 
@@ -256,7 +166,7 @@ TEST_F(MainWindow, MimeEditorAddDropChange) {
     EXPECT_FALSE(ui->ChangeBtn->isEnabled());
 
     ui->Edit5->setFocus();
-    key(ui->Edit5, Qt::Key_X, "x");
+    pressKey(ui->Edit5, Qt::Key_X, "x");
     EXPECT_TRUE(ui->ChangeBtn->isEnabled()) << "typing in the type field enables Change";
     ui->ChangeBtn->click();
     EXPECT_EQ(window->Mime().LookupMIME("new"), "type/infox");
@@ -293,15 +203,12 @@ TEST_F(MainWindow, FieldsFeedTheLiveSettingsAndSaveRestoreRoundTrip) {
 }
 
 TEST_F(MainWindow, DamagedValueInTheStoreStillOpensTheWindowAndIsReported) {
-    QDir().mkpath(store.systemDir() + "/Quillbrook");
-    QFile file(store.systemDir() + "/Quillbrook/Projects.conf");
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     // The unquoted comma makes the header read as a list, not as text.
-    file.write("[KORU]\nSettings\\CBoxes=1000\nSettings\\Edit1=/srv/www/\n"
-               "Settings\\Edit4=8080\nSettings\\Edit10=<html><body>Welcome, friend\n"
-               "Settings\\Edit12=/var/log/koru.log\nSettings\\Edit13=5\n"
-               "Settings\\MIME=\"a\"=\"b/c\"\n");
-    file.close();
+    ASSERT_TRUE(testfiles::write(
+        store.systemDir() + "/Quillbrook/Projects.conf",
+        "[KORU]\nSettings\\CBoxes=1000\nSettings\\Edit1=/srv/www/\n"
+        "Settings\\Edit4=8080\nSettings\\Edit10=<html><body>Welcome, friend\n"
+        "Settings\\Edit12=/var/log/koru.log\nSettings\\Edit13=5\nSettings\\MIME=\"a\"=\"b/c\"\n"));
     ASSERT_NO_THROW(open());
 
     EXPECT_EQ(ui->Edit1->text(), "/srv/www/");
@@ -329,10 +236,7 @@ TEST_F(MainWindow, DamagedValueInTheStoreStillOpensTheWindowAndIsReported) {
 }
 
 TEST_F(MainWindow, SaveThatCannotWriteSaysWhereAndWhy) {
-    QFile blocker(store.systemDir() + "/Quillbrook");
-    QDir().mkpath(store.systemDir());
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    ASSERT_TRUE(testfiles::write(store.systemDir() + "/Quillbrook", {})) << "a file, not a folder";
     ui->Button4->click();
     const std::deque<QString> messages = dialogs::TakeMessages();
     ASSERT_EQ(messages.size(), 1u);
@@ -376,22 +280,17 @@ TEST_F(MainWindow, ClientPageLayoutAndSplitter) {
 }
 
 TEST_F(MainWindow, TestClientTalksToARealServer) {
-    QFile index(docroot.path() + "/Index.Htm");
-    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
-    index.write("<p>served</p>");
-    index.close();
-    const uint16_t port = startOnFreePort();
-    ui->Edit7->setText("127.0.0.1");
-    ui->Edit8->setText(QString::number(port));
-    ui->Button10->click();
-    ui->Button7->click();
-    ASSERT_TRUE(waitUntil([&] { return ui->Button10->isEnabled(); }));
+    ASSERT_TRUE(writeIndex("<p>served</p>"));
+    const uint16_t port = serveDocroot();
+    ui->Button10->click(); // not connected: sends nothing
+    connectTestClient(port);
+    ASSERT_TRUE(testwait::Until([&] { return ui->Button10->isEnabled(); }));
     EXPECT_FALSE(ui->Button7->isEnabled());
     EXPECT_TRUE(ui->Button9->isEnabled());
     ui->Button10->click(); // an empty memo sends nothing
     ui->Memo1->setPlainText("GET / HTTP/1.0\n\n");
     ui->Button10->click();
-    ASSERT_TRUE(waitUntil([&] { return ui->Button7->isEnabled(); })) << "the server closes";
+    ASSERT_TRUE(testwait::Until([&] { return ui->Button7->isEnabled(); })) << "the server closes";
     const QString transcript = ui->Memo2->toPlainText();
     EXPECT_TRUE(transcript.startsWith("\n===== From Server ====\nHTTP/1.0 200 OK"))
         << transcript.toStdString();
@@ -399,33 +298,22 @@ TEST_F(MainWindow, TestClientTalksToARealServer) {
 }
 
 TEST_F(MainWindow, TestClientShowsEveryChunkWithItsMarkerEvenOneByte) {
-    RawListener server;
-    ui->Edit7->setText("127.0.0.1");
-    ui->Edit8->setText(QString::number(server.port));
-    ui->Button7->click();
-    const int peer = ::accept(server.fd, nullptr, nullptr);
-    ASSERT_GE(peer, 0);
-    ASSERT_TRUE(waitUntil([&] { return ui->Button10->isEnabled(); }));
+    testnet::Listener server;
+    int peer = -1;
+    ASSERT_NO_FATAL_FAILURE(connectTestClientTo(server, peer));
     ::send(peer, "A", 1, 0);
-    ASSERT_TRUE(waitUntil([&] { return ui->Memo2->toPlainText().endsWith("A"); }));
+    ASSERT_TRUE(testwait::Until([&] { return ui->Memo2->toPlainText().endsWith("A"); }));
     ::send(peer, "BC", 2, 0);
-    ASSERT_TRUE(waitUntil([&] { return ui->Memo2->toPlainText().endsWith("BC"); }));
+    ASSERT_TRUE(testwait::Until([&] { return ui->Memo2->toPlainText().endsWith("BC"); }));
     ::close(peer);
-    ASSERT_TRUE(waitUntil([&] { return ui->Button7->isEnabled(); }));
-    EXPECT_EQ(ui->Memo2->toPlainText(),
-              "\n===== From Server ====\nA\n===== From Server ====\nBC");
+    ASSERT_TRUE(testwait::Until([&] { return ui->Button7->isEnabled(); }));
+    EXPECT_EQ(ui->Memo2->toPlainText(), "\n===== From Server ====\nA\n===== From Server ====\nBC");
 }
 
 TEST_F(MainWindow, TestClientRefusalsAndBadTimeout) {
-    uint16_t unused;
-    {
-        RawListener gone;
-        unused = gone.port;
-    }
-    ui->Edit7->setText("127.0.0.1");
-    ui->Edit8->setText(QString::number(unused));
-    ui->Button7->click();
-    ASSERT_TRUE(waitUntil([&] { return window->CSock().State() == wsClosed; }));
+    const uint16_t unused = testnet::freePort();
+    connectTestClient(unused);
+    ASSERT_TRUE(testwait::Until([&] { return window->CSock().State() == wsClosed; }));
     EXPECT_TRUE(ui->Button7->isEnabled());
     EXPECT_FALSE(ui->Button9->isEnabled());
 
@@ -438,10 +326,8 @@ TEST_F(MainWindow, TestClientRefusalsAndBadTimeout) {
 }
 
 TEST_F(MainWindow, AbortWhileConnectingReturnsToClosed) {
-    RawListener server; // never accepts: the connection completes in the kernel's queue
-    ui->Edit7->setText("127.0.0.1");
-    ui->Edit8->setText(QString::number(server.port));
-    ui->Button7->click();
+    testnet::Listener server; // never accepts: the connection completes in the kernel's queue
+    connectTestClient(server.port);
     EXPECT_TRUE(ui->Button9->isEnabled());
     ui->Button9->click();
     EXPECT_EQ(window->CSock().State(), wsClosed);

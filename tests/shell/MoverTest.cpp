@@ -1,6 +1,8 @@
 #include "shell/Mover.h"
 #include "shell/DockLayout.h"
 
+#include "KeyPress.h"
+
 #include <QApplication>
 #include <QFrame>
 #include <QKeyEvent>
@@ -28,9 +30,11 @@ void move(QWidget* w, QPoint at) {
 void release(QWidget* w, QPoint at, Qt::MouseButton b = Qt::LeftButton) {
     mouse(w, QEvent::MouseButtonRelease, b, at);
 }
-void key(QWidget* w, int code, const QString& text = {}) {
-    QKeyEvent event(QEvent::KeyPress, code, Qt::NoModifier, text);
-    QApplication::sendEvent(w, &event);
+// A widget (a frame unless told otherwise) of `size` on `parent`, for a dock layout to place.
+template <typename W = QFrame> W* sized(QWidget* parent, QSize size) {
+    auto* widget = new W(parent);
+    widget->resize(size);
+    return widget;
 }
 
 // The client page of the main window: a panel with a field, a memo, the splitter and a memo that
@@ -40,11 +44,9 @@ protected:
     MoverTest() {
         page.resize(600, 200);
         auto* dock = new TDockLayout(&page);
-        panel = new QFrame(&page);
-        panel->resize(133, 10);
+        panel = sized(&page, {133, 10});
         field = new QLineEdit(panel);
-        memo1 = new QPlainTextEdit(&page);
-        memo1->resize(201, 10);
+        memo1 = sized<QPlainTextEdit>(&page, {201, 10});
         mover = new TMover(&page);
         mover->OnMoved = [this](TMover* sender) {
             EXPECT_EQ(sender, mover);
@@ -132,9 +134,9 @@ TEST_F(MoverTest, EscInTheFocusedFieldCancelsOtherKeysStillType) {
 
     press(mover, {1, 50});
     move(mover, {51, 50});
-    key(field, Qt::Key_X, "x");
+    pressKey(field, Qt::Key_X, "x");
     EXPECT_EQ(field->text(), "x") << "other keys go to the field as usual";
-    key(field, Qt::Key_Escape);
+    pressKey(field, Qt::Key_Escape);
     EXPECT_FALSE(mover->Dragging());
     EXPECT_FALSE(mover->LineVisible());
     EXPECT_EQ(moved, 1) << "a cancelled drag still reports";
@@ -143,7 +145,7 @@ TEST_F(MoverTest, EscInTheFocusedFieldCancelsOtherKeysStillType) {
     release(mover, {51, 50});
     EXPECT_EQ(memo1->width(), 201);
     EXPECT_EQ(moved, 1) << "a release after Esc finds no drag";
-    key(field, Qt::Key_Escape);
+    pressKey(field, Qt::Key_Escape);
     EXPECT_EQ(escapesSeen, 1) << "the field has its keys back";
 }
 
@@ -215,8 +217,7 @@ TEST_P(MoverSideTest, ResizesTheBarOnItsSide) {
     QWidget parent;
     parent.resize(400, 300);
     auto* dock = new TDockLayout(&parent);
-    auto* bar = new QFrame(&parent);
-    bar->resize(100, 100);
+    auto* bar = sized(&parent, {100, 100});
     auto* splitter = new TMover(&parent);
     splitter->SetAlign(side.align);
     splitter->resize(3, 3);
@@ -246,15 +247,11 @@ TEST(DockLayoutTest, TopAndBottomSpanTheWidthWhateverTheOrderAndHiddenOnesTakeNo
     QWidget parent;
     parent.resize(300, 200);
     auto* dock = new TDockLayout(&parent);
-    auto* left = new QFrame(&parent);
-    left->resize(50, 1);
-    auto* top = new QFrame(&parent);
-    top->resize(1, 20);
-    auto* hidden = new QFrame(&parent);
-    hidden->resize(70, 1);
+    auto* left = sized(&parent, {50, 1});
+    auto* top = sized(&parent, {1, 20});
+    auto* hidden = sized(&parent, {70, 1});
     hidden->hide();
-    auto* bottom = new QFrame(&parent);
-    bottom->resize(1, 30);
+    auto* bottom = sized(&parent, {1, 30});
     auto* placed = new QFrame(&parent);
     placed->setGeometry(5, 6, 7, 8);
     auto* client = new QFrame(&parent);

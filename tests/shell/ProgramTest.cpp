@@ -1,7 +1,4 @@
 // The program as a whole: started as the desktop would start it, ended by signals.
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -9,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include "support/LoopbackClient.h"
+#include "support/LoopbackPorts.h"
+#include "support/TestFiles.h"
+#include "support/WaitUntil.h"
 
 #include <arpa/inet.h>
 #include <csignal>
@@ -17,18 +17,6 @@
 #include <unistd.h>
 
 namespace {
-
-uint16_t freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    socklen_t length = sizeof(address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 // Empty when nothing listens on the port.
 std::string fetch(uint16_t port, const std::string& request) {
@@ -39,25 +27,20 @@ std::string fetch(uint16_t port, const std::string& request) {
 class Program : public ::testing::Test {
 protected:
     void SetUp() override {
-        port = freePort();
-        QDir().mkpath(dir.path() + "/site");
-        QDir().mkpath(dir.path() + "/store/Quillbrook");
-        QFile page(dir.path() + "/site/index.htm");
-        ASSERT_TRUE(page.open(QIODevice::WriteOnly));
-        page.write("<p>up</p>");
+        port = testnet::freePort();
+        ASSERT_TRUE(testfiles::write(dir.path() + "/site/index.htm", "<p>up</p>"));
     }
     void startProgram(const QByteArray& extraLines = {}) {
-        QFile store(dir.path() + "/store/Quillbrook/Projects.conf");
-        ASSERT_TRUE(store.open(QIODevice::WriteOnly));
-        store.write(QString("[KORU]\nSettings\\CBoxes=0010\nSettings\\Edit1=%1/site/\n"
-                            "Settings\\Edit2=index.htm\nSettings\\Edit4=%2\n"
-                            "Settings\\Edit6=%3/\nSettings\\Edit12=%1/koru.log\n")
-                        .arg(dir.path())
-                        .arg(port)
-                        .arg(KORU_PLUGIN_DIR)
-                        .toUtf8() +
-                    extraLines);
-        store.close();
+        ASSERT_TRUE(
+            testfiles::write(dir.path() + "/store/Quillbrook/Projects.conf",
+                             QString("[KORU]\nSettings\\CBoxes=0010\nSettings\\Edit1=%1/site/\n"
+                                     "Settings\\Edit2=index.htm\nSettings\\Edit4=%2\n"
+                                     "Settings\\Edit6=%3/\nSettings\\Edit12=%1/koru.log\n")
+                                     .arg(dir.path())
+                                     .arg(port)
+                                     .arg(KORU_PLUGIN_DIR)
+                                     .toUtf8() +
+                                 extraLines));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_DIRS", dir.path() + "/store");
         env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -67,15 +50,10 @@ protected:
         ASSERT_TRUE(program.waitForStarted(10000));
     }
     bool waitForReply(std::string& reply) {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < 20000) {
+        return testwait::Until([&] {
             reply = fetch(port, "GET / HTTP/1.0\r\n\r\n");
-            if (!reply.empty())
-                return true;
-            QThread::msleep(50);
-        }
-        return false;
+            return !reply.empty();
+        });
     }
     void endWith(int signal) {
         ::kill(static_cast<pid_t>(program.processId()), signal);
@@ -108,12 +86,8 @@ TEST_F(Program, EndsOnSigintWhileAClientIsConnected) {
     std::string reply;
     ASSERT_TRUE(waitForReply(reply));
     // A silent client keeps its worker waiting for the idle limit; the end must not wait for it.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    const int fd = client::connectTo(port);
+    ASSERT_GE(fd, 0);
     QThread::msleep(100);
     endWith(SIGINT);
     ::close(fd);

@@ -1,13 +1,13 @@
 #include "shell/RxTray.h"
 #include "shell/TrayServiceFake.h"
 
+#include "support/WaitUntil.h"
+
 #include <QBuffer>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QImage>
 #include <QImageWriter>
 #include <QPixmap>
-#include <QTimer>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
@@ -22,26 +22,6 @@ QIcon solid(Qt::GlobalColor color) {
 
 QColor colorOf(const QIcon& icon) {
     return icon.pixmap(16, 16).toImage().pixelColor(8, 8);
-}
-
-// Runs the event loop until `done` holds; false after `ms`. It sleeps between checks.
-bool waitUntil(const std::function<bool()>& done, int ms = 10000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(2, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
-
-void runEventsFor(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 using Kind = RecordingTrayService::Kind;
@@ -221,7 +201,7 @@ TEST_F(RxTrayTest, AnimationNeedsFramesAndCyclesThemInOrder) {
     clock.start();
     tray->SetAnimated(true);
     ASSERT_TRUE(tray->Animated());
-    ASSERT_TRUE(waitUntil([&] { return shownFrom(start).size() >= 7; }));
+    ASSERT_TRUE(testwait::Until([&] { return shownFrom(start).size() >= 7; }));
     const qint64 elapsed = clock.elapsed();
 
     const std::vector<QColor> frames = shownFrom(start);
@@ -238,12 +218,12 @@ TEST_F(RxTrayTest, AnimationWaitsWhileTheEntryIsAbsent) {
     tray->SetAnimated(true);
     ASSERT_TRUE(tray->Animated());
     const size_t calls = service->calls.size();
-    runEventsFor(60);
+    testwait::For(60);
     EXPECT_EQ(service->calls.size(), calls) << "no frames while not in the tray";
 
     tray->SetActive(true);
     EXPECT_EQ(colorOf(last().entry.icon), QColor(Qt::red));
-    EXPECT_TRUE(waitUntil([&] { return tray->IconIndex() == 1; }));
+    EXPECT_TRUE(testwait::Until([&] { return tray->IconIndex() == 1; }));
 }
 
 TEST_F(RxTrayTest, EmptyingIconsWhileAnimatingShowsTheIconAgain) {
@@ -251,14 +231,14 @@ TEST_F(RxTrayTest, EmptyingIconsWhileAnimatingShowsTheIconAgain) {
     addFrames();
     tray->SetInterval(5);
     tray->SetAnimated(true);
-    ASSERT_TRUE(waitUntil([&] { return tray->IconIndex() == 2; }));
+    ASSERT_TRUE(testwait::Until([&] { return tray->IconIndex() == 2; }));
 
     tray->Icons().Clear();
     EXPECT_FALSE(tray->Animated());
     EXPECT_EQ(last().kind, Kind::Modify);
     EXPECT_EQ(colorOf(last().entry.icon), QColor(Qt::white));
     const size_t calls = service->calls.size();
-    runEventsFor(40);
+    testwait::For(40);
     EXPECT_EQ(service->calls.size(), calls) << "no frame after the animation ended";
 }
 
@@ -276,10 +256,10 @@ TEST_F(RxTrayTest, DeletingTheCurrentFrameShowsTheFirstOne) {
     addFrames();
     tray->SetInterval(5);
     tray->SetAnimated(true);
-    ASSERT_TRUE(waitUntil([&] { return tray->IconIndex() == 2; }));
+    ASSERT_TRUE(testwait::Until([&] { return tray->IconIndex() == 2; }));
     EXPECT_NO_THROW(tray->Icons().Delete(2));
     EXPECT_EQ(colorOf(last().entry.icon), QColor(Qt::red));
-    EXPECT_TRUE(waitUntil([&] { return tray->IconIndex() == 1; })) << "and animation goes on";
+    EXPECT_TRUE(testwait::Until([&] { return tray->IconIndex() == 1; })) << "and animation goes on";
 }
 
 TEST_F(RxTrayTest, SwitchingOffAndOnAgainKeepsTheNewAnimation) {
@@ -289,10 +269,10 @@ TEST_F(RxTrayTest, SwitchingOffAndOnAgainKeepsTheNewAnimation) {
     tray->SetAnimated(false);
     tray->SetAnimated(true);
     ASSERT_TRUE(tray->Animated());
-    runEventsFor(30); // the first thread's end notice arrives meanwhile
+    testwait::For(30); // the first thread's end notice arrives meanwhile
     EXPECT_TRUE(tray->Animated());
     const size_t calls = service->calls.size();
-    EXPECT_TRUE(waitUntil([&] { return service->calls.size() > calls + 2; }));
+    EXPECT_TRUE(testwait::Until([&] { return service->calls.size() > calls + 2; }));
 }
 
 TEST_F(RxTrayTest, DestroyingTheTrayWhileAnimatingEndsTheThreadAndTheEntry) {
@@ -309,9 +289,9 @@ TEST_F(RxTrayTest, DestroyingTheTrayWhileAnimatingEndsTheThreadAndTheEntry) {
     animated->Icons().Add(solid(Qt::green));
     animated->SetInterval(0);
     animated->SetAnimated(true);
-    runEventsFor(10);
-    animated.reset(); // the thread has ended before this returns
-    runEventsFor(10); // frames still queued must find nothing to run
+    testwait::For(10);
+    animated.reset();  // the thread has ended before this returns
+    testwait::For(10); // frames still queued must find nothing to run
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls.back().kind, Kind::Delete);
 }

@@ -8,11 +8,13 @@
 #include "shell/TrayServiceFake.h"
 #include "ui_KORUMain.h"
 
+#include "support/ClientThread.h"
+#include "support/LoopbackPorts.h"
 #include "support/TempStore.h"
+#include "support/WaitUntil.h"
 
 #include <QApplication>
 #include <QClipboard>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -22,47 +24,7 @@
 #include <gtest/gtest.h>
 #include <qrencode.h>
 
-#include <arpa/inet.h>
-#include <future>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace {
-
-bool waitUntil(const std::function<bool()>& done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < 20000)
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    return done();
-}
-
-uint16_t freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t length = sizeof(address);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-// Each request on a connection of its own, read to its end, off the UI thread that serves them.
-void fetch(uint16_t port, const std::vector<std::string>& requests) {
-    auto done = std::async(std::launch::async, [&] {
-        for (const std::string& request : requests) {
-            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-            ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-            ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-            for (char buffer[4096]; ::recv(fd, buffer, sizeof(buffer), 0) > 0;) {
-            }
-            ::close(fd);
-        }
-    });
-    ASSERT_TRUE(waitUntil(
-        [&] { return done.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
-}
 
 // Every pixel against the library's module matrix for the text, with a 4-module light border:
 // a symbol mirrored, inverted, shifted, blurred or of another text fails.
@@ -93,7 +55,7 @@ protected:
     }
     void TearDown() override {
         window->StopServer();
-        waitUntil([] { return platform::TThread::RunningCount() == 0; });
+        testwait::Until([] { return platform::TThread::RunningCount() == 0; });
         dialogs::SetRecording(false);
     }
     uint16_t start(uint16_t port = 0, const QString& base = {}) {
@@ -162,7 +124,7 @@ TEST_F(ServerPageTest, AddressesLinksAndTrayItemFollowTheListener) {
     EXPECT_FALSE(openItem->isEnabled());
 
     addresses.removeLast();
-    const uint16_t other = freePort();
+    const uint16_t other = testnet::freePort();
     EXPECT_EQ(start(other), other);
     EXPECT_EQ(links(), expected(other, 2)) << "the new port, and no line for a gone address";
 }
@@ -189,9 +151,9 @@ TEST_F(ServerPageTest, RecentRequestsAreTheLogsLastHundredNewestAtTheBottom) {
     std::vector<std::string> requests;
     for (int i = 0; i < 130; ++i)
         requests.push_back("GET /r" + std::to_string(i) + " HTTP/1.0\r\n\r\n");
-    fetch(port, requests);
+    testnet::fetchAllWhileServing(port, requests);
     auto& view = *find<QPlainTextEdit>("RecentRequests");
-    ASSERT_TRUE(waitUntil([&] { return view.toPlainText().endsWith("/r129 HTTP/1.0"); }));
+    ASSERT_TRUE(testwait::Until([&] { return view.toPlainText().endsWith("/r129 HTTP/1.0"); }));
     QFile file(log);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromLocal8Bit(file.readAll()).split("\r\n");
@@ -200,8 +162,8 @@ TEST_F(ServerPageTest, RecentRequestsAreTheLogsLastHundredNewestAtTheBottom) {
     EXPECT_TRUE(view.isReadOnly());
 
     ui.CheckBox5->setChecked(false);
-    fetch(port, {"GET /unlogged HTTP/1.0\r\n\r\n"});
-    EXPECT_TRUE(waitUntil([&] { return view.toPlainText().endsWith("/unlogged HTTP/1.0"); }))
+    testnet::fetchWhileServing(port, "GET /unlogged HTTP/1.0\r\n\r\n");
+    EXPECT_TRUE(testwait::Until([&] { return view.toPlainText().endsWith("/unlogged HTTP/1.0"); }))
         << "shown with the log file off";
     EXPECT_EQ(view.blockCount(), 100);
 }
