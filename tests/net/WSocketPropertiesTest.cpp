@@ -25,6 +25,10 @@ struct PortCase {
     uint32_t number;
 };
 
+void PrintTo(const PortCase& c, std::ostream* os) {
+    *os << ::testing::PrintToString(std::string(c.text));
+}
+
 class PortConversion : public ::testing::TestWithParam<PortCase> {};
 
 } // namespace
