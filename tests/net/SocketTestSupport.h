@@ -2,6 +2,7 @@
 
 #include "net/WSocket.h"
 #include "platform/SocketEvents.h"
+#include "support/LoopbackClient.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -9,14 +10,18 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Loopback helpers for the socket object's tests: a plain blocking peer on the other end, and a
 // way to run the calling thread's events until something happened (bounded generously, so that
 // a slow machine only makes a test slower, never wrong).
 namespace sockettest {
+
+using Log = std::vector<std::string>;
 
 constexpr int kPatienceMs = 10000;
 
@@ -37,12 +42,11 @@ inline void PumpFor(int ms) {
         platform::WaitThreadEvents(10);
 }
 
-inline sockaddr_in Loopback(uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
+// Waits, without running any event, until the transport shows on handle what `events` ask for
+// (POLLERR and POLLHUP always count): the object then meets the whole story in one notification.
+inline bool TransportShows(int handle, short events, int patienceMs = kPatienceMs) {
+    pollfd p{handle, events, 0};
+    return ::poll(&p, 1, patienceMs) > 0;
 }
 
 // A blocking socket owned by the test, closed on destruction.
@@ -54,19 +58,17 @@ public:
     RawSocket(const RawSocket&) = delete;
     RawSocket& operator=(const RawSocket&) = delete;
 
-    static RawSocket ConnectTo(uint16_t port) {
-        RawSocket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        const sockaddr_in a = Loopback(port);
-        if (::connect(s.fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0)
-            s.Close();
-        return s;
+    // A `receiveBuffer` above 0 is fixed before connecting (see client::connectTo).
+    static RawSocket ConnectTo(uint16_t port, int receiveBuffer = 0) {
+        return RawSocket(client::connectTo(port, receiveBuffer));
     }
-    // A listener on 127.0.0.1 and a port chosen by the system.
-    static RawSocket ListenAny(uint16_t* port) {
-        RawSocket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_in a = Loopback(0);
+    // A listener (or, for SOCK_DGRAM, a receiver) on 127.0.0.1 and a port chosen by the system.
+    static RawSocket ListenAny(uint16_t* port, int type = SOCK_STREAM) {
+        RawSocket s(::socket(AF_INET, type | SOCK_CLOEXEC, 0));
+        sockaddr_in a = client::loopback(0);
         ::bind(s.fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a);
-        ::listen(s.fd_, 16);
+        if (type == SOCK_STREAM)
+            ::listen(s.fd_, 16);
         socklen_t len = sizeof a;
         ::getsockname(s.fd_, reinterpret_cast<sockaddr*>(&a), &len);
         *port = ntohs(a.sin_port);
@@ -82,15 +84,13 @@ public:
             ::close(fd_);
         fd_ = -1;
     }
-    void SendAll(const std::string& data) const {
-        size_t done = 0;
-        while (done < data.size()) {
-            const ssize_t n = ::send(fd_, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-            if (n <= 0)
-                return;
-            done += static_cast<size_t>(n);
-        }
+    // Closing with linger 0 resets the connection instead of ending it in order.
+    void Reset() {
+        const linger drop{1, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &drop, sizeof drop);
+        Close();
     }
+    void SendAll(const std::string& data) const { client::sendAll(fd_, data); }
     // Reads until count bytes came, the peer closed, or patience ran out.
     std::string ReadExactly(size_t count, int patienceMs = kPatienceMs) const {
         std::string out;
@@ -106,6 +106,15 @@ public:
         }
         return out;
     }
+    // One datagram, or a text in angle brackets saying why none came.
+    std::string ReadDatagram(int patienceMs = kPatienceMs) const {
+        char buf[65536];
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, patienceMs) <= 0)
+            return "<no datagram>";
+        const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        return n < 0 ? "<recv failed>" : std::string(buf, static_cast<size_t>(n));
+    }
     // True when the peer closed (orderly or by reset) within patience.
     bool SeesClose(int patienceMs = kPatienceMs) const {
         char c;
@@ -114,15 +123,21 @@ public:
             return false;
         return ::recv(fd_, &c, 1, 0) <= 0;
     }
-    void SetReceiveBuffer(int bytes) const {
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
-    }
 
 private:
     int fd_;
 };
 
-// Exposes the protected state the tests look at, and records the events in order.
+// A port nothing listens on: bound once by the system's choice, then released.
+inline uint16_t FreePort() {
+    uint16_t port = 0;
+    RawSocket s = RawSocket::ListenAny(&port);
+    return port;
+}
+
+// Records the events in order. Two members are planted rather than reached through an operation:
+// a send flag other than the two the setter stores and a lookup request the event source never
+// started are states only a derived class's own code can bring about.
 class ProbeSocket : public TWSocket {
 public:
     using TWSocket::TWSocket;
@@ -138,25 +153,10 @@ public:
     }
     ProbeSocket(const ProbeSocket&) = delete;
     ProbeSocket& operator=(const ProbeSocket&) = delete;
-    using TCustomWSocket::AddrAssigned;
-    using TCustomWSocket::AllSent;
-    using TCustomWSocket::ChangeState;
-    using TCustomWSocket::HandleSocketNotify;
     using TCustomWSocket::LookupHandle;
-    using TCustomWSocket::NotifyWindow;
-    using TCustomWSocket::PortAssigned;
-    using TCustomWSocket::PortNumber;
-    using TCustomWSocket::ProtoAssigned;
-    using TCustomWSocket::ProtoNumber;
-    using TCustomWSocket::QueueData;
-    using TCustomWSocket::RemoteAddress;
-    using TCustomWSocket::ReportSocketError;
     using TCustomWSocket::SendFlagsValue;
-    using TCustomWSocket::SendQueue;
-    using TCustomWSocket::SocketHandle;
-    using TCustomWSocket::SocketType;
 
-    std::vector<std::string> log;
+    Log log;
 
     // Records every event as a short text, e.g. "state 3>4", "connected 10061", "closed 0".
     void RecordAll() {
@@ -174,6 +174,22 @@ public:
         };
         OnError = [this](TCustomWSocket*) { log.push_back("error"); };
     }
+    // Also records each data notice as "data" and, when reads is set, what a read of at most 4
+    // bytes gave ("read 3"); the bytes go to received.
+    void RecordReads() {
+        OnDataAvailable = [this](TCustomWSocket* sender, uint16_t) {
+            log.push_back("data");
+            if (!reads)
+                return;
+            char buf[4] = {};
+            const int n = sender->Receive(buf, sizeof buf);
+            log.push_back("read " + std::to_string(n));
+            received.append(buf, static_cast<size_t>(std::max(n, 0)));
+        };
+    }
+    bool reads = true;
+    std::string received;
+
     size_t Count(const std::string& entry) const {
         return static_cast<size_t>(std::count(log.begin(), log.end(), entry));
     }
@@ -188,13 +204,47 @@ inline uint16_t ListenOnLoopback(TCustomWSocket& s) {
     return static_cast<uint16_t>(std::stoi(s.GetLocalPort()));
 }
 
+// The dotted address the object's handle is bound to, or "none".
+inline std::string BoundAddress(TCustomWSocket& s) {
+    platform::SockAddrIn name{};
+    int32_t length = sizeof name;
+    if (s.GetSockName(name, length) != 0)
+        return "none";
+    return platform::DottedAddress(name.Addr);
+}
+
+// Whether the object still refers to a handle. A fresh socket takes the lowest free number first,
+// the one the object let go of if it did: a number kept after its close then shows as well as a
+// handle never closed.
+inline bool HoldsAHandle(TCustomWSocket& s) {
+    const RawSocket taker(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    return BoundAddress(s) != "none";
+}
+
 // A socket object adopting the server side of a fresh loopback connection, and its client end.
 struct AdoptedPair {
     uint16_t port = 0; // first: the two below fill and use it
     RawSocket listener;
     RawSocket client;
-    AdoptedPair() : listener(RawSocket::ListenAny(&port)), client(RawSocket::ConnectTo(port)) {}
+    explicit AdoptedPair(int clientReceiveBuffer = 0)
+        : listener(RawSocket::ListenAny(&port)),
+          client(RawSocket::ConnectTo(port, clientReceiveBuffer)) {}
     int AcceptHandle() const { return listener.Accept().Release(); }
+};
+
+// A datagram receiver on 127.0.0.1, and the way for an object to send it datagrams.
+struct DatagramPair {
+    uint16_t port = 0; // first: the receiver fills it
+    RawSocket receiver;
+    DatagramPair() : receiver(RawSocket::ListenAny(&port, SOCK_DGRAM)) {}
+    // Connects s, closed, to the receiver; true when s is connected.
+    bool Connect(TCustomWSocket& s) const {
+        s.SetProto("udp");
+        s.SetAddr("127.0.0.1");
+        s.SetPort(std::to_string(port));
+        s.Connect();
+        return s.State() == wsConnected;
+    }
 };
 
 // The text of the socket error a call raises, or "no exception".

@@ -1,11 +1,13 @@
 #include "SocketTestSupport.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 using namespace sockettest;
-using Log = std::vector<std::string>;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 
 namespace {
 
@@ -28,26 +30,19 @@ int EpollInstances() {
     return count;
 }
 
-// An adopted connection whose data handler logs each call and, when told to, reads 4 bytes and
-// logs what the read gave.
+// An adopted connection whose data notices are recorded (see ProbeSocket::RecordReads), past its
+// first write notice.
 struct Peer {
     AdoptedPair pair;
     ProbeSocket s;
-    std::string received;
-    bool reads = true;
+    int handle = -1;
     Peer(bool multiThreaded, bool endsInput = false, bool switchFirst = true) {
         s.RecordAll();
-        s.OnDataAvailable = [this](TCustomWSocket* sender, uint16_t) {
-            s.log.push_back("data");
-            char buf[4] = {};
-            const int n = reads ? sender->Receive(buf, sizeof buf) : -1;
-            if (reads)
-                s.log.push_back("read " + std::to_string(n));
-            received.append(buf, static_cast<size_t>(std::max(n, 0)));
-        };
+        s.RecordReads();
         s.SetMultiThreaded(multiThreaded);
         s.SetPeerCloseEndsInput(endsInput && switchFirst);
-        s.Dup(pair.AcceptHandle());
+        handle = pair.AcceptHandle();
+        s.Dup(handle);
         s.SetPeerCloseEndsInput(endsInput);
         PumpUntil([&] { return s.Count("sent 0") == 1; });
         s.log.clear();
@@ -63,21 +58,21 @@ class PeerClose : public ::testing::TestWithParam<bool> {}; // multithreaded or 
 // the switch off, a peer that only stops sending is taken as gone, as before.
 TEST_P(PeerClose, ComesOnceWhateverTheHandlerDoesWithTheData) {
     const int before = EpollInstances();
-    for (const int handler : {0, 1, 2}) { // reads, does not read, none
+    const Log expected[] = {{"data", "read 3", "data", "read 0", "closed 0", "state 4>7"}, // reads
+                            {"data", "data", "closed 0", "state 4>7"}, // does not read
+                            {"closed 0", "state 4>7"}};                // none
+    for (const int handler : {0, 1, 2}) {
         Peer p(GetParam());
-        p.reads = handler == 0;
+        p.s.reads = handler == 0;
         if (handler == 2)
             p.s.OnDataAvailable = nullptr;
         p.pair.client.SendAll("abc");
         EXPECT_TRUE(StaysQuiet());
-        EXPECT_EQ(p.s.Count("data"), handler < 2 ? 1u : 0u);
         EXPECT_EQ(EpollInstances(), before + (handler > 0)) << handler;
         ::shutdown(p.pair.client.fd(), SHUT_WR);
         ASSERT_TRUE(PumpUntil([&] { return p.s.State() == wsClosed; })) << handler;
-        ASSERT_GE(p.s.log.size(), 2u);
-        EXPECT_EQ(Log(p.s.log.end() - 2, p.s.log.end()), (Log{"closed 0", "state 4>7"}));
-        EXPECT_EQ(p.s.Count("closed 0"), 1u);
-        EXPECT_EQ(p.received, handler == 0 ? "abc" : "");
+        EXPECT_THAT(p.s.log, ElementsAreArray(expected[handler])) << handler;
+        EXPECT_EQ(p.s.received, handler == 0 ? "abc" : "");
         EXPECT_EQ(EpollInstances(), before);
     }
 }
@@ -88,14 +83,16 @@ TEST_P(PeerClose, WithTheSwitchOnAHalfCloseEndsOnlyTheInput) {
         Peer p(GetParam(), true, switchFirst);
         p.pair.client.SendAll("request");
         ::shutdown(p.pair.client.fd(), SHUT_WR);
+        ASSERT_TRUE(TransportShows(p.handle, POLLRDHUP));
         ASSERT_TRUE(PumpUntil([&] { return p.s.Count("read 0") == 1; }));
-        EXPECT_EQ(p.received, "request");
+        EXPECT_EQ(p.s.received, "request");
         EXPECT_TRUE(p.s.PeerInputEnded());
-        const size_t calls = p.s.Count("data");
         p.s.Pause();
         p.s.Resume();
         EXPECT_TRUE(StaysQuiet()); // the end stays readable: it must not be reported again
-        EXPECT_EQ(p.s.Count("data"), calls);
+        EXPECT_THAT(p.s.log,
+                    ElementsAre("data", "read 4", "data", "read 3", "data", "read 0", "sent 0"))
+            << switchFirst;
         EXPECT_EQ(p.s.SendText("answer"), 6);
         EXPECT_EQ(p.pair.client.ReadExactly(6), "answer");
         EXPECT_EQ(p.s.State(), wsConnected);
@@ -105,7 +102,7 @@ TEST_P(PeerClose, WithTheSwitchOnAHalfCloseEndsOnlyTheInput) {
 // Bytes left unread before the end hold it back; once read, outside a notice too, the end comes.
 TEST_P(PeerClose, WithTheSwitchOnTheEndFollowsTheBytesBeforeIt) {
     Peer p(GetParam(), true);
-    p.reads = false;
+    p.s.reads = false;
     p.pair.client.SendAll("x");
     ASSERT_TRUE(PumpUntil([&] { return p.s.Count("data") == 1; }));
     ::shutdown(p.pair.client.fd(), SHUT_WR);
@@ -115,13 +112,18 @@ TEST_P(PeerClose, WithTheSwitchOnTheEndFollowsTheBytesBeforeIt) {
     EXPECT_EQ(p.s.Receive(&c, 1), 1);
     ASSERT_TRUE(PumpUntil([&] { return p.s.PeerInputEnded(); }));
     EXPECT_TRUE(StaysQuiet());
-    EXPECT_EQ(p.s.Count("data"), 3u);
+    EXPECT_THAT(p.s.log, ElementsAre("data", "data", "data"));
     EXPECT_EQ(p.s.State(), wsConnected);
 }
 
 // A broken connection closes the object whatever the switch says: a reset before the end of
 // input or after it, or one that answers a send to a peer that has gone.
 TEST_P(PeerClose, WithTheSwitchOnABrokenConnectionStillCloses) {
+    const Log expected[] = {
+        {"data", "read 1", "data", "read 0", "closed 10054", "state 4>7"},
+        {"data", "read 1", "data", "read 0", "data", "read 0", "closed 10054", "state 4>7"},
+        {"data", "read 1", "data", "read 0", "sent 0", "data", "read 0", "closed 10054",
+         "state 4>7"}};
     for (const int when : {0, 1, 2}) {
         Peer p(GetParam(), true);
         p.pair.client.SendAll("x");
@@ -129,16 +131,15 @@ TEST_P(PeerClose, WithTheSwitchOnABrokenConnectionStillCloses) {
             ::shutdown(p.pair.client.fd(), SHUT_WR);
         else if (when == 2)
             p.pair.client.Close();
-        ASSERT_TRUE(PumpUntil([&] { return p.s.PeerInputEnded() || when == 0; })) << when;
-        if (when == 2) {
+        ASSERT_TRUE(PumpUntil([&] {
+            return when == 0 ? p.s.received == "x" : p.s.PeerInputEnded();
+        })) << when;
+        if (when == 2)
             p.s.SendText("answer");
-        } else {
-            const linger drop{1, 0};
-            ::setsockopt(p.pair.client.fd(), SOL_SOCKET, SO_LINGER, &drop, sizeof drop);
-            p.pair.client.Close();
-        }
+        else
+            p.pair.client.Reset();
         ASSERT_TRUE(PumpUntil([&] { return p.s.State() == wsClosed; })) << when;
-        EXPECT_EQ(p.s.Count("closed 10054"), 1u) << when;
+        EXPECT_THAT(p.s.log, ElementsAreArray(expected[when])) << when;
     }
 }
 
