@@ -155,6 +155,11 @@ public:
     virtual int32_t GetSockName(platform::SockAddrIn& name, int32_t& length);
     // Adopts a connected handle (from Accept, possibly on another thread).
     virtual void Dup(int32_t handle);
+    // Dup for a handle that Accept returned: it is known to be a connected stream, so the
+    // transport is not asked what it is.
+    void DupConnected(int32_t handle);
+    // The peer of the connection the last Accept returned.
+    const platform::SockAddrIn& AcceptedPeer() const { return acceptedPeer_; }
     virtual void Shutdown(int32_t how);
     virtual void Pause();
     virtual void Resume();
@@ -232,6 +237,7 @@ protected:
     void ProcessReadable(uint16_t Error);
     void CollectLineBytes();
     void Disconnect(bool shut);
+    void Adopt(int32_t handle, bool knownConnected);
 
     int32_t SocketHandle = platform::kInvalidHandle;
     bool PortAssigned = false;
@@ -245,6 +251,8 @@ protected:
     int32_t SocketType = platform::kStreamSocket;
     int32_t AddressFamily = platform::kAddressFamilyInet;
     int32_t AcceptedHandle = platform::kInvalidHandle;
+    platform::SockAddrIn acceptedPeer_{};
+    bool lastReadDrained_ = false;
     std::deque<std::unique_ptr<TBuffer>> SendQueue;
     int32_t BlockSize = kBlockSize;
     int32_t SendFlagsValue = 0;

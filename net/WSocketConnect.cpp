@@ -170,8 +170,8 @@ int32_t TCustomWSocket::Accept() {
         ReportSocketError("not a listening socket");
         return -1;
     }
-    SockAddrIn peer{};
-    AcceptedHandle = SocketAccept(SocketHandle, &peer);
+    acceptedPeer_ = SockAddrIn{};
+    AcceptedHandle = SocketAccept(SocketHandle, &acceptedPeer_);
     NotifyWindow->AcceptDone();
     if (AcceptedHandle == kInvalidHandle) {
         ReportSocketError("Accept");
@@ -181,6 +181,14 @@ int32_t TCustomWSocket::Accept() {
 }
 
 void TCustomWSocket::Dup(int32_t handle) {
+    Adopt(handle, false);
+}
+
+void TCustomWSocket::DupConnected(int32_t handle) {
+    Adopt(handle, true);
+}
+
+void TCustomWSocket::Adopt(int32_t handle, bool knownConnected) {
     if (handle == 0 || handle == kInvalidHandle) {
         SetLastSocketError(sockerr::InvalidArgument);
         ReportSocketError("Dup");
@@ -198,7 +206,9 @@ void TCustomWSocket::Dup(int32_t handle) {
         ChangeState(wsClosed);
     }
     SocketHandle = handle;
-    if (NotifyWindow->Select(SocketHandle, kAdoptEvents) < 0) {
+    if (knownConnected) {
+        NotifyWindow->SelectConnected(SocketHandle, kAdoptEvents);
+    } else if (NotifyWindow->Select(SocketHandle, kAdoptEvents) < 0) {
         ReportSocketError("WSAAsyncSelect");
         return;
     }

@@ -206,6 +206,8 @@ int32_t TCustomWSocket::ReceiveFrom(void* buffer, int32_t size, SockAddrIn& from
 // and the bytes count.
 int32_t TCustomWSocket::CountRead(int result, int32_t size) {
     NoteRead(result, size);
+    // A stream read that got less than it asked for emptied the transport's queue.
+    lastReadDrained_ = SocketType == kStreamSocket && result >= 0 && result < size;
     if (result < 0)
         lastError_ = LastSocketError();
     else
@@ -233,7 +235,7 @@ void TCustomWSocket::ProcessReadable(uint16_t Error) {
                 CollectLineBytes();
             else if (!FireDataAvailable(Error))
                 return;
-            if (lastError_ != 0 || readAttempts_ == attempts)
+            if (lastError_ != 0 || readAttempts_ == attempts || lastReadDrained_)
                 return;
             int count = 0;
             if (SocketPendingBytes(SocketHandle, &count) < 0) {

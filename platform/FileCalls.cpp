@@ -21,9 +21,11 @@ bool LockSharedNow(int fd) {
     return RetryOnInterrupt([&] { return ::flock(fd, LOCK_SH | LOCK_NB); }) == 0;
 }
 
-off_t FileLength(int fd) {
+std::optional<int64_t> RegularFileSize(int fd) {
     struct stat info {};
-    return ::fstat(fd, &info) == 0 ? info.st_size : -1;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return info.st_size;
 }
 
 int OpenFile(const char* name, int flags, mode_t mode) {

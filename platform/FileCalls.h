@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 
@@ -41,8 +43,8 @@ bool IsRegularFile(const std::string& name);
 // A shared lock without waiting: false while another holds the file exclusively, as a writer
 // that is not done does.
 bool LockSharedNow(int fd);
-// The file's length now; -1 on failure.
-off_t FileLength(int fd);
+// The length of an open regular file; nullopt for anything else (a folder, a pipe) or a failure.
+std::optional<int64_t> RegularFileSize(int fd);
 // Writes all of `data`; false when a write failed or wrote nothing.
 bool WriteAll(int fd, const char* data, size_t size);
 // Reads up to `size` bytes from `offset`; fewer only at the end of the file or on an error.

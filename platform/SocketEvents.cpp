@@ -324,16 +324,28 @@ int SocketEndpoint::Select(int handle, int events) {
     } else if (connectPending_) {
         Arm(writer_, true);
     } else if (!stream_ || IsConnected(handle)) {
-        // A registered, working connection is told once that it may send.
-        if (events & kEventWrite)
-            Post(handle, kEventWrite, 0);
-        ResumeInput();
+        StartConnected(handle);
     } else if (const int err = PendingSocketError(handle); err != 0 && !closeSent_) {
         // The connection broke before it was registered: it still owes its close.
         closeSent_ = true;
         Post(handle, kEventClose, ErrnoToSocketError(err));
     }
     return 0;
+}
+
+void SocketEndpoint::SelectConnected(int handle, int events) {
+    Reset(handle);
+    events_ = events;
+    stream_ = true;
+    listening_ = connectPending_ = false;
+    StartConnected(handle);
+}
+
+void SocketEndpoint::StartConnected(int handle) {
+    // A registered, working connection is told once that it may send.
+    if (events_ & kEventWrite)
+        Post(handle, kEventWrite, 0);
+    ResumeInput();
 }
 
 void SocketEndpoint::Post(int handle, int events, int error) {

@@ -61,6 +61,10 @@ public:
     // set stops notifications while keeping what is known of the connection (pausing). Fails
     // (-1 and the last error) for a handle that is not a socket.
     int Select(int handle, int events);
+    // Select for a handle known to be a connected stream (one just accepted): the same outcome
+    // without asking the transport what the handle is. A connection that broke meanwhile is still
+    // told, by the first notice.
+    void SelectConnected(int handle, int events);
     // Drops the registration before the handle is closed: the number may come back for another
     // connection, which must start afresh, and notifications still queued for it are dropped.
     void Forget();
@@ -106,6 +110,7 @@ private:
     class PeerEndWatch;
     friend struct SelfPosts;
     void Reset(int handle);
+    void StartConnected(int handle);
     void Arm(QSocketNotifier* notifier, bool on);
     void OnReadable();
     void OnPeerEndWatch();

@@ -2,8 +2,8 @@
 
 #include <QBasicTimer>
 #include <QCoreApplication>
-#include <QTimerEvent>
 #include <QThread>
+#include <QTimerEvent>
 
 #include <chrono>
 #include <condition_variable>

@@ -10,20 +10,20 @@
 #include "platform/SocketEvents.h"
 #include "platform/SocketQueue.h"
 #include "server/Delivery.h"
+#include "server/ModuleCall.h"
 #include "server/Reply.h"
 #include "server/Request.h"
+#include "server/RequestLog.h"
+#include "server/Router.h"
 #include "server/Upload.h"
 
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLocale>
 
 #include <array>
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
+#include <optional>
 #include <unistd.h>
 #include <vector>
 
@@ -38,6 +38,10 @@ public:
     bool Write(const char* data, size_t size) override {
         if (!worker_.Connected)
             return false;
+        // A reply in several pieces: holding a piece back until the previous one is acknowledged
+        // would only add the peer's acknowledgement delay. A reply in one piece never waits.
+        if (writes_++ == 1)
+            worker_.Socket->SetNoDelay(true);
         worker_.Socket->Send(data, static_cast<int32_t>(size));
         return worker_.Connected;
     }
@@ -49,6 +53,7 @@ public:
 
 private:
     tPeerThread& worker_;
+    int writes_ = 0;
 };
 
 namespace {
@@ -65,10 +70,10 @@ std::string toBytes(const QString& text) {
 
 } // namespace
 
-tPeerThread::tPeerThread(int handle, const QString& baseFile, const QString& basePath,
-                         ServerContext& context)
+tPeerThread::tPeerThread(int handle, std::string peerAddress, const QString& baseFile,
+                         const QString& basePath, ServerContext& context)
     : context_(context), PeerHandle(handle), BaseFile(toBytes(baseFile)),
-      BasePath(toBytes(basePath)) {
+      BasePath(toBytes(basePath)), PeerAddress(std::move(peerAddress)) {
     FreeOnTerminate = true;
     IdleLimit = 1000 * static_cast<int64_t>(TrimToIntDef(context.settings.IdleSeconds, 40));
 }
@@ -94,6 +99,7 @@ void tPeerThread::Execute() {
     } catch (...) {
         // A failed adoption or a socket error while waiting: close without a reply.
     }
+    Phase_ = Phase::Closing;
     try {
         CloseConnection();
     } catch (...) {
@@ -102,6 +108,7 @@ void tPeerThread::Execute() {
         DecPeers();
     // The socket belongs to this thread: it must go before the thread ends.
     Socket.reset();
+    Phase_ = Phase::Ended;
 }
 
 void tPeerThread::Serve() {
@@ -116,10 +123,8 @@ void tPeerThread::Serve() {
     // A client that shuts down its sending side after the request ("that is all") still waits
     // for the answer: its end is the end of the request's input, not of the connection.
     Socket->SetPeerCloseEndsInput(true);
-    Socket->Dup(PeerHandle);
-    // A reply goes out in a few pieces with a wait after each; holding a piece back until the
-    // previous one is acknowledged would only add the peer's acknowledgement delay.
-    Socket->SetNoDelay(true);
+    // The listener's accept made it: a connected stream, no need to ask the transport.
+    Socket->DupConnected(PeerHandle);
     Received.clear();
     Connected = Socket->State() == wsConnected;
     IncPeers();
@@ -127,9 +132,6 @@ void tPeerThread::Serve() {
     LastActivity = Tick();
     if (!Connected)
         return;
-    platform::SockAddrIn peer;
-    if (Socket->GetPeerName(peer, sizeof(peer)) == 0)
-        PeerAddress = platform::DottedAddress(peer.Addr);
     ReceiveLoop();
 }
 
@@ -159,6 +161,7 @@ void tPeerThread::CheckRequest() {
     if (c.state == request::Arrival::Incomplete)
         return;
     RequestComplete = true;
+    Phase_ = Phase::Processing;
     if (c.state == request::Arrival::TooLarge) {
         SendError(413, "Request too large");
         Finished = true;
@@ -184,66 +187,66 @@ void tPeerThread::CloseConnection() {
 
 void tPeerThread::PeerDataAvailable(TCustomWSocket*, uint16_t) {
     LastActivity = Tick();
-    // Nothing counted yet still means a read is due: it re-arms the notification and reports
-    // the end of the peer's input as 0 bytes.
-    const int waiting = std::max(Socket->RcvdCount(), 1);
     if (RequestComplete)
-        DropBytes(waiting);
+        DropBytes();
     else if (!HeaderSeen)
-        ReadHeaderBytes(waiting);
+        ReadHeaderBytes();
     else
-        ReadBodyBytes(waiting);
+        ReadBodyBytes();
+}
+
+// Every read is due, also one that finds nothing: it re-arms the notification, and it tells the
+// end of the peer's input as 0 bytes.
+int tPeerThread::Read(char* buffer, int size) {
+    const int n = Socket->Receive(buffer, size);
+    if (n == 0)
+        InputEnded = true;
+    return n;
 }
 
 // Only as much as the header may still grow is read: a peer that never sends the blank line
 // costs at most the header limit, however fast it sends.
-void tPeerThread::ReadHeaderBytes(int waiting) {
+void tPeerThread::ReadHeaderBytes() {
     const size_t room =
         request::kMaxHeaderBytes - std::min(Received.size(), request::kMaxHeaderBytes);
     if (room == 0)
         return; // the next look at the request refuses it as too large
+    std::array<char, kHeaderReadSize> piece;
+    const int n = Read(piece.data(), static_cast<int>(std::min(room, piece.size())));
+    if (n <= 0)
+        return;
     const size_t before = Received.size();
-    Received.resize(before + std::min(static_cast<size_t>(waiting), room));
-    const int n =
-        Socket->Receive(Received.data() + before, static_cast<int>(Received.size() - before));
-    Received.resize(before + static_cast<size_t>(std::max(n, 0)));
-    NoteInputEnd(n);
+    Received.append(piece.data(), static_cast<size_t>(n));
     const size_t p = Received.find("\r\n\r\n", before >= 3 ? before - 3 : 0);
     if (p != std::string::npos)
         HeaderArrived(p);
 }
 
-void tPeerThread::ReadBodyBytes(int waiting) {
+char* tPeerThread::BodyBuffer() {
+    ReadBuffer.resize(kBodyReadSize);
+    return ReadBuffer.data();
+}
+
+void tPeerThread::ReadBodyBytes() {
+    const int n = Read(BodyBuffer(), kBodyReadSize);
+    if (n <= 0)
+        return;
     if (!StreamingBody) {
         // Bodies handed on as text (POST) stay in memory, within the declared-length limit.
-        const size_t before = Received.size();
-        Received.resize(before + static_cast<size_t>(std::min(waiting, kBodyReadSize)));
-        const int n =
-            Socket->Receive(Received.data() + before, static_cast<int>(Received.size() - before));
-        Received.resize(before + static_cast<size_t>(std::max(n, 0)));
-        NoteInputEnd(n);
+        Received.append(ReadBuffer.data(), static_cast<size_t>(n));
         return;
     }
-    ReadBuffer.resize(kBodyReadSize);
-    const int n = Socket->Receive(ReadBuffer.data(), std::min(waiting, kBodyReadSize));
-    NoteInputEnd(n);
     // Exactly the declared length is stored; bytes beyond it are dropped like any byte after a
     // whole request.
-    const int64_t take = std::min<int64_t>(std::max(n, 0), BodyLeft);
+    const int64_t take = std::min<int64_t>(n, BodyLeft);
     if (UploadBody)
         UploadBody->Write(ReadBuffer.data(), static_cast<size_t>(take));
     BodyLeft -= take;
 }
 
 // Bytes after a whole request are read and dropped, so that they never grow memory.
-void tPeerThread::DropBytes(int waiting) {
-    ReadBuffer.resize(kBodyReadSize);
-    NoteInputEnd(Socket->Receive(ReadBuffer.data(), std::min(waiting, kBodyReadSize)));
-}
-
-void tPeerThread::NoteInputEnd(int received) {
-    if (received == 0)
-        InputEnded = true;
+void tPeerThread::DropBytes() {
+    Read(BodyBuffer(), kBodyReadSize);
 }
 
 // A PUT that declares its length streams its body into the upload file from here on; every other
@@ -252,23 +255,20 @@ void tPeerThread::HeaderArrived(size_t headerLength) {
     HeaderSeen = true;
     const std::string_view header(Received.data(), headerLength);
     const std::optional<std::string> line = request::RequestLine(header);
-    const std::optional<std::string> target =
-        line ? request::MethodTarget(*line, "PUT") : std::nullopt;
-    if (!target)
+    if (!line || !request::MethodTarget(*line, "PUT"))
         return;
-    TransferEncoded = request::DeclaresTransferEncoding(header);
+    const bool transferEncoded = request::DeclaresTransferEncoding(header);
     // The same search as the completeness rule, over what has arrived so far.
     const std::optional<int64_t> length = request::DeclaredLength(Received);
-    if ((!length && !TransferEncoded) || (length && *length > request::kMaxBodyBytes))
+    if ((!length && !transferEncoded) || (length && *length > request::kMaxBodyBytes))
         return; // the blank line completes it, or it is refused as too large
     StreamingBody = true;
     // A body of unknown length is refused at once; nothing of it is stored.
-    BodyLeft = TransferEncoded ? 0 : *length;
-    RequestPath = *target == "/" ? BaseFile : *target;
-    if (!TransferEncoded && !BasePath.empty() && !RequestPath.empty() &&
-        !request::EscapesBase(RequestPath) && !request::HasControlBytes(RequestPath) &&
-        !platform::IsRegularFile(FileName()))
-        UploadBody = std::make_unique<upload::UploadFile>(FileName());
+    BodyLeft = transferEncoded ? 0 : *length;
+    const route::Decision decision = Route(header);
+    if (decision.kind == route::Kind::Upload && !decision.requestPath.empty() &&
+        !platform::IsRegularFile(decision.fileName))
+        UploadBody = std::make_unique<upload::UploadFile>(decision.fileName);
     const size_t bodyAt = headerLength + 4;
     const int64_t take =
         std::min<int64_t>(static_cast<int64_t>(Received.size() - bodyAt), BodyLeft);
@@ -346,58 +346,31 @@ void tPeerThread::ProcessRequest(const std::string& header) {
     Finished = true;
 }
 
+route::Decision tPeerThread::Route(std::string_view header) const {
+    const size_t bodyAt =
+        std::min(BodyStart == 0 ? Received.size() : BodyStart - 1, Received.size());
+    return route::Decide({header, std::string_view(Received).substr(bodyAt), BaseFile, BasePath});
+}
+
 void tPeerThread::Dispatch(const std::string& header) {
-    const std::optional<std::string> line = request::RequestLine(header);
-    if (!line) {
-        SendError(400, "You doesn't say anything! Try again");
-        return;
+    const route::Decision decision = Route(header);
+    if (decision.logLine)
+        LogRequest(*decision.logLine);
+    RequestPath = decision.requestPath;
+    switch (decision.kind) {
+    case route::Kind::Error:
+        SendError(decision.status, decision.message);
+        break;
+    case route::Kind::File:
+        SendFile(decision.fileName);
+        break;
+    case route::Kind::Upload:
+        Upload(decision.fileName);
+        break;
+    case route::Kind::Module:
+        CallModule(decision);
+        break;
     }
-    LogRequest(*line);
-    bool handled = HandleMethod(*line, "GET");
-    if (!handled)
-        handled = HandleMethod(*line, "POST");
-    if (!handled)
-        handled = HandleMethod(*line, "PUT");
-    if (!handled) {
-        if (ReplyPending)
-            SendError(501, "Request not supported");
-        return;
-    }
-    if (!FileFound && ReplyPending)
-        SendError(404, "<h2>File not really found</h2>");
-    else if (ReplyPending)
-        SendFile();
-}
-
-bool tPeerThread::HandleMethod(const std::string& line, const char* method) {
-    const std::optional<std::string> target = request::MethodTarget(line, method);
-    if (!target)
-        return false;
-    RequestPath = *target;
-    if (RequestPath == "/")
-        RequestPath = BaseFile;
-    const std::string_view name = method;
-    if (name == "POST")
-        RequestPath += "?" + Received.substr(std::min(BodyStart - 1, Received.size()));
-    if (name == "PUT") {
-        Upload();
-        return false;
-    }
-    if (RequestPath.empty())
-        return false;
-    if (RequestPath.find('?') == std::string::npos) {
-        FileFound = !BasePath.empty() && !request::EscapesBase(RequestPath) &&
-                    platform::IsRegularFile(FileName());
-        return true;
-    }
-    const request::PluginTarget plugin = request::SplitPluginTarget(RequestPath);
-    return InvokePlugin(plugin.name, plugin.query);
-}
-
-std::string tPeerThread::FileName() const {
-    std::string name = BasePath + RequestPath;
-    std::replace(name.begin(), name.end(), '\\', '/');
-    return name;
 }
 
 void tPeerThread::SendText(const std::string& text) {
@@ -413,113 +386,64 @@ void tPeerThread::SendError(int32_t code, const std::string& message) {
     ReplyPending = false;
 }
 
-void tPeerThread::SendFile() {
-    const platform::FileHandle file(platform::OpenFile(FileName().c_str(), O_RDONLY));
+void tPeerThread::SendFile(const std::string& fileName) {
+    // Not blocking: a pipe put in the base folder must not hold the worker at its open.
+    const platform::FileHandle file(platform::OpenFile(fileName.c_str(), O_RDONLY | O_NONBLOCK));
+    const int64_t size = file.valid() ? platform::RegularFileSize(file.get()).value_or(-1) : -1;
+    FileFound = file.valid() ? size >= 0 : platform::IsRegularFile(fileName);
+    if (!FileFound) {
+        SendError(404, "<h2>File not really found</h2>");
+        return;
+    }
     // Other readers are welcome; a writer holding the file means it is not ready to be read.
-    if (!file.valid() || !platform::LockSharedNow(file.get())) {
+    if (size < 0 || !platform::LockSharedNow(file.get())) {
         SendError(404, "Unable to open this file for read");
         return;
     }
     // The table as the UI thread last published it: a change applies from the next request.
     const std::string type = context_.mime.Published()->Lookup(request::FileExtension(RequestPath));
-    const int64_t size = platform::FileLength(file.get());
     const std::string head =
         reply::StatusLine(200) + reply::FileHeader(reply::DefaultContentType(type), size);
     if (!Connected)
         return;
     FileConnection connection(*this);
+    ReplyPending = false;
     delivery::SendFile(connection, head, file.get(), size, context_.afterChunkSent);
 }
 
-void tPeerThread::Upload() {
-    const std::string name = FileName();
-    if (BasePath.empty() || request::EscapesBase(RequestPath) ||
-        request::HasControlBytes(RequestPath)) {
-        SendCannotCreate();
-        return;
-    }
-    if (TransferEncoded) {
-        SendError(411, "Content-Length required");
-        return;
-    }
-    if (platform::IsRegularFile(name) || (StreamingBody && !UploadBody)) {
+void tPeerThread::Upload(const std::string& fileName) {
+    if (platform::IsRegularFile(fileName) || (StreamingBody && !UploadBody)) {
         SendError(406, "File already exists");
         return;
     }
     if (!StreamingBody) {
         // No declared length: what arrived with the header is the body.
         const size_t from = std::min(BodyStart - 1, Received.size());
-        UploadBody = std::make_unique<upload::UploadFile>(name);
+        UploadBody = std::make_unique<upload::UploadFile>(fileName);
         UploadBody->Write(Received.data() + from, Received.size() - from);
     }
-    UploadDone(*UploadBody);
+    const upload::Answer answer = upload::AnswerFor(UploadBody->Publish(), RequestPath);
+    SendError(answer.status, answer.message);
 }
 
-void tPeerThread::UploadDone(upload::UploadFile& file) {
-    using Outcome = upload::UploadFile::Outcome;
-    switch (file.Publish()) {
-    case Outcome::Saved:
-        SendError(200, "File saved");
-        break;
-    case Outcome::Exists:
-        SendError(406, "File already exists");
-        break;
-    case Outcome::CannotCreate:
-        SendCannotCreate();
-        break;
-    case Outcome::CannotWrite:
-        SendError(500, "Cannot write such a file: " + reply::EscapeHtml(RequestPath));
-        break;
-    }
-}
-
-void tPeerThread::SendCannotCreate() {
-    SendError(406, "Cannot create such a file: " + reply::EscapeHtml(RequestPath));
-}
-
-bool tPeerThread::InvokePlugin(const std::string& name, const std::string& query) {
-    if (FindPlugin(name) < 0) {
-        SendError(500, "Cannot create temporary file. CGI fail.");
-        return false;
-    }
-    if (context_.beforePluginCall)
-        context_.beforePluginCall();
-    int32_t status = 200;
-    std::string replyHeader;
-    std::string body;
-    const int result = RunPlugin(name, PeerAddress, Received, query, body, replyHeader, status);
-    const std::string page = toBytes(context_.settings.PageHeader.get()) + body +
-                             toBytes(context_.settings.PageFooter.get());
-    if (result < 0) {
-        SendError(405, "Cannot run plugin (" + reply::EscapeHtml(RequestPath) + ")");
-        return false;
-    }
-    SendText(reply::PluginReply(status, replyHeader, page));
+void tPeerThread::CallModule(const route::Decision& decision) {
+    const ServerSettings& settings = context_.settings;
+    const modulecall::Call call{decision.module,
+                                decision.query,
+                                PeerAddress,
+                                Received,
+                                RequestPath,
+                                [&settings] { return toBytes(settings.PageHeader.get()); },
+                                [&settings] { return toBytes(settings.PageFooter.get()); }};
+    SendText(modulecall::Reply(modulecall::LoadedModules(), call, context_.beforePluginCall));
     ReplyPending = false;
-    return true;
 }
 
 void tPeerThread::LogRequest(const std::string& line) {
-    LogText = line;
     // The line is written on the UI thread, after every line queued before it; the worker does
     // not wait for the disk.
-    Queue([&context = context_, peer = PeerAddress, text = request::EscapeControls(LogText)] {
-        const ServerSettings& s = context.settings;
-        if (!s.LogEnabled && !context.requestLogged)
-            return;
-        const QLocale locale = QLocale::system();
-        const QString stamp = locale.toString(QDateTime::currentDateTime(),
-                                              locale.dateFormat(QLocale::ShortFormat) + " " +
-                                                  locale.timeFormat(QLocale::LongFormat));
-        QByteArray bytes = stamp.toLocal8Bit();
-        bytes += '\t';
-        bytes += QByteArray::fromStdString(peer);
-        bytes += '\t';
-        bytes += QByteArray::fromStdString(text);
-        if (context.requestLogged)
-            context.requestLogged(bytes);
-        if (s.LogEnabled)
-            AppendToLog(s.LogFile, bytes);
+    Queue([&context = context_, peer = PeerAddress, text = request::EscapeControls(line)] {
+        requestlog::Write(context, peer, text);
     });
 }
 

@@ -17,17 +17,25 @@ class TWSocket;
 namespace upload {
 class UploadFile;
 }
+namespace route {
+struct Decision;
+}
 
 // Live workers of the process; changed only on the UI thread (IncPeers/DecPeers).
 extern int32_t PeerCounter;
 
 // One accepted connection: adopts the handle, collects one request, answers it, closes and
 // deletes itself. Everything but the constructor runs on the worker's own thread; the socket is
-// created there so that its events are delivered there.
+// created there so that its events are delivered there. What to answer is the router's decision;
+// files, uploads, modules and the log each have a unit of their own.
 class tPeerThread : public platform::TThread {
 public:
-    tPeerThread(int handle, const QString& baseFile, const QString& basePath,
-                ServerContext& context);
+    // The worker's life, in this order; a phase may be skipped (a peer that goes while its request
+    // is collected is closed at once).
+    enum class Phase { Collecting, Processing, Closing, Ended };
+
+    tPeerThread(int handle, std::string peerAddress, const QString& baseFile,
+                const QString& basePath, ServerContext& context);
     ~tPeerThread() override;
 
     // The poll step of the receive loop, and the wait for a send: a wait on this thread's events
@@ -43,6 +51,8 @@ public:
     // The most a worker reads in one call once the header is whole: an upload's body passes
     // through a buffer of this size, never through memory as a whole.
     static constexpr int kBodyReadSize = 64 * 1024;
+    // A header read: most requests arrive whole in one.
+    static constexpr int kHeaderReadSize = 8 * 1024;
 
 protected:
     void Execute() override;
@@ -55,11 +65,12 @@ private:
     void CheckRequest();
     void CloseConnection();
     void PeerDataAvailable(TCustomWSocket* sender, uint16_t error);
-    void ReadHeaderBytes(int waiting);
-    void ReadBodyBytes(int waiting);
-    void DropBytes(int waiting);
+    int Read(char* buffer, int size);
+    void ReadHeaderBytes();
+    void ReadBodyBytes();
+    void DropBytes();
+    char* BodyBuffer();
     void HeaderArrived(size_t headerLength);
-    void NoteInputEnd(int received);
     bool IdleTooLong() const;
     void PeerDataSent(TCustomWSocket* sender, uint16_t error);
     void PeerChangeState(TCustomWSocket* sender, int oldState, int newState);
@@ -68,28 +79,28 @@ private:
     void WaitReplyGone();
     void ProcessRequest(const std::string& header);
     void Dispatch(const std::string& header);
-    bool HandleMethod(const std::string& line, const char* method);
+    route::Decision Route(std::string_view header) const;
     void SendError(int32_t code, const std::string& message);
     void SendText(const std::string& text);
-    void SendFile();
-    void Upload();
-    void UploadDone(upload::UploadFile& file);
-    void SendCannotCreate();
-    bool InvokePlugin(const std::string& name, const std::string& query);
+    void SendFile(const std::string& fileName);
+    void Upload(const std::string& fileName);
+    void CallModule(const route::Decision& decision);
     void LogRequest(const std::string& line);
     void IncPeers();
     void DecPeers();
-    std::string FileName() const;
     static int64_t Tick();
 
     ServerContext& context_;
     std::unique_ptr<TWSocket> Socket;
     int PeerHandle;
+    Phase Phase_ = Phase::Collecting;
     std::string Received;
     bool Connected = false;
     bool RequestComplete = false;
     size_t BodyStart = 0;
+    // No reply has been handed over yet.
     bool ReplyPending = false;
+    // The target of a file request is a regular file below the base folder.
     bool FileFound = false;
     bool Finished = false;
     std::string RequestPath;
@@ -99,7 +110,6 @@ private:
     std::string BasePath;
     bool DataSent = false;
     std::string PeerAddress;
-    std::string LogText;
     // Milliseconds, signed and 64 bits wide: a limit of zero or less ends an idle connection at
     // the first look, and no setting can overflow it.
     int64_t IdleLimit = 0;
@@ -114,6 +124,5 @@ private:
     bool StreamingBody = false;
     int64_t BodyLeft = 0;
     std::unique_ptr<upload::UploadFile> UploadBody;
-    bool TransferEncoded = false;
     std::vector<char> ReadBuffer;
 };

@@ -127,7 +127,8 @@ void TServerControl::SSSessionAvailable(TCustomWSocket*, uint16_t) {
         PauseAccepting(QString::fromLocal8Bit(e.what()).section(QLatin1String("\r\n"), 1));
         return;
     }
-    if (!StartPeer(handle, basePath, baseFile))
+    const std::string peer = platform::DottedAddress(SS->AcceptedPeer().Addr);
+    if (!StartPeer(handle, peer, basePath, baseFile))
         PauseAccepting(QStringLiteral("No thread could be started for a connection"));
     ++RequestCounter;
     context_.view.SetStatusText(1, QStringLiteral("Requests: %1").arg(RequestCounter));
@@ -153,9 +154,10 @@ QString TServerControl::GetBaseFile() const {
     return context_.settings.BaseFileName;
 }
 
-bool TServerControl::StartPeer(int handle, const QString& basePath, const QString& baseFile) {
+bool TServerControl::StartPeer(int handle, const std::string& peerAddress, const QString& basePath,
+                               const QString& baseFile) {
     // The worker deletes itself when it has served its connection.
-    auto peer = std::make_unique<tPeerThread>(handle, baseFile, basePath, context_);
+    auto peer = std::make_unique<tPeerThread>(handle, peerAddress, baseFile, basePath, context_);
     if (peer->Resume()) {
         peer.release();
         return true;

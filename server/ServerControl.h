@@ -37,7 +37,8 @@ public:
     QString GetBasePath() const;
     QString GetBaseFile() const;
     // False when no worker could be started; the connection is then closed.
-    bool StartPeer(int handle, const QString& basePath, const QString& baseFile);
+    bool StartPeer(int handle, const std::string& peerAddress, const QString& basePath,
+                   const QString& baseFile);
     // Whether accepting waits for resources (descriptors, threads) to come back.
     bool AcceptPaused() const { return acceptPaused_; }
 

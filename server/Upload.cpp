@@ -1,6 +1,7 @@
 #include "server/Upload.h"
 
 #include "platform/FileCalls.h"
+#include "server/Reply.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -74,9 +75,28 @@ UploadFile::Outcome UploadFile::Publish() {
         // a dangling link) is a name that cannot be created.
         const Outcome outcome = linkFailure();
         return outcome == Outcome::Exists && !platform::IsRegularFile(name_) ? Outcome::CannotCreate
-                                                                   : outcome;
+                                                                             : outcome;
     }
     return Outcome::Saved;
+}
+
+Answer CannotCreate(const std::string& requestPath) {
+    return {406, "Cannot create such a file: " + reply::EscapeHtml(requestPath)};
+}
+
+Answer AnswerFor(UploadFile::Outcome outcome, const std::string& requestPath) {
+    using Outcome = UploadFile::Outcome;
+    switch (outcome) {
+    case Outcome::Saved:
+        return {200, "File saved"};
+    case Outcome::Exists:
+        return {406, "File already exists"};
+    case Outcome::CannotCreate:
+        break;
+    case Outcome::CannotWrite:
+        return {500, "Cannot write such a file: " + reply::EscapeHtml(requestPath)};
+    }
+    return CannotCreate(requestPath);
 }
 
 } // namespace upload

@@ -39,4 +39,14 @@ private:
     bool published_ = false;
 };
 
+// The page that answers an upload: its status and its text. `requestPath` is the target as the
+// request named it.
+struct Answer {
+    int status;
+    std::string message;
+};
+Answer AnswerFor(UploadFile::Outcome outcome, const std::string& requestPath);
+// The answer when the name cannot be created at all.
+Answer CannotCreate(const std::string& requestPath);
+
 } // namespace upload

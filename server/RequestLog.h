@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <string>
+
+struct ServerContext;
+
+// The request log: one line per request line received, "<stamp> TAB <peer> TAB <line>", written
+// on the UI thread in the order the workers handed the lines over.
+namespace requestlog {
+
+// The time stamp of the lines: the system's short date and long time. Formatting a date asks the
+// system's time zone each time; a stamp only changes once a second, so it is formatted once a
+// second. One clock per thread that writes lines.
+class Stamp {
+public:
+    QString Now();
+    QString At(qint64 secondsSinceEpoch);
+
+private:
+    qint64 second_ = -1;
+    QString text_;
+};
+
+// The line as the log has it, without its line end. `requestLine` has had its control bytes
+// escaped already.
+QByteArray Line(const QString& stamp, const std::string& peer, const std::string& requestLine);
+
+// Writes the line for a request: to the window's recent requests and, when the log is on, to the
+// log file. UI thread only.
+void Write(ServerContext& context, const std::string& peer, const std::string& requestLine);
+
+} // namespace requestlog
