@@ -57,6 +57,24 @@ def make_docroot(folder):
         f.write("<p>bench</p>")
 
 
+def cpu_seconds(pid):
+    """User + system CPU time of a server: the process, its threads and its child processes."""
+    tick = os.sysconf("SC_CLK_TCK")
+    total = 0
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        # fields[1] is the parent; utime and stime are fields 14 and 15 of the whole line.
+        if int(entry) == pid or int(fields[1]) == pid:
+            total += int(fields[11]) + int(fields[12])
+    return total / tick
+
+
 def proc_status(pid):
     values = {}
     try:
@@ -229,7 +247,10 @@ def main():
                     for load, path, conc, count in LOADS:
                         n = max(conc, int(count * args.scale))
                         before = proc_status(server.proc.pid) if name == "koru" else None
-                        results[(name, load)].append(run_ab(server.port, path, conc, n))
+                        cpu = cpu_seconds(server.proc.pid)
+                        result = run_ab(server.port, path, conc, n)
+                        result["cpu_us"] = (cpu_seconds(server.proc.pid) - cpu) * 1e6 / n
+                        results[(name, load)].append(result)
                         if name == "koru":
                             time.sleep(0.5)
                             koru_status.append((load, before, proc_status(server.proc.pid)))
@@ -242,7 +263,7 @@ def main():
 
 def report(servers, results, koru_status):
     print(f"{'load':8} {'server':9} {'req/s':>9} {'mean ms':>8} {'median':>7} {'p99 ms':>7} "
-          f"{'MB/s':>8} {'failed':>6}")
+          f"{'MB/s':>8} {'failed':>6} {'CPU us/req':>10}")
     for load, *_ in LOADS:
         best = {}
         for name in servers:
@@ -252,7 +273,7 @@ def report(servers, results, koru_status):
             best[name] = med
             print(f"{load:8} {name:9} {med['rps']:9.0f} {med['mean_ms']:8.3f} "
                   f"{med['median_ms']:7.0f} {med['p99_ms']:7.0f} {med['mbs']:8.1f} "
-                  f"{med['failed']:6d}")
+                  f"{med['failed']:6d} {med['cpu_us']:10.1f}")
         peers = [n for n in servers if n != "koru"]
         if peers:
             key = "mbs" if load.startswith("10m") else "rps"
@@ -261,7 +282,9 @@ def report(servers, results, koru_status):
             top = max(sound, key=lambda n: best[n][key])
             ratio = best["koru"][key] / best[top][key] if best[top][key] else float("nan")
             p99 = best["koru"]["p99_ms"] / max(best[top]["p99_ms"], 1)
-            print(f"{load:8} ratio KORU / {top}: {ratio:.2f} ({key}), p99 ratio {p99:.2f}")
+            cpu = best["koru"]["cpu_us"] / best[top]["cpu_us"] if best[top]["cpu_us"] else float("nan")
+            print(f"{load:8} ratio KORU / {top}: {ratio:.2f} ({key}), p99 ratio {p99:.2f}, "
+                  f"CPU per request ratio {cpu:.2f}")
     print("\nKORU threads / resident memory (kB) before -> after each load:")
     for load, before, after in koru_status:
         print(f"  {load:8} {before[0]:4} / {before[1]:7} -> {after[0]:4} / {after[1]:7}")
