@@ -136,14 +136,19 @@ void tPeerThread::Serve() {
 }
 
 void tPeerThread::ReceiveLoop() {
-    do {
-        waitForEvents(kPollMs);
+    // A client sends its request right after connecting, so it is usually there by the time the
+    // worker runs: a read before the first wait saves the wait.
+    PeerDataAvailable(Socket.get(), 0);
+    for (;;) {
         if (!RequestComplete)
             CheckRequest();
+        if (Finished || !Connected || Terminated())
+            return;
         // A peer that has stopped sending will never complete its request.
-        if (!Finished && (IdleTooLong() || InputEnded))
-            break;
-    } while (!Finished && Connected && !Terminated());
+        if (IdleTooLong() || InputEnded)
+            return;
+        waitForEvents(kPollMs);
+    }
 }
 
 void tPeerThread::CheckRequest() {
@@ -332,7 +337,6 @@ void tPeerThread::WaitReplyGone() {
     const int64_t start = Tick();
     while (Connected && Socket->UnsentBytes() > 0 && Tick() - start < kSettleMs)
         waitForEvents(1);
-    PumpSocketMessages(Socket.get());
 }
 
 void tPeerThread::ProcessRequest(const std::string& header) {
