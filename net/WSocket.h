@@ -129,6 +129,9 @@ public:
     virtual int32_t Listen();
     // The accepted handle (owned by nobody until an object adopts it with Dup), or -1.
     virtual int32_t Accept();
+    // Accept for taking every connection that waits: when none does, -1 with LastSocketError()
+    // 10035 and no report. Other failures are reported as Accept reports them.
+    int32_t AcceptNext();
     // Bytes read, 0 when the peer has closed, -1 on failure (code in LastError, not reported).
     virtual int32_t Receive(void* buffer, int32_t size);
     virtual int32_t ReceiveFrom(void* buffer, int32_t size, platform::SockAddrIn& from,
@@ -238,6 +241,7 @@ protected:
     void CollectLineBytes();
     void Disconnect(bool shut);
     void Adopt(int32_t handle, bool knownConnected);
+    int32_t AcceptConnection(bool quietWhenNone);
 
     int32_t SocketHandle = platform::kInvalidHandle;
     bool PortAssigned = false;

@@ -165,6 +165,14 @@ int32_t TCustomWSocket::Listen() {
 }
 
 int32_t TCustomWSocket::Accept() {
+    return AcceptConnection(false);
+}
+
+int32_t TCustomWSocket::AcceptNext() {
+    return AcceptConnection(true);
+}
+
+int32_t TCustomWSocket::AcceptConnection(bool quietWhenNone) {
     if (State() != wsListening) {
         SetLastSocketError(sockerr::InvalidArgument);
         ReportSocketError("not a listening socket");
@@ -174,7 +182,8 @@ int32_t TCustomWSocket::Accept() {
     AcceptedHandle = SocketAccept(SocketHandle, &acceptedPeer_);
     NotifyWindow->AcceptDone();
     if (AcceptedHandle == kInvalidHandle) {
-        ReportSocketError("Accept");
+        if (!quietWhenNone || LastSocketError() != sockerr::WouldBlock)
+            ReportSocketError("Accept");
         return -1;
     }
     return AcceptedHandle;

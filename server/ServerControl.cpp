@@ -113,25 +113,38 @@ void TServerControl::SSChangeState(TCustomWSocket*, int, int newState) {
 void TServerControl::SSSessionAvailable(TCustomWSocket*, uint16_t) {
     const QString baseFile = GetBaseFile();
     const QString basePath = GetBasePath();
+    // Connections come in bursts: one wake-up takes those that wait, a bounded number, so that
+    // the window stays responsive under a flood.
+    for (int taken = 0; taken < kAcceptBatch && SS->State() == wsListening && !acceptPaused_;
+         ++taken)
+        if (!AcceptOne(taken == 0, basePath, baseFile))
+            return;
+}
+
+// False when no connection waits any more, or accepting has paused.
+bool TServerControl::AcceptOne(bool first, const QString& basePath, const QString& baseFile) {
     int handle = -1;
     try {
-        handle = SS->Accept();
+        handle = first ? SS->Accept() : SS->AcceptNext();
     } catch (const ESocketException& e) {
         // The connection waits in the backlog until resources come back; trying again at once
         // would only spin on the same failure.
         const int32_t code = platform::LastSocketError();
         if (isGoneBeforeAccept(code))
-            return;
+            return true;
         if (!isShortage(code))
             throw;
         PauseAccepting(QString::fromLocal8Bit(e.what()).section(QLatin1String("\r\n"), 1));
-        return;
+        return false;
     }
+    if (handle < 0)
+        return false;
     const std::string peer = platform::DottedAddress(SS->AcceptedPeer().Addr);
     if (!StartPeer(handle, peer, basePath, baseFile))
         PauseAccepting(QStringLiteral("No thread could be started for a connection"));
     ++RequestCounter;
     context_.view.SetStatusText(1, QStringLiteral("Requests: %1").arg(RequestCounter));
+    return !acceptPaused_;
 }
 
 void TServerControl::SetServerButtons(uint8_t mode) {

@@ -32,6 +32,7 @@ public:
 
     void SSChangeState(TCustomWSocket* sender, int oldState, int newState);
     void SSSessionAvailable(TCustomWSocket* sender, uint16_t error);
+    bool AcceptOne(bool first, const QString& basePath, const QString& baseFile);
     void SetServerButtons(uint8_t mode);
     void ShowClients(int count);
     QString GetBasePath() const;
@@ -44,6 +45,7 @@ public:
 
     // How long accepting rests after running out of resources, unless a connection ends first.
     static constexpr int kAcceptPauseMs = 250;
+    static constexpr int kAcceptBatch = 32;
 
     TWSocket& Socket() { return *SS; }
     int32_t RequestCounter = 0;

@@ -24,7 +24,9 @@ namespace {
 
 // About as large as a phone needs to read it from a screen at arm's length.
 constexpr int kQrPixels = 132;
-constexpr int kRequestsDelayMs = 40;
+// Lines reach the view four times a second: enough to follow, and a busy server does not spend
+// its UI thread laying out lines nobody can read that fast.
+constexpr int kRequestsDelayMs = 250;
 
 QString missingFolderNotice(const QString& basePath) {
     // Without a base folder a request's path is taken as it comes, from the file system's root.
@@ -222,7 +224,16 @@ void TServerPage::AddRequest(const QByteArray& line) {
         requestsTimer_->start();
 }
 
+void TServerPage::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!pendingRequests_.isEmpty())
+        flushRequests();
+}
+
 void TServerPage::flushRequests() {
+    // Lines for a page nobody sees wait (the last hundred of them) until it is shown.
+    if (!isVisible())
+        return;
     // The view keeps the last hundred blocks and, when it was scrolled to the bottom, stays there.
     requests_->appendPlainText(pendingRequests_.join(QLatin1Char('\n')));
     pendingRequests_.clear();

@@ -50,6 +50,9 @@ public:
     std::function<QList<QHostAddress>()> AddressSource = NetworkAddresses;
     std::function<void(const QUrl&)> OpenUrl;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     struct AddressRow {
         QLabel* link;
