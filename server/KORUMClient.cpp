@@ -72,10 +72,10 @@ std::string toBytes(const QString& text) {
 
 tPeerThread::tPeerThread(int handle, std::string peerAddress, const QString& baseFile,
                          const QString& basePath, ServerContext& context)
-    : context_(context), PeerHandle(handle), BaseFile(toBytes(baseFile)),
-      BasePath(toBytes(basePath)), PeerAddress(std::move(peerAddress)) {
+    : context_(context), PeerHandle(handle), PeerAddress(std::move(peerAddress)),
+      BaseFile(toBytes(baseFile)), BasePath(toBytes(basePath)),
+      IdleLimit(1000 * static_cast<int64_t>(TrimToIntDef(context.settings.IdleSeconds, 40))) {
     FreeOnTerminate = true;
-    IdleLimit = 1000 * static_cast<int64_t>(TrimToIntDef(context.settings.IdleSeconds, 40));
 }
 
 tPeerThread::~tPeerThread() = default;

@@ -91,30 +91,29 @@ private:
     static int64_t Tick();
 
     ServerContext& context_;
-    std::unique_ptr<TWSocket> Socket;
-    int PeerHandle;
     Phase Phase_ = Phase::Collecting;
-    std::string Received;
-    bool Connected = false;
-    bool RequestComplete = false;
-    size_t BodyStart = 0;
-    // No reply has been handed over yet.
-    bool ReplyPending = false;
-    // The target of a file request is a regular file below the base folder.
-    bool FileFound = false;
-    bool Finished = false;
-    std::string RequestPath;
+
+    // What the worker was given: read-only once it runs.
+    int PeerHandle;
+    std::string PeerAddress;
     std::string BaseFile;
     // Empty when no base folder is set: nothing is served or stored then, since a target would
     // otherwise name any file of the machine by its absolute path.
     std::string BasePath;
-    bool DataSent = false;
-    std::string PeerAddress;
     // Milliseconds, signed and 64 bits wide: a limit of zero or less ends an idle connection at
     // the first look, and no setting can overflow it.
     int64_t IdleLimit = 0;
+
+    // The connection.
+    std::unique_ptr<TWSocket> Socket;
+    bool Connected = false;
+    bool DataSent = false;
     int64_t LastActivity = 0;
     bool PeersCounted = false;
+
+    // Collecting: the bytes of the request, read in bounded pieces.
+    std::string Received;
+    std::vector<char> ReadBuffer;
     // The header's blank line has arrived; from then on body bytes are read in bounded pieces.
     bool HeaderSeen = false;
     // The peer said it sends nothing more: a request that is still incomplete never will be.
@@ -124,5 +123,14 @@ private:
     bool StreamingBody = false;
     int64_t BodyLeft = 0;
     std::unique_ptr<upload::UploadFile> UploadBody;
-    std::vector<char> ReadBuffer;
+    bool RequestComplete = false;
+    size_t BodyStart = 0;
+
+    // Processing: the target as replies name it, and how far the answer got.
+    std::string RequestPath;
+    // No reply has been handed over yet.
+    bool ReplyPending = false;
+    // The target of a file request is a regular file below the base folder.
+    bool FileFound = false;
+    bool Finished = false;
 };
