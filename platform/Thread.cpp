@@ -69,8 +69,12 @@ public:
         // Each idle thread takes one queued worker. Workers beyond that get a thread of their
         // own: waiting for a busy one could mean waiting out a silent peer's idle limit.
         if (idle_ >= static_cast<int>(queue_.size())) {
+            // A thread that has just finished a worker looks at the queue before it sleeps: it
+            // takes this one without a wake-up (and without waking another thread for nothing).
+            const bool awakeOneWillTakeIt = idle_ - sleeping_ >= static_cast<int>(queue_.size());
             lock.unlock();
-            work_.notify_one();
+            if (!awakeOneWillTakeIt)
+                work_.notify_one();
             return true;
         }
         reapFinished();
@@ -133,9 +137,7 @@ private:
         threadStarted_.notify_all();
         ++idle_;
         for (;;) {
-            const bool got = work_.wait_for(lock, std::chrono::milliseconds(TThread::kIdleMs),
-                                            [this] { return stopping_ || !queue_.empty(); });
-            if (!got || queue_.empty()) {
+            if (!WaitForWork(lock)) {
                 --idle_;
                 return;
             }
@@ -156,6 +158,21 @@ private:
         }
     }
 
+    // Called with mutex_ held. False when the thread has had nothing to do for its idle time, or
+    // the pool stops.
+    bool WaitForWork(std::unique_lock<std::mutex>& lock) {
+        const auto until =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(TThread::kIdleMs);
+        while (!stopping_ && queue_.empty()) {
+            ++sleeping_;
+            const std::cv_status status = work_.wait_until(lock, until);
+            --sleeping_;
+            if (status == std::cv_status::timeout)
+                break;
+        }
+        return !queue_.empty();
+    }
+
     // Called with mutex_ held.
     void reapFinished() {
         std::erase_if(threads_, [](const std::unique_ptr<QThread>& t) { return t->isFinished(); });
@@ -168,7 +185,8 @@ private:
     std::vector<int> spares_;                       // guarded by mutex_
     unsigned started_ = 0;                          // guarded by mutex_: threads that came up
     std::condition_variable threadStarted_;
-    int idle_ = 0;          // guarded by mutex_
+    int idle_ = 0;          // guarded by mutex_: threads not running a worker
+    int sleeping_ = 0;      // guarded by mutex_: idle threads that wait for a wake-up
     bool stopping_ = false; // guarded by mutex_
 };
 
