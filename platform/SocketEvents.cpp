@@ -631,14 +631,6 @@ void RunSelfPosts() {
     PumpScope::RethrowPending();
 }
 
-// One pass over what is ready, without blocking; true when it delivered anything.
-bool PassFoundWork(QAbstractEventDispatcher* dispatcher) {
-    const PumpScope scope;
-    const unsigned before = tDeliveries;
-    return dispatcher->processEvents(QEventLoop::AllEvents) || tDeliveries != before ||
-           !SelfPosts::queue.empty();
-}
-
 } // namespace
 
 void PumpThreadEvents() {
@@ -673,15 +665,7 @@ void WaitThreadEvents(int maxMs) {
         RunSelfPosts();
         return;
     }
-    // With calls held for the UI thread, a look first: what is ready already (a request that
-    // arrived with its connection) then ends the wait, and the held calls ride with the next
-    // call into the UI thread instead of waking it now.
-    if (maxMs > 0 && SelfPosts::queue.empty() && HoldsUiCalls() && PassFoundWork(dispatcher)) {
-        RunSelfPosts();
-        return;
-    }
     if (maxMs > 0 && SelfPosts::queue.empty()) {
-        ReleaseHeldUiCalls(); // what this thread left for the UI thread must not wait for it
         const PumpScope scope;
         QTimer bound;
         bound.setSingleShot(true);

@@ -37,9 +37,6 @@ struct PendingCall {
 };
 std::set<PendingCall*> gWaiting; // guarded by gMutex: the calls a worker is waiting for
 
-// Calls this thread queued without waking the UI thread, which it still owes a wake-up.
-thread_local bool tHeldCalls = false;
-
 } // namespace
 
 // The operating-system threads under the workers. A thread takes the next waiting worker, runs
@@ -214,13 +211,12 @@ public:
         return *queue;
     }
 
-    // With `wake` false the call waits for the next wake-up, which the caller owes (Wake()).
-    void Push(std::function<void()> call, bool wake = true) {
+    void Push(std::function<void()> call) {
         bool post = false;
         {
             const std::lock_guard lock(mutex_);
             calls_.push_back(std::move(call));
-            post = wake && !std::exchange(wakePending_, true);
+            post = !std::exchange(wakePending_, true);
         }
         if (post)
             QCoreApplication::postEvent(this, new QEvent(QEvent::User));
@@ -233,16 +229,6 @@ public:
             calls_.push_back(std::move(call));
         }
         QCoreApplication::postEvent(this, new QEvent(QEvent::User));
-    }
-
-    void Wake() {
-        bool post = false;
-        {
-            const std::lock_guard lock(mutex_);
-            post = !calls_.empty() && !std::exchange(wakePending_, true);
-        }
-        if (post)
-            QCoreApplication::postEvent(this, new QEvent(QEvent::User));
     }
 
 protected:
@@ -301,7 +287,6 @@ bool RunOnUiThread(const std::function<void()>& fn) {
     }
     if (shuttingDown())
         return false;
-    tHeldCalls = false; // the push below wakes the UI thread for them too
     auto call = std::make_shared<PendingCall>();
     // `fn` stays valid: the caller does not return while the call is running.
     UiCallQueue::Instance().PushUrgent([call, &fn] {
@@ -336,42 +321,18 @@ bool RunOnUiThread(const std::function<void()>& fn) {
     return false;
 }
 
-namespace {
-
-void queueOnUiThread(std::function<void()> fn, bool wake) {
+void PostToUiThread(std::function<void()> fn) {
     if (!QCoreApplication::instance())
         return;
-    UiCallQueue::Instance().Push(
-        [fn = std::move(fn)] {
-            if (shuttingDown())
-                return;
-            try {
-                fn();
-            } catch (...) {
-                // As with the blocking kind: a failing UI step must not unwind the event loop.
-            }
-        },
-        wake);
-    tHeldCalls = !wake;
-}
-
-} // namespace
-
-void PostToUiThread(std::function<void()> fn) {
-    queueOnUiThread(std::move(fn), true);
-}
-
-void PostToUiThreadHeld(std::function<void()> fn) {
-    queueOnUiThread(std::move(fn), false);
-}
-
-void ReleaseHeldUiCalls() {
-    if (std::exchange(tHeldCalls, false))
-        UiCallQueue::Instance().Wake();
-}
-
-bool HoldsUiCalls() {
-    return tHeldCalls;
+    UiCallQueue::Instance().Push([fn = std::move(fn)] {
+        if (shuttingDown())
+            return;
+        try {
+            fn();
+        } catch (...) {
+            // As with the blocking kind: a failing UI step must not unwind the event loop.
+        }
+    });
 }
 
 void ShutdownUiCalls() {
@@ -451,7 +412,6 @@ void TThread::AnnounceEnd(bool freeSelf) {
             else
                 deleteLater();
         });
-    ReleaseHeldUiCalls();
 }
 
 void TThread::TerminateAll() {

@@ -16,15 +16,6 @@ bool RunOnUiThread(const std::function<void()>& fn);
 // they were queued, also relative to RunOnUiThread calls of that thread. Dropped after
 // ShutdownUiCalls(), like the blocking kind.
 void PostToUiThread(std::function<void()> fn);
-// Like PostToUiThread, but the UI thread is not woken for it: it runs with the calling thread's
-// next call that wakes the UI thread, or when that thread releases the wake (below). Saves a
-// wake-up of the UI thread for updates that can wait a little.
-void PostToUiThreadHeld(std::function<void()> fn);
-// Wakes the UI thread for what the calling thread queued with PostToUiThreadHeld, if nothing has
-// run it yet. Called before a thread goes to sleep, so that nothing waits longer than that.
-void ReleaseHeldUiCalls();
-// Whether the calling thread has held calls that no wake of the UI thread has covered yet.
-bool HoldsUiCalls();
 // Called on the UI thread at exit: pending and later calls return false without running.
 void ShutdownUiCalls();
 // For tests that start and stop the program's pieces more than once in one process.
@@ -73,9 +64,6 @@ protected:
     virtual void Execute() = 0;
     // The blocking call into the UI thread; false when it did not run (program exit).
     bool Synchronize(const std::function<void()>& fn) { return RunOnUiThread(fn); }
-    // The same without waiting: for updates whose result the thread does not need. They run
-    // with the thread's next call into the UI thread, before it sleeps, or at its end.
-    void Queue(std::function<void()> fn) { PostToUiThreadHeld(std::move(fn)); }
 
 private:
     friend class WorkerPool;

@@ -72,8 +72,8 @@ std::string toBytes(const QString& text) {
 
 tPeerThread::tPeerThread(int handle, std::string peerAddress, const QString& baseFile,
                          const QString& basePath, ServerContext& context)
-    : context_(context), PeerHandle(handle), PeerAddress(std::move(peerAddress)),
-      BaseFile(toBytes(baseFile)), BasePath(toBytes(basePath)),
+    : context_(context), toUi_(context.handOff.sender()), PeerHandle(handle),
+      PeerAddress(std::move(peerAddress)), BaseFile(toBytes(baseFile)), BasePath(toBytes(basePath)),
       IdleLimit(1000 * static_cast<int64_t>(TrimToIntDef(context.settings.IdleSeconds, 40))) {
     FreeOnTerminate = true;
 }
@@ -446,7 +446,7 @@ void tPeerThread::CallModule(const route::Decision& decision) {
 void tPeerThread::LogRequest(const std::string& line) {
     // The line is written on the UI thread, after every line queued before it; the worker does
     // not wait for the disk.
-    Queue([&context = context_, peer = PeerAddress, text = request::EscapeControls(line)] {
+    toUi_.Post([&context = context_, peer = PeerAddress, text = request::EscapeControls(line)] {
         requestlog::Write(context, peer, text);
     });
 }
@@ -455,7 +455,7 @@ void tPeerThread::LogRequest(const std::string& line) {
 // stays exact without the workers waiting for it.
 void tPeerThread::IncPeers() {
     PeersCounted = true;
-    Queue([&context = context_] {
+    toUi_.Post([&context = context_] {
         ++PeerCounter;
         if (context.showClients)
             context.showClients(PeerCounter);
@@ -463,7 +463,7 @@ void tPeerThread::IncPeers() {
 }
 
 void tPeerThread::DecPeers() {
-    Queue([&context = context_] {
+    toUi_.Post([&context = context_] {
         --PeerCounter;
         if (context.showClients)
             context.showClients(PeerCounter);

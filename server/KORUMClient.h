@@ -91,6 +91,8 @@ private:
     static int64_t Tick();
 
     ServerContext& context_;
+    // Counts and log lines go to the UI thread this way; it never makes the worker wait.
+    const UiHandOff::Sender toUi_;
     Phase Phase_ = Phase::Collecting;
 
     // What the worker was given: read-only once it runs.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "server/UiHandOff.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -27,9 +29,9 @@ public:
     virtual bool Destroying() const = 0;
 };
 
-// Everything a worker reaches on the UI thread (through the blocking call) or reads itself (the
-// page header and footer, which are guarded). Owned by the main window; outlives every worker
-// that the UI thread still answers.
+// Everything a worker reaches on the UI thread (through the hand-off) or reads itself (the page
+// header and footer, which are guarded; the published MIME table). Owned by the main window;
+// outlives every worker that the UI thread still answers.
 struct ServerContext {
     ServerSettings& settings;
     MimeTable& mime;
@@ -49,4 +51,6 @@ struct ServerContext {
     // Runs on the UI thread with every request line as the log has it (without its line end),
     // in order, whether or not the log file is enabled: the window shows the recent requests.
     std::function<void(const QByteArray& line)> requestLogged = {};
+    // The workers' one way to the UI thread.
+    UiHandOff handOff = {};
 };

@@ -149,29 +149,3 @@ TEST(TThread, WorkersResumedTogetherRunAtOnceBesideAnIdleThread) {
         ASSERT_TRUE(worker->wait(20000));
     EXPECT_EQ(sawAll, kWorkers) << "a worker waited for another to end before it could start";
 }
-
-// Held calls do not wake the UI thread themselves; whatever wakes it for the same worker (a
-// blocking call, an explicit release, the worker's end) runs them first, in order.
-TEST(TThread, HeldCallsRunBeforeTheNextWakingCallOnReleaseAndAtTheEnd) {
-    platform::ResetUiCalls();
-    std::vector<std::string> order;
-    std::atomic<bool> released = false;
-    std::atomic<bool> finish = false;
-    LambdaThread worker([&](LambdaThread&) {
-        platform::PostToUiThreadHeld([&] { order.push_back("held 1"); });
-        platform::RunOnUiThread([&] { order.push_back("blocking"); });
-        platform::PostToUiThreadHeld([&] { order.push_back("held 2"); });
-        platform::ReleaseHeldUiCalls();
-        released = true;
-        while (!finish)
-            QThread::msleep(1);
-        platform::PostToUiThreadHeld([&] { order.push_back("held at the end"); });
-    });
-    worker.Resume();
-    ASSERT_TRUE(testwait::Until([&] { return released && order.size() == 3; }));
-    EXPECT_EQ(order, (std::vector<std::string>{"held 1", "blocking", "held 2"}));
-    finish = true;
-    ASSERT_TRUE(testwait::Until([&] { return order.size() == 4; }));
-    EXPECT_EQ(order.back(), "held at the end");
-    worker.wait();
-}

@@ -106,11 +106,17 @@ protected:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
     }
 
-    // Runs `work` on a client thread while this thread serves the UI loop.
-    template <typename F> auto onClient(F work) { return testnet::whileServing(std::move(work)); }
+    // Runs `work` on a client thread while this thread serves the UI loop. What the workers
+    // handed the UI thread before they replied has run when it returns.
+    template <typename F> auto onClient(F work) {
+        auto result = testnet::whileServing(std::move(work));
+        context.handOff.RunPending();
+        return result;
+    }
 
     std::string get(const std::string& request) {
-        return testnet::fetchWhileServing(portNumber, request);
+        const uint16_t port = portNumber;
+        return onClient([port, request] { return client::exchange(port, {request}); });
     }
 
     QTemporaryDir docroot;

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+// How workers tell the UI thread what happened (a connection counted, a line to log) without ever
+// waiting for it. Calls run on the UI thread in the order they were posted. The UI thread is not
+// woken once per call: after a wake-up it takes whatever arrives for another kCoalesceMs before
+// it sleeps again, so a busy server wakes it a hundred times a second at most.
+//
+// Owned by the UI thread's server context. A worker keeps a Sender: posting stays safe after the
+// owner is gone, and calls that have not run by then are dropped.
+class UiHandOff {
+public:
+    static constexpr int kCoalesceMs = 10;
+
+    class Sender {
+    public:
+        struct Shared;
+        // Any thread.
+        void Post(std::function<void()> call) const;
+
+    private:
+        friend class UiHandOff;
+        explicit Sender(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
+        std::shared_ptr<Shared> shared_;
+    };
+
+    // On the UI thread.
+    UiHandOff();
+    ~UiHandOff();
+    UiHandOff(const UiHandOff&) = delete;
+    UiHandOff& operator=(const UiHandOff&) = delete;
+
+    Sender sender() const { return Sender(shared_); }
+    // Runs what has been posted so far, now (UI thread): for a caller that must see every earlier
+    // call's effect before it goes on. Returns how many ran.
+    int RunPending();
+
+private:
+    class Waker;
+    std::shared_ptr<Sender::Shared> shared_;
+    std::unique_ptr<Waker> waker_;
+};
