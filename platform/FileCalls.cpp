@@ -1,5 +1,6 @@
 #include "platform/FileCalls.h"
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -15,6 +16,29 @@ FileHandle::~FileHandle() {
 bool IsRegularFile(const std::string& name) {
     struct stat info {};
     return ::stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+int CreateUnnamedFile(const std::string& folder) {
+    return OpenFile(folder.c_str(), O_TMPFILE | O_WRONLY, 0644);
+}
+
+int CreateHiddenFile(const std::string& folder, const char* prefix, std::string& name) {
+    std::string pattern = folder + "/." + prefix + "XXXXXX";
+    const int fd = RetryOnInterrupt([&] { return ::mkostemp(pattern.data(), O_CLOEXEC); });
+    if (fd < 0)
+        return -1;
+    ::fchmod(fd, 0644);
+    name = std::move(pattern);
+    return fd;
+}
+
+bool NameUnnamedFile(int fd, const std::string& name) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+bool AddName(const std::string& existing, const std::string& name) {
+    return ::link(existing.c_str(), name.c_str()) == 0;
 }
 
 bool LockSharedNow(int fd) {

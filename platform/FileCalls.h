@@ -40,6 +40,17 @@ private:
 int OpenFile(const char* name, int flags, mode_t mode = 0);
 // True for a regular file (links followed), false for anything else or nothing.
 bool IsRegularFile(const std::string& name);
+// A new file without a name in `folder`, open for writing (mode 0644 once named); -1 and errno
+// (EOPNOTSUPP or EISDIR where the file system has no unnamed files) on failure.
+int CreateUnnamedFile(const std::string& folder);
+// A new hidden file in `folder` under a fresh name (".<prefix>XXXXXX", mode 0644), open for
+// writing; the name is stored in `name`. -1 and errno on failure.
+int CreateHiddenFile(const std::string& folder, const char* prefix, std::string& name);
+// Gives the open unnamed file `fd` the name `name`, never replacing an existing one (then false,
+// errno EEXIST).
+bool NameUnnamedFile(int fd, const std::string& name);
+// Gives the file `existing` a second name, `name`, never replacing one (then false, errno EEXIST).
+bool AddName(const std::string& existing, const std::string& name);
 // A shared lock without waiting: false while another holds the file exclusively, as a writer
 // that is not done does.
 bool LockSharedNow(int fd);

@@ -4,9 +4,6 @@
 #include "server/Reply.h"
 
 #include <cerrno>
-#include <cstdlib>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace upload {
@@ -29,20 +26,11 @@ UploadFile::Outcome linkFailure() {
 UploadFile::UploadFile(std::string name, Waiting waiting) : name_(std::move(name)) {
     const std::string folder = folderOf(name_);
     if (waiting == Waiting::Unnamed) {
-        fd_ = platform::OpenFile(folder.c_str(), O_TMPFILE | O_WRONLY, 0644);
+        fd_ = platform::CreateUnnamedFile(folder);
         if (fd_ >= 0 || (errno != EOPNOTSUPP && errno != EISDIR))
             return;
     }
-    OpenTemporaryName(folder);
-}
-
-void UploadFile::OpenTemporaryName(const std::string& folder) {
-    std::string pattern = folder + "/.koru-upload-XXXXXX";
-    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd_ < 0)
-        return;
-    ::fchmod(fd_, 0644);
-    temporary_ = std::move(pattern);
+    fd_ = platform::CreateHiddenFile(folder, "koru-upload-", temporary_);
 }
 
 UploadFile::~UploadFile() {
@@ -63,14 +51,9 @@ UploadFile::Outcome UploadFile::Publish() {
     if (failed_)
         return Outcome::CannotWrite;
     published_ = true;
-    int linked;
-    if (temporary_.empty()) {
-        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-        linked = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name_.c_str(), AT_SYMLINK_FOLLOW);
-    } else {
-        linked = ::link(temporary_.c_str(), name_.c_str());
-    }
-    if (linked != 0) {
+    const bool named = temporary_.empty() ? platform::NameUnnamedFile(fd_, name_)
+                                          : platform::AddName(temporary_, name_);
+    if (!named) {
         // Only an existing regular file means another upload won; anything else there (a folder,
         // a dangling link) is a name that cannot be created.
         const Outcome outcome = linkFailure();

@@ -30,8 +30,6 @@ public:
     Outcome Publish();
 
 private:
-    void OpenTemporaryName(const std::string& folder);
-
     std::string name_;
     std::string temporary_; // the hidden name, where unnamed files are not available
     int fd_ = -1;
