@@ -75,6 +75,19 @@ def cpu_seconds(pid):
     return total / tick
 
 
+def server_pids(pid):
+    """The server's process and its child processes (a peer's workers)."""
+    pids = [str(pid)]
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/stat") as f:
+                if entry.isdigit() and int(f.read().rsplit(")", 1)[1].split()[1]) == pid:
+                    pids.append(entry)
+        except OSError:
+            continue
+    return pids
+
+
 def proc_status(pid):
     values = {}
     try:
@@ -185,17 +198,17 @@ def ensure_peers(names):
             subprocess.run(["service", service, "stop"], capture_output=True)
 
 
-def count_per_request(binary, work, docroot, scale):
-    """System calls and context switches of the program per request, for each load."""
+def count_per_request(binary, work, docroot, scale, name="koru"):
+    """System calls and context switches of a server per request, for each load."""
     if shutil.which("perf") is None:
         sys.exit("Missing perf: apt-get install -y linux-perf")
-    server = Koru(work, docroot, binary)
+    server = Koru(work, docroot, binary) if name == "koru" else Peer(name, work, docroot)
     try:
         for load, path, conc, count in LOADS:
             n = max(conc, int(count * scale))
             out = subprocess.run(
                 ["perf", "stat", "-x", ",", "-e", "context-switches,raw_syscalls:sys_enter",
-                 "-p", str(server.proc.pid), "--", "ab", "-q", "-r", "-n", str(n), "-c",
+                 "-p", ",".join(server_pids(server.proc.pid)), "--", "ab", "-q", "-r", "-n", str(n), "-c",
                  str(conc), f"http://127.0.0.1:{server.port}/{path}"],
                 capture_output=True, text=True, timeout=600).stderr
             values = {}
@@ -203,7 +216,7 @@ def count_per_request(binary, work, docroot, scale):
                 fields = line.split(",")
                 if len(fields) > 2 and fields[0].replace(".", "").isdigit():
                     values[fields[2]] = float(fields[0])
-            print(f"{load:8} {values.get('context-switches', 0) / n:8.1f} switches "
+            print(f"{name:9} {load:8} {values.get('context-switches', 0) / n:8.1f} switches "
                   f"{values.get('raw_syscalls:sys_enter', 0) / n:10.1f} system calls per request")
     finally:
         server.stop()
@@ -219,12 +232,15 @@ def main():
     parser.add_argument("--koru", help="the program to load (default: build/koru)")
     args = parser.parse_args()
     if args.counts:
-        ensure_peers([])
+        peers = ["nginx", "lighttpd", "webfs"] if args.peers else []
+        ensure_peers(peers)
         work = tempfile.mkdtemp(prefix="koru-bench-")
+        os.chmod(work, 0o755)
         try:
             docroot = os.path.join(work, "site")
             make_docroot(docroot)
-            count_per_request(args.koru, work, docroot, args.scale)
+            for name in ["koru"] + peers:
+                count_per_request(args.koru, work, docroot, args.scale, name)
         finally:
             shutil.rmtree(work, ignore_errors=True)
         return
