@@ -82,13 +82,12 @@ TEST_P(NextQuotedTest, TakesTokenOffTheFront) {
     EXPECT_EQ(text, GetParam().rest) << GetParam().text;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, NextQuotedTest,
-                         ::testing::Values(QuotedCase{"\"htm\"=\"text/html\"", "htm", "=\"text/html\""},
-                                           QuotedCase{"=\"text/html\"@", "text/html", "@"},
-                                           QuotedCase{"@", "", ""}, QuotedCase{"", "", ""},
-                                           QuotedCase{"\"\"x", "", "x"},
-                                           QuotedCase{"\"abc", "", ""},
-                                           QuotedCase{"ab", "", ""}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, NextQuotedTest,
+    ::testing::Values(QuotedCase{"\"htm\"=\"text/html\"", "htm", "=\"text/html\""},
+                      QuotedCase{"=\"text/html\"@", "text/html", "@"}, QuotedCase{"@", "", ""},
+                      QuotedCase{"", "", ""}, QuotedCase{"\"\"x", "", "x"},
+                      QuotedCase{"\"abc", "", ""}, QuotedCase{"ab", "", ""}));
 
 TEST(MimeLookup, IgnoresLetterCase) {
     const MimeTable table = defaultTable();
@@ -182,4 +181,29 @@ TEST(MimeEdit, RefusesWhatTheStoredFormatCannotCarry) {
     EXPECT_THROW(table.ChangeBtnClick(), EMimeError);
     EXPECT_EQ(table.GetMIME(), "\"a\"=\"x/1\"@");
     EXPECT_EQ(changes, 1) << "only the edit of the type field changed the model";
+}
+
+// Workers read the table as the UI thread last published it: a copy that later changes leave as
+// it was, and a load is published only whole.
+TEST(MimePublished, EachChangePublishesAWholeCopyThatLaterChangesLeaveAlone) {
+    MimeTable table;
+    EXPECT_EQ(table.Published()->Lookup("htm"), "");
+    table.LoadMIME(DefaultMimeText());
+    const std::shared_ptr<const MimeTypes> loaded = table.Published();
+    EXPECT_EQ(loaded->Lookup("HTM"), "text/html") << "any letter case";
+    EXPECT_EQ(loaded->Lookup("isv"), "bws-internal/intrasrv-urlencoded") << "the last pair too";
+
+    table.SetMIME("htm", "text/x-changed");
+    table.DropMIME("gif");
+    EXPECT_EQ(table.Published()->Lookup("htm"), "text/x-changed");
+    EXPECT_EQ(table.Published()->Lookup("gif"), "");
+    EXPECT_EQ(loaded->Lookup("htm"), "text/html") << "a published copy never changes";
+    EXPECT_EQ(loaded->Lookup("gif"), "image/gif");
+
+    const MimeTable copy = table;
+    EXPECT_EQ(copy.Published()->Lookup("htm"), "text/x-changed");
+    EXPECT_EQ(table.Published()->Lookup("\xe9t\xe9"), "");
+    table.SetMIME(QString::fromLatin1("\xe9t\xe9"), "text/latin");
+    EXPECT_EQ(table.Published()->Lookup("\xc9T\xc9"), "text/latin")
+        << "Latin-1 extensions match as the editor's lookup does";
 }

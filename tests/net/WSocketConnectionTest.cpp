@@ -366,3 +366,34 @@ TEST(WSocketConnect, AHandleNumberUsedAgainStartsAfresh) {
     PumpFor(50);
     EXPECT_THAT(s.log, ElementsAre("state 7>4", "sent 0", "data", "read 4", "data", "read 1"));
 }
+
+// A handler that takes every waiting connection in one notice: AcceptNext says quietly when none
+// is left, and each accept tells its peer.
+TEST(WSocketListen, AcceptNextTakesWhatWaitsAndThenSaysNoneQuietly) {
+    ProbeSocket server;
+    server.RecordAll();
+    const uint16_t port = ListenOnLoopback(server);
+    std::vector<RawSocket> clients;
+    for (int i = 0; i < 3; ++i)
+        clients.push_back(RawSocket::ConnectTo(port));
+    std::vector<int> accepted;
+    std::vector<uint16_t> peerPorts;
+    int lastError = 0;
+    server.OnSessionAvailable = [&](TCustomWSocket* sender, uint16_t) {
+        for (int handle = sender->Accept(); handle >= 0; handle = sender->AcceptNext()) {
+            accepted.push_back(handle);
+            peerPorts.push_back(ntohs(sender->AcceptedPeer().Port));
+        }
+        lastError = platform::LastSocketError();
+    };
+    ASSERT_TRUE(PumpUntil([&] { return accepted.size() == 3; }));
+    EXPECT_EQ(lastError, platform::sockerr::WouldBlock);
+    EXPECT_THAT(server.log, ElementsAre("state 7>2", "state 2>6")) << "no error was reported";
+    for (size_t i = 0; i < clients.size(); ++i) {
+        sockaddr_in local{};
+        socklen_t length = sizeof local;
+        ::getsockname(clients[i].fd(), reinterpret_cast<sockaddr*>(&local), &length);
+        EXPECT_EQ(peerPorts[i], ntohs(local.sin_port));
+        RawSocket adopted(accepted[i]);
+    }
+}

@@ -8,6 +8,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <netinet/tcp.h>
 #include <stdexcept>
 #include <thread>
 
@@ -341,4 +342,32 @@ TEST(Dispatch, SelfPostedNoticesReachTheToolkitsLoopAndDieWithTheirSocket) {
     }
     PumpFor(50);
     EXPECT_EQ(sent, 0);
+}
+
+// The transport options a server sets on a connection, and what the peer has not taken yet.
+TEST(WSocketTransport, OptionsAndBytesTheyHaveNotTaken) {
+    Connected c(true, true);
+    const auto option = [&](int name) {
+        int value = -1;
+        socklen_t length = sizeof value;
+        ::getsockopt(c.handle, IPPROTO_TCP, name, &value, &length);
+        return value;
+    };
+    c.s.SetNoDelay(true);
+    EXPECT_EQ(option(TCP_NODELAY), 1);
+    c.s.SetCork(true);
+    EXPECT_EQ(option(TCP_CORK), 1);
+    c.s.SetCork(false);
+    EXPECT_EQ(option(TCP_CORK), 0);
+
+    EXPECT_EQ(c.s.QueuedBytes(), 0u);
+    const std::string data = Pattern(4 * 1024 * 1024);
+    c.s.Send(data.data(), static_cast<int32_t>(data.size()));
+    EXPECT_GT(c.s.QueuedBytes(), 0u) << "the peer reads nothing: the transport is full";
+    EXPECT_GT(c.s.UnsentBytes(), c.s.QueuedBytes()) << "and holds bytes of its own";
+    std::string received;
+    std::thread reader([&] { received = c.pair.client.ReadExactly(data.size()); });
+    EXPECT_TRUE(PumpUntil([&] { return c.s.UnsentBytes() == 0; }));
+    reader.join();
+    EXPECT_EQ(received, data);
 }

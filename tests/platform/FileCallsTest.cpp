@@ -3,6 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fcntl.h>
+#include <optional>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // A signal that interrupts a call must not fail it: the call is made again.
 TEST(FileCalls, InterruptedCallsAreMadeAgain) {
@@ -25,4 +31,41 @@ TEST(FileCalls, InterruptedCallsAreMadeAgain) {
     });
     EXPECT_EQ(failed, -1);
     EXPECT_EQ(calls, 1) << "other failures are not retried";
+}
+
+// What a file reply asks of a file: is it a regular one, how long, and is a writer holding it.
+TEST(FileCalls, RegularFileSizeAndTheSharedLockAWriterRefuses) {
+    const std::string folder =
+        ::testing::TempDir() + "koru-filecalls-" + std::to_string(::getpid());
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    const std::string file = folder + "/f.txt";
+    const std::string pipe = folder + "/p";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    {
+        const platform::FileHandle out(platform::OpenFile(file.c_str(), O_WRONLY | O_CREAT, 0600));
+        ASSERT_TRUE(platform::WriteAll(out.get(), "12345", 5));
+    }
+    EXPECT_TRUE(platform::IsRegularFile(file));
+    EXPECT_FALSE(platform::IsRegularFile(folder));
+    EXPECT_FALSE(platform::IsRegularFile(pipe));
+    EXPECT_FALSE(platform::IsRegularFile(folder + "/none"));
+
+    const platform::FileHandle regular(platform::OpenFile(file.c_str(), O_RDONLY | O_NONBLOCK));
+    const platform::FileHandle dir(platform::OpenFile(folder.c_str(), O_RDONLY | O_NONBLOCK));
+    const platform::FileHandle fifo(platform::OpenFile(pipe.c_str(), O_RDONLY | O_NONBLOCK));
+    EXPECT_EQ(platform::RegularFileSize(regular.get()), 5);
+    EXPECT_EQ(platform::RegularFileSize(dir.get()), std::nullopt);
+    EXPECT_EQ(platform::RegularFileSize(fifo.get()), std::nullopt) << "opening it did not block";
+
+    EXPECT_TRUE(platform::LockSharedNow(regular.get()));
+    const platform::FileHandle reader(platform::OpenFile(file.c_str(), O_RDONLY));
+    EXPECT_TRUE(platform::LockSharedNow(reader.get())) << "readers share";
+    ::flock(regular.get(), LOCK_UN);
+    ::flock(reader.get(), LOCK_UN);
+    const platform::FileHandle writer(platform::OpenFile(file.c_str(), O_WRONLY));
+    ASSERT_EQ(::flock(writer.get(), LOCK_EX | LOCK_NB), 0);
+    EXPECT_FALSE(platform::LockSharedNow(regular.get())) << "a writer that is not done holds it";
+    ::unlink(file.c_str());
+    ::unlink(pipe.c_str());
+    ::rmdir(folder.c_str());
 }

@@ -100,6 +100,15 @@ TEST_F(Server, FileOfSeveralReadBlocksArrivesWhole) {
               fileReply("application/octet-stream", content.toStdString()));
 }
 
+// The editor's table is read from the copy it last published: a change applies from the next
+// request.
+TEST_F(Server, AnEditorChangeAppliesFromTheNextRequest) {
+    writeFile("data.kru", QByteArray("k"));
+    EXPECT_EQ(get("GET /data.kru HTTP/1.0\r\n\r\n"), fileReply("binary/data", "k"));
+    mime.SetMIME("kru", "text/x-koru");
+    EXPECT_EQ(get("GET /data.kru HTTP/1.0\r\n\r\n"), fileReply("text/x-koru", "k"));
+}
+
 TEST_F(Server, FileGoesOutInChunksOf4096) {
     std::mutex mutex;
     std::vector<size_t> chunks;
