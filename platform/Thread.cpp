@@ -195,8 +195,8 @@ namespace {
 //
 // Calls that nobody waits for are coalesced: after a wake-up has run the queue, the next one is
 // due only after kCoalesceMs, when a timer runs whatever arrived meanwhile. A busy server then
-// wakes its UI thread a hundred times a second at most for its workers' counts and log lines,
-// instead of once per request; a call somebody waits for still wakes it at once.
+// wakes its UI thread a hundred times a second at most to delete the workers that ended, instead
+// of once per request; a call somebody waits for still wakes it at once.
 class UiCallQueue : public QObject {
 public:
     static constexpr int kCoalesceMs = 10;
