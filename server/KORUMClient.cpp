@@ -1,14 +1,11 @@
 #include "server/KORUMClient.h"
 
 #include "config/HomeTool.h"
-#include "config/KORUPlugin.h"
 #include "config/MimeTable.h"
 #include "config/ServerSettings.h"
 #include "net/WSocket.h"
 #include "platform/FileCalls.h"
-#include "platform/FilePath.h"
 #include "platform/SocketEvents.h"
-#include "platform/SocketQueue.h"
 #include "server/Delivery.h"
 #include "server/ModuleCall.h"
 #include "server/Reply.h"
@@ -21,10 +18,8 @@
 #include <QFile>
 
 #include <array>
-#include <cerrno>
 #include <fcntl.h>
 #include <optional>
-#include <unistd.h>
 #include <vector>
 
 int32_t PeerCounter = 0;
