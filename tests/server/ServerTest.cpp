@@ -141,6 +141,17 @@ TEST_F(Server, FileThatShrinksDuringDeliveryEndsTheReplyWithoutStaleBytes) {
     EXPECT_EQ(body, content.left(static_cast<qsizetype>(body.size())).toStdString());
 }
 
+// A pipe or a folder in the base folder is no file to send, and opening it must not hold the
+// worker: a pipe nobody writes to would never open for reading otherwise.
+TEST_F(Server, PipesAndFoldersAreNotFiles) {
+    const QByteArray pipe = QFile::encodeName(docroot.path() + "/pipe");
+    ASSERT_EQ(::mkfifo(pipe.constData(), 0600), 0);
+    ASSERT_TRUE(QDir(docroot.path()).mkdir("folder"));
+    const std::string notFound = page(404, "Not Found", "<h2>File not really found</h2>");
+    EXPECT_EQ(get("GET /pipe HTTP/1.0\r\n\r\n"), notFound);
+    EXPECT_EQ(get("GET /folder HTTP/1.0\r\n\r\n"), notFound);
+}
+
 TEST_F(Server, NothingOutsideTheBaseFolder) {
     const QString outside =
         docroot.path() + "/../koru-outside-" + QString::number(QCoreApplication::applicationPid());
