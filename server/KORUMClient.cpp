@@ -17,7 +17,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 
-#include <array>
 #include <fcntl.h>
 #include <optional>
 #include <vector>
@@ -211,12 +210,14 @@ void tPeerThread::ReadHeaderBytes() {
         request::kMaxHeaderBytes - std::min(Received.size(), request::kMaxHeaderBytes);
     if (room == 0)
         return; // the next look at the request refuses it as too large
-    std::array<char, kHeaderReadSize> piece;
-    const int n = Read(piece.data(), static_cast<int>(std::min(room, piece.size())));
+    // Straight into the request's own buffer: a buffer on the stack would stay resident in every
+    // pooled thread's stack, which the system keeps for reuse.
+    const size_t before = Received.size();
+    Received.resize(before + std::min(room, static_cast<size_t>(kHeaderReadSize)));
+    const int n = Read(Received.data() + before, static_cast<int>(Received.size() - before));
+    Received.resize(before + static_cast<size_t>(std::max(n, 0)));
     if (n <= 0)
         return;
-    const size_t before = Received.size();
-    Received.append(piece.data(), static_cast<size_t>(n));
     const size_t p = Received.find("\r\n\r\n", before >= 3 ? before - 3 : 0);
     if (p != std::string::npos)
         HeaderArrived(p);
