@@ -5,13 +5,16 @@
 #include <QThread>
 #include <QTimerEvent>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <fcntl.h>
+#include <malloc.h>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -333,6 +336,11 @@ void PostToUiThread(std::function<void()> fn) {
             // As with the blocking kind: a failing UI step must not unwind the event loop.
         }
     });
+}
+
+void LimitAllocatorArenas() {
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    ::mallopt(M_ARENA_MAX, static_cast<int>(cores));
 }
 
 void ShutdownUiCalls() {

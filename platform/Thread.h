@@ -16,6 +16,11 @@ bool RunOnUiThread(const std::function<void()>& fn);
 // they were queued, also relative to RunOnUiThread calls of that thread. Dropped after
 // ShutdownUiCalls(), like the blocking kind.
 void PostToUiThread(std::function<void()> fn);
+// Called once at start-up, before any worker runs: the allocator keeps one arena per core instead
+// of up to eight. Every worker thread otherwise gets an arena of its own, and each arena keeps the
+// memory its short-lived thread gave back, so a flood of connections left the program's resident
+// memory megabytes higher for good.
+void LimitAllocatorArenas();
 // Called on the UI thread at exit: pending and later calls return false without running.
 void ShutdownUiCalls();
 // For tests that start and stop the program's pieces more than once in one process.

@@ -55,6 +55,7 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     ::signal(SIGPIPE, SIG_IGN);
     platform::RaiseDescriptorLimit();
+    platform::LimitAllocatorArenas();
 
     int result = 0;
     {
