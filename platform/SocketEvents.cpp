@@ -667,6 +667,7 @@ void WaitThreadEvents(int maxMs) {
     }
     if (maxMs > 0 && SelfPosts::queue.empty()) {
         const PumpScope scope;
+        const BlockingScope blocking;
         QTimer bound;
         bound.setSingleShot(true);
         bound.setTimerType(Qt::PreciseTimer);

@@ -40,6 +40,11 @@ struct PendingCall {
 };
 std::set<PendingCall*> gWaiting; // guarded by gMutex: the calls a worker is waiting for
 
+// This thread's own: set on a pool thread while it runs a worker, and how deep the worker is in
+// its waits.
+thread_local bool tRunsWorker = false;
+thread_local int tBlockingDepth = 0;
+
 } // namespace
 
 // The operating-system threads under the workers. A thread takes the next waiting worker, runs
@@ -57,6 +62,7 @@ public:
             stopping_ = true;
         }
         work_.notify_all();
+        watch_.notify_all();
         for (auto& thread : threads_)
             thread->wait();
     }
@@ -66,15 +72,11 @@ public:
     bool Submit(TThread* worker) {
         std::unique_lock lock(mutex_);
         queue_.push_back(worker);
-        // Each idle thread takes one queued worker. Workers beyond that get a thread of their
-        // own: waiting for a busy one could mean waiting out a silent peer's idle limit.
+        // Each queued worker has an idle thread set aside for it. Workers beyond those get a
+        // thread of their own: waiting for a busy one could mean waiting out a silent peer's
+        // idle limit.
         if (idle_ >= static_cast<int>(queue_.size())) {
-            // A thread that has just finished a worker looks at the queue before it sleeps: it
-            // takes this one without a wake-up (and without waking another thread for nothing).
-            const bool awakeOneWillTakeIt = idle_ - sleeping_ >= static_cast<int>(queue_.size());
-            lock.unlock();
-            if (!awakeOneWillTakeIt)
-                work_.notify_one();
+            Kick();
             return true;
         }
         reapFinished();
@@ -83,6 +85,18 @@ public:
             return false;
         }
         return true;
+    }
+
+    // A worker is about to wait (for its peer, the UI thread, a module): another may run in its
+    // place.
+    void EnterBlocking() {
+        const std::lock_guard lock(mutex_);
+        --active_;
+        Kick();
+    }
+    void LeaveBlocking() {
+        const std::lock_guard lock(mutex_);
+        ++active_;
     }
 
     int ThreadCount() {
@@ -144,11 +158,16 @@ private:
             TThread* worker = queue_.front();
             queue_.pop_front();
             --idle_;
+            ++active_;
+            ++taken_;
             lock.unlock();
+            tRunsWorker = true;
             const bool freeSelf = worker->RunExecute();
+            tRunsWorker = false;
             // Counted idle again before the end is announced, so that a worker resumed right
             // after this one ended finds this thread instead of starting another.
             lock.lock();
+            --active_;
             ++idle_;
             lock.unlock();
             worker->AnnounceEnd(freeSelf);
@@ -158,25 +177,94 @@ private:
         }
     }
 
-    // Called with mutex_ held. False when the thread has had nothing to do for its idle time, or
-    // the pool stops.
+    // Called with mutex_ held. True when this thread is to take the queue's first worker; false
+    // when it has had nothing to do for its idle time, or the pool stops. A thread that has just
+    // finished a worker takes the next one without sleeping; a sleeping one runs only when woken
+    // for a worker, or as the watch.
     bool WaitForWork(std::unique_lock<std::mutex>& lock) {
-        const auto until =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(TThread::kIdleMs);
-        while (!stopping_ && queue_.empty()) {
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(TThread::kIdleMs);
+        for (;;) {
+            if (stopping_)
+                return false;
+            if (!queue_.empty())
+                return true;
             ++sleeping_;
-            const std::cv_status status = work_.wait_until(lock, until);
+            const bool woken =
+                work_.wait_until(lock, until, [&] { return tokens_ > 0 || stopping_; });
             --sleeping_;
-            if (status == std::cv_status::timeout)
-                break;
+            if (!woken)
+                return !queue_.empty() && !stopping_;
+            if (stopping_)
+                return false;
+            --tokens_;
+            if (std::exchange(watchWanted_, false) && Watch(lock))
+                return true;
+            until = std::chrono::steady_clock::now() + std::chrono::milliseconds(TThread::kIdleMs);
         }
-        return !queue_.empty();
+    }
+
+    // Called with mutex_ held. While the running workers use every runner, one idle thread
+    // looks at the queue every kWatch: a worker that blocks without saying so (a slow disk, a
+    // busy module, a test's own wait) must not hold the queue up for longer than that. True when
+    // this thread is to take the queue's first worker.
+    bool Watch(std::unique_lock<std::mutex>& lock) {
+        watching_ = true;
+        unsigned seen = taken_;
+        int quiet = 0;
+        while (!stopping_ && quiet < 2) {
+            watch_.wait_for(lock, kWatch, [&] { return stopping_ || watchTake_; });
+            if (std::exchange(watchTake_, false) && !queue_.empty())
+                break;
+            if (queue_.empty()) {
+                ++quiet;
+            } else {
+                quiet = 0;
+                if (taken_ == seen)
+                    break; // nothing moved: take it
+            }
+            seen = taken_;
+        }
+        watching_ = false;
+        return !stopping_ && !queue_.empty();
+    }
+
+    int AwakeIdle() const { return idle_ - sleeping_ - (watching_ ? 1 : 0); }
+
+    // Called with mutex_ held. Wakes sleeping threads for queued workers, but keeps the workers
+    // that run outside their waits to about one per core: on a loaded server, threads that take
+    // the next worker as they finish the last one serve it without a wake-up or a context switch
+    // each, where waking a thread per connection cost more than the requests themselves.
+    void Kick() {
+        const int queued = static_cast<int>(queue_.size());
+        while (queued > AwakeIdle() + tokens_) {
+            if (active_ + AwakeIdle() + tokens_ >= runners_) {
+                if (!watching_ && !watchWanted_ && sleeping_ > tokens_) {
+                    watchWanted_ = true;
+                    ++tokens_;
+                    work_.notify_one();
+                }
+                return;
+            }
+            if (sleeping_ > tokens_) {
+                ++tokens_;
+                work_.notify_one();
+            } else if (watching_ && !watchTake_) {
+                watchTake_ = true;
+                watch_.notify_one();
+                return;
+            } else {
+                return;
+            }
+        }
     }
 
     // Called with mutex_ held.
     void reapFinished() {
         std::erase_if(threads_, [](const std::unique_ptr<QThread>& t) { return t->isFinished(); });
     }
+
+    static constexpr auto kWatch = std::chrono::milliseconds(5);
+    const int runners_ = static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
 
     std::mutex mutex_;
     std::condition_variable work_;
@@ -185,8 +273,15 @@ private:
     std::vector<int> spares_;                       // guarded by mutex_
     unsigned started_ = 0;                          // guarded by mutex_: threads that came up
     std::condition_variable threadStarted_;
-    int idle_ = 0;          // guarded by mutex_: threads not running a worker
-    int sleeping_ = 0;      // guarded by mutex_: idle threads that wait for a wake-up
+    int idle_ = 0;             // guarded by mutex_: threads not running a worker
+    int sleeping_ = 0;         // guarded by mutex_: idle threads that wait for a wake-up
+    int active_ = 0;           // guarded by mutex_: threads running a worker outside its waits
+    int tokens_ = 0;           // guarded by mutex_: wake-ups given and not yet taken
+    unsigned taken_ = 0;       // guarded by mutex_: workers taken from the queue so far
+    bool watching_ = false;    // guarded by mutex_: an idle thread keeps the watch
+    bool watchWanted_ = false; // guarded by mutex_: the next woken thread keeps the watch
+    bool watchTake_ = false;   // guarded by mutex_: the watch is to take a worker at once
+    std::condition_variable watch_;
     bool stopping_ = false; // guarded by mutex_
 };
 
@@ -280,6 +375,18 @@ bool shuttingDown() {
 
 } // namespace
 
+BlockingScope::BlockingScope() : counted_(tRunsWorker && tBlockingDepth == 0) {
+    ++tBlockingDepth;
+    if (counted_)
+        WorkerPool::Instance().EnterBlocking();
+}
+
+BlockingScope::~BlockingScope() {
+    --tBlockingDepth;
+    if (counted_)
+        WorkerPool::Instance().LeaveBlocking();
+}
+
 bool RunOnUiThread(const std::function<void()>& fn) {
     QCoreApplication* app = QCoreApplication::instance();
     if (!app)
@@ -312,6 +419,7 @@ bool RunOnUiThread(const std::function<void()>& fn) {
         // record lives on in this closure.
         call->changed.notify_one();
     });
+    const BlockingScope blocking;
     std::unique_lock lock(gMutex);
     gWaiting.insert(call.get());
     call->changed.wait(lock, [&] {

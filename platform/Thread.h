@@ -21,6 +21,19 @@ void PostToUiThread(std::function<void()> fn);
 // memory its short-lived thread gave back, so a flood of connections left the program's resident
 // memory megabytes higher for good.
 void LimitAllocatorArenas();
+// Marks a stretch in which the calling worker waits (for its peer, the UI thread, a module): the
+// pool then lets another worker run in its place. Does nothing on threads that run no worker.
+class BlockingScope {
+public:
+    BlockingScope();
+    ~BlockingScope();
+    BlockingScope(const BlockingScope&) = delete;
+    BlockingScope& operator=(const BlockingScope&) = delete;
+
+private:
+    const bool counted_;
+};
+
 // Called on the UI thread at exit: pending and later calls return false without running.
 void ShutdownUiCalls();
 // For tests that start and stop the program's pieces more than once in one process.

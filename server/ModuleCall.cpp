@@ -1,6 +1,7 @@
 #include "server/ModuleCall.h"
 
 #include "config/KORUPlugin.h"
+#include "platform/Thread.h"
 #include "server/Reply.h"
 
 namespace modulecall {
@@ -32,6 +33,8 @@ std::string Reply(Modules& modules, const Call& call, const std::function<void()
     int32_t status = 200;
     std::string header;
     std::string body;
+    // A module may take its time: other requests need not wait for it.
+    const platform::BlockingScope blocking;
     if (modules.Run(call.module, call.peer, call.request, call.query, body, header, status) < 0)
         return reply::PageReply(405,
                                 "Cannot run plugin (" + reply::EscapeHtml(call.requestPath) + ")");
