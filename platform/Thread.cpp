@@ -160,7 +160,19 @@ private:
             --idle_;
             ++active_;
             ++taken_;
+            const bool othersWait = !queue_.empty();
             lock.unlock();
+            // A worker that would at once wait (a connection whose request is still on its way)
+            // goes behind the others once: by its next turn its input has usually arrived, and
+            // this thread serves a ready one meanwhile instead of sleeping and waking for it.
+            if (othersWait && !worker->deferred_ && !worker->ReadyToRun()) {
+                worker->deferred_ = true;
+                lock.lock();
+                queue_.push_back(worker);
+                --active_;
+                ++idle_;
+                continue;
+            }
             tRunsWorker = true;
             const bool freeSelf = worker->RunExecute();
             tRunsWorker = false;

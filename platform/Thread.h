@@ -80,6 +80,9 @@ public:
 
 protected:
     virtual void Execute() = 0;
+    // False when Execute() would begin by waiting (for input that has not arrived): the pool may
+    // then run other waiting workers first, once. Called on the thread that will run the worker.
+    virtual bool ReadyToRun() const { return true; }
     // The blocking call into the UI thread; false when it did not run (program exit).
     bool Synchronize(const std::function<void()>& fn) { return RunOnUiThread(fn); }
 
@@ -92,6 +95,7 @@ private:
 
     std::atomic<bool> terminated_ = false;
     bool started_ = false;  // owner's thread only
+    bool deferred_ = false; // the pool's: set by the thread that put the worker back in the queue
     bool finished_ = false; // guarded by the module's lock
 };
 

@@ -5,7 +5,9 @@
 #include "config/ServerSettings.h"
 #include "net/WSocket.h"
 #include "platform/FileCalls.h"
+#include "platform/SocketErrors.h"
 #include "platform/SocketEvents.h"
+#include "platform/Sockets.h"
 #include "server/Delivery.h"
 #include "server/ModuleCall.h"
 #include "server/Reply.h"
@@ -85,6 +87,12 @@ int64_t tPeerThread::Tick() {
 
 bool tPeerThread::IdleTooLong() const {
     return Tick() - LastActivity > IdleLimit;
+}
+
+bool tPeerThread::ReadyToRun() const {
+    // Anything but "nothing yet" lets it run: the request, the peer's end, or a broken connection.
+    return platform::SocketPeek(PeerHandle) >= 0 ||
+           platform::LastSocketError() != platform::sockerr::WouldBlock;
 }
 
 void tPeerThread::Execute() {

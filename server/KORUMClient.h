@@ -56,6 +56,7 @@ public:
 
 protected:
     void Execute() override;
+    bool ReadyToRun() const override;
 
 private:
     class FileConnection;

@@ -21,8 +21,16 @@ public:
     explicit LambdaThread(std::function<void(LambdaThread&)> body) : body_(std::move(body)) {}
     bool Call(const std::function<void()>& fn) { return Synchronize(fn); }
 
+    // How often the pool asked whether it could run at once; it answers as told.
+    std::atomic<int> asked = 0;
+    bool ready = true;
+
 protected:
     void Execute() override { body_(*this); }
+    bool ReadyToRun() const override {
+        ++const_cast<LambdaThread*>(this)->asked;
+        return ready;
+    }
 
 private:
     std::function<void(LambdaThread&)> body_;
@@ -148,4 +156,29 @@ TEST(TThread, WorkersResumedTogetherRunAtOnceBesideAnIdleThread) {
     for (auto& worker : workers)
         ASSERT_TRUE(worker->wait(20000));
     EXPECT_EQ(sawAll, kWorkers) << "a worker waited for another to end before it could start";
+}
+
+TEST(TThread, WorkersThatAreNeverReadyAreSetBackOnceAndStillRun) {
+    platform::ResetUiCalls();
+    constexpr int kWorkers = 12;
+    std::atomic<int> ran = 0;
+    std::vector<std::unique_ptr<LambdaThread>> workers;
+    for (int i = 0; i < kWorkers; ++i) {
+        workers.push_back(std::make_unique<LambdaThread>([&](LambdaThread&) {
+            ++ran;
+            QThread::msleep(2); // keeps the others queued behind it
+        }));
+        workers.back()->ready = false;
+    }
+    for (auto& worker : workers)
+        worker->Resume();
+    for (auto& worker : workers)
+        ASSERT_TRUE(worker->wait(20000));
+    EXPECT_EQ(ran, kWorkers);
+    int asked = 0;
+    for (auto& worker : workers) {
+        EXPECT_LE(worker->asked, 1) << "a worker was set back more than once";
+        asked += worker->asked;
+    }
+    EXPECT_GT(asked, 0) << "workers queued behind others were never asked";
 }
