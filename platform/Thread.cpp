@@ -76,7 +76,9 @@ public:
         // thread of their own: waiting for a busy one could mean waiting out a silent peer's
         // idle limit.
         if (idle_ >= static_cast<int>(queue_.size())) {
-            Kick();
+            const Wakes wakes = Kick();
+            lock.unlock();
+            Wake(wakes);
             return true;
         }
         reapFinished();
@@ -90,9 +92,11 @@ public:
     // A worker is about to wait (for its peer, the UI thread, a module): another may run in its
     // place.
     void EnterBlocking() {
-        const std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         --active_;
-        Kick();
+        const Wakes wakes = Kick();
+        lock.unlock();
+        Wake(wakes);
     }
     void LeaveBlocking() {
         const std::lock_guard lock(mutex_);
@@ -242,32 +246,48 @@ private:
 
     int AwakeIdle() const { return idle_ - sleeping_ - (watching_ ? 1 : 0); }
 
-    // Called with mutex_ held. Wakes sleeping threads for queued workers, but keeps the workers
-    // that run outside their waits to about one per core: on a loaded server, threads that take
-    // the next worker as they finish the last one serve it without a wake-up or a context switch
-    // each, where waking a thread per connection cost more than the requests themselves.
-    void Kick() {
+    struct Wakes {
+        int workers = 0;
+        bool watch = false;
+    };
+
+    // Called with mutex_ held: which sleeping threads to wake for queued workers. The workers
+    // that run outside their waits are kept to about one per core: on a loaded server, threads
+    // that take the next worker as they finish the last one serve it without a wake-up or a
+    // context switch each, where waking a thread per connection cost more than the requests.
+    Wakes Kick() {
+        Wakes wakes;
         const int queued = static_cast<int>(queue_.size());
         while (queued > AwakeIdle() + tokens_) {
             if (active_ + AwakeIdle() + tokens_ >= runners_) {
                 if (!watching_ && !watchWanted_ && sleeping_ > tokens_) {
                     watchWanted_ = true;
                     ++tokens_;
-                    work_.notify_one();
+                    ++wakes.workers;
                 }
-                return;
+                break;
             }
             if (sleeping_ > tokens_) {
                 ++tokens_;
-                work_.notify_one();
-            } else if (watching_ && !watchTake_) {
-                watchTake_ = true;
-                watch_.notify_one();
-                return;
+                ++wakes.workers;
             } else {
-                return;
+                if (watching_ && !watchTake_) {
+                    watchTake_ = true;
+                    wakes.watch = true;
+                }
+                break;
             }
         }
+        return wakes;
+    }
+
+    // After the lock is given up: a thread woken while the waker still holds it would at once
+    // block on it again.
+    void Wake(const Wakes& wakes) {
+        for (int i = 0; i < wakes.workers; ++i)
+            work_.notify_one();
+        if (wakes.watch)
+            watch_.notify_one();
     }
 
     // Called with mutex_ held.
