@@ -3,8 +3,9 @@
 #include "platform/FileCalls.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 namespace delivery {
 
@@ -12,18 +13,24 @@ int64_t SendFile(Connection& connection, std::string_view head, int fd, int64_t 
                  const std::function<void(size_t)>& afterChunk) {
     length = std::max<int64_t>(length, 0);
     const size_t blockSize = static_cast<size_t>(std::min<int64_t>(length, kBlockSize));
-    // The header rides with the first block: a small file is a single hand-over.
-    std::vector<char> buffer(head.size() + blockSize);
-    std::memcpy(buffer.data(), head.data(), head.size());
+    // The header rides with the first block: a small file is a single hand-over. A small reply
+    // is put together on the stack, saving an allocation per request.
+    const size_t bufferSize = head.size() + blockSize;
+    std::array<char, kSmallReply> small;
+    std::unique_ptr<char[]> large;
+    if (bufferSize > small.size())
+        large = std::make_unique_for_overwrite<char[]>(bufferSize);
+    char* const data = large ? large.get() : small.data();
+    std::memcpy(data, head.data(), head.size());
     size_t headLeft = head.size();
     int64_t sent = 0;
     for (;;) {
         const size_t want = static_cast<size_t>(std::min<int64_t>(length - sent, blockSize));
-        size_t got = platform::ReadFully(fd, buffer.data() + headLeft, want, sent);
+        size_t got = platform::ReadFully(fd, data + headLeft, want, sent);
         const bool shrank = got < want;
         if (shrank)
             got -= got % kChunkSize;
-        if (headLeft + got > 0 && !connection.Write(buffer.data(), headLeft + got))
+        if (headLeft + got > 0 && !connection.Write(data, headLeft + got))
             return sent;
         for (size_t at = 0; afterChunk && at < got; at += kChunkSize)
             afterChunk(std::min(kChunkSize, got - at));

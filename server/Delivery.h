@@ -15,6 +15,8 @@ inline constexpr size_t kChunkSize = 4096;
 // delivery holds, whatever the file's size.
 inline constexpr size_t kChunksPerBlock = 16;
 inline constexpr size_t kBlockSize = kChunkSize * kChunksPerBlock;
+// Replies up to this size (header and body) are put together on the stack.
+inline constexpr size_t kSmallReply = 4096;
 
 // What a delivery needs of the connection.
 class Connection {

@@ -214,17 +214,26 @@ int tPeerThread::Read(char* buffer, int size) {
 // Only as much as the header may still grow is read: a peer that never sends the blank line
 // costs at most the header limit, however fast it sends.
 void tPeerThread::ReadHeaderBytes() {
-    const size_t room =
-        request::kMaxHeaderBytes - std::min(Received.size(), request::kMaxHeaderBytes);
-    if (room == 0)
-        return; // the next look at the request refuses it as too large
-    // Straight into the request's own buffer: a buffer on the stack would stay resident in every
-    // pooled thread's stack, which the system keeps for reuse.
     const size_t before = Received.size();
-    Received.resize(before + std::min(room, static_cast<size_t>(kHeaderReadSize)));
-    const int n = Read(Received.data() + before, static_cast<int>(Received.size() - before));
-    Received.resize(before + static_cast<size_t>(std::max(n, 0)));
-    if (n <= 0)
+    // Through a small buffer on the stack, which the request's own buffer grows from: sizing that
+    // one for the largest header first cost an allocation, and a clearing, of the whole size per
+    // request. Reads go on while they fill the buffer, so that a read ends short and re-arms the
+    // notification, like the single larger read did.
+    char chunk[kHeaderChunkSize];
+    for (;;) {
+        const size_t room =
+            request::kMaxHeaderBytes - std::min(Received.size(), request::kMaxHeaderBytes);
+        if (room == 0)
+            break; // the next look at the request refuses it as too large
+        const int want = static_cast<int>(std::min(room, sizeof chunk));
+        const int n = Read(chunk, want);
+        if (n <= 0)
+            break;
+        Received.append(chunk, static_cast<size_t>(n));
+        if (n < want || Received.size() - before >= kHeaderReadSize)
+            break;
+    }
+    if (Received.size() == before)
         return;
     const size_t p = Received.find("\r\n\r\n", before >= 3 ? before - 3 : 0);
     if (p != std::string::npos)
@@ -255,7 +264,13 @@ void tPeerThread::ReadBodyBytes() {
 
 // Bytes after a whole request are read and dropped, so that they never grow memory.
 void tPeerThread::DropBytes() {
-    Read(BodyBuffer(), kBodyReadSize);
+    // On the stack: most connections see only their end here, and a buffer of the body's size
+    // for that cost an allocation and a clearing of it per request.
+    // Reads go on while they fill it, as far as one body read would take.
+    char sink[kHeaderChunkSize];
+    for (size_t taken = 0; taken < static_cast<size_t>(kBodyReadSize); taken += sizeof sink)
+        if (Read(sink, sizeof sink) < static_cast<int>(sizeof sink))
+            break;
 }
 
 // A PUT that declares its length streams its body into the upload file from here on; every other

@@ -51,8 +51,10 @@ public:
     // The most a worker reads in one call once the header is whole: an upload's body passes
     // through a buffer of this size, never through memory as a whole.
     static constexpr int kBodyReadSize = 64 * 1024;
-    // A header read: most requests arrive whole in one.
+    // The most a header read takes in one notice: most requests arrive whole in one.
     static constexpr int kHeaderReadSize = 8 * 1024;
+    // The stack buffer header reads go through, and what a read of bytes to drop takes at once.
+    static constexpr size_t kHeaderChunkSize = 2048;
 
 protected:
     void Execute() override;
