@@ -27,6 +27,12 @@ LOADS = [  # name, file, concurrency, requests
     ("10m-c1", "10m.bin", 1, 100),
     ("10m-c8", "10m.bin", 8, 200),
 ]
+# Every server runs in a session of its own, as a service or a program started from the desktop
+# does. In the load generator's session the kernel's per-session scheduling (autogroups) would set
+# each server thread against `ab` one by one, which weighs on servers with several threads.
+# `--same-session` keeps them in this one, to show that effect.
+SESSIONS = True
+
 PEER_PACKAGES = {"nginx": "nginx-light", "lighttpd": "lighttpd", "webfs": "webfs"}
 
 
@@ -115,7 +121,8 @@ class Koru:
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen",
                    XDG_CONFIG_DIRS=os.path.join(work, "store"))
         self.proc = subprocess.Popen([binary or os.path.join(ROOT, "build", "koru")], env=env,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     start_new_session=SESSIONS)
         if not wait_port(self.port):
             raise RuntimeError("koru did not start")
 
@@ -152,7 +159,8 @@ class Peer:
         else:
             cmd = [sys.executable, "-m", "http.server", str(self.port), "--bind", "127.0.0.1",
                    "--directory", docroot]
-        self.proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     start_new_session=SESSIONS)
         if not wait_port(self.port):
             raise RuntimeError(f"{name} did not start")
 
@@ -230,7 +238,11 @@ def main():
     parser.add_argument("--counts", action="store_true",
                         help="count system calls and context switches per request instead")
     parser.add_argument("--koru", help="the program to load (default: build/koru)")
+    parser.add_argument("--same-session", action="store_true",
+                        help="run the servers in the load generator's session")
     args = parser.parse_args()
+    global SESSIONS
+    SESSIONS = not args.same_session
     if args.counts:
         peers = ["nginx", "lighttpd", "webfs"] if args.peers else []
         ensure_peers(peers)
