@@ -221,8 +221,9 @@ private:
 
     // Called with mutex_ held. While the running workers use every runner, one idle thread
     // looks at the queue every kWatch: a worker that blocks without saying so (a slow disk, a
-    // busy module, a test's own wait) must not hold the queue up for longer than that. True when
-    // this thread is to take the queue's first worker.
+    // test's own wait) or runs for long without a wait (a fast peer taking a large file) must not
+    // hold the queue up for longer than that. True when this thread is to take the queue's first
+    // worker.
     bool Watch(std::unique_lock<std::mutex>& lock) {
         watching_ = true;
         unsigned seen = taken_;
@@ -235,13 +236,26 @@ private:
                 ++quiet;
             } else {
                 quiet = 0;
-                if (taken_ == seen)
-                    break; // nothing moved: take it
+                if (taken_ == seen) {
+                    ReleaseQueue(); // nothing moved: the running workers are busy for long
+                    break;
+                }
             }
             seen = taken_;
         }
         watching_ = false;
         return !stopping_ && !queue_.empty();
+    }
+
+    // Called with mutex_ held, by the watch. Every queued worker gets a thread now, as if none
+    // ran: this one takes the first, sleeping ones the others. Rare enough to wake them under the
+    // lock.
+    void ReleaseQueue() {
+        const int others = static_cast<int>(queue_.size()) - 1 - AwakeIdle() - tokens_;
+        for (int i = 0; i < others && sleeping_ > tokens_; ++i) {
+            ++tokens_;
+            work_.notify_one();
+        }
     }
 
     int AwakeIdle() const { return idle_ - sleeping_ - (watching_ ? 1 : 0); }
