@@ -565,11 +565,15 @@ void TThread::AnnounceEnd(bool freeSelf) {
         finished_ = true;
         gChanged.notify_all();
     }
-    // Deleted here, on the thread that ran it: nobody holds it once its end is announced, and
-    // handing it to the thread that created it cost that thread (the UI thread, for every
-    // connection) the deletion and a share of the wake-ups.
+    // Deleted by the thread that owns the object, from its own event processing: on the UI
+    // thread (where the server creates its workers) right in this call, saving one more event.
     if (freeSelf)
-        delete this;
+        UiCallQueue::Instance().Push([this] {
+            if (thread() == QThread::currentThread())
+                delete this;
+            else
+                deleteLater();
+        });
 }
 
 void TThread::TerminateAll() {

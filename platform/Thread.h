@@ -40,7 +40,7 @@ void ShutdownUiCalls();
 void ResetUiCalls();
 
 // The thread class workers derive from: created suspended, started by Resume(), optionally
-// deleted (on the thread that ran it) once Execute() has returned. Each object is one
+// deleted (on the thread that owns the object) once Execute() has returned. Each object is one
 // thread of control from Resume() to its end; underneath, the operating-system threads are kept
 // for a short while and reused, because the server starts one worker per connection and creating
 // a thread costs more than most requests.
@@ -60,7 +60,7 @@ public:
     // False when no thread could be found or started for it (the system is out of threads or
     // descriptors): the object then never runs and stays with its owner.
     bool Resume();
-    // Set before Resume(): the object deletes itself (on the thread that ran it) when it has run.
+    // Set before Resume(): the object deletes itself (on its owning thread) when it has run.
     bool FreeOnTerminate = false;
     // Blocks until Execute() has returned (or `ms` passed); true when it has.
     bool wait(unsigned long ms = ULONG_MAX);
