@@ -32,7 +32,9 @@ std::mutex gMutex;
 std::condition_variable gChanged;
 bool gShutdown = false;   // guarded by gMutex
 int gRunning = 0;         // guarded by gMutex
-std::set<TThread*> gLive; // guarded by gMutex: the workers between Resume() and their end
+// The workers between Resume() and their end, linked through their own fields so that joining and
+// leaving the list costs no allocation. Guarded by gMutex, with the links.
+TThread* gLive = nullptr;
 
 struct PendingCall {
     CallState state = CallState::Queued; // guarded by gMutex
@@ -524,15 +526,29 @@ bool TThread::Resume() {
     {
         const std::lock_guard lock(gMutex);
         ++gRunning;
-        gLive.insert(this);
+        LinkLive();
     }
     if (WorkerPool::Instance().Submit(this))
         return true;
     const std::lock_guard lock(gMutex);
     --gRunning;
-    gLive.erase(this);
+    UnlinkLive();
     started_ = false;
     return false;
+}
+
+void TThread::LinkLive() {
+    liveNext_ = gLive;
+    if (gLive)
+        gLive->livePrev_ = this;
+    gLive = this;
+}
+
+void TThread::UnlinkLive() {
+    (livePrev_ ? livePrev_->liveNext_ : gLive) = liveNext_;
+    if (liveNext_)
+        liveNext_->livePrev_ = livePrev_;
+    livePrev_ = liveNext_ = nullptr;
 }
 
 bool TThread::wait(unsigned long ms) {
@@ -561,7 +577,7 @@ void TThread::AnnounceEnd(bool freeSelf) {
     {
         const std::lock_guard lock(gMutex);
         --gRunning;
-        gLive.erase(this);
+        UnlinkLive();
         finished_ = true;
         gChanged.notify_all();
     }
@@ -578,7 +594,7 @@ void TThread::AnnounceEnd(bool freeSelf) {
 
 void TThread::TerminateAll() {
     const std::lock_guard lock(gMutex);
-    for (TThread* thread : gLive)
+    for (TThread* thread = gLive; thread; thread = thread->liveNext_)
         thread->Terminate();
 }
 

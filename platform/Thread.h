@@ -92,11 +92,16 @@ private:
     bool RunExecute();
     // Tells waiters that the worker has ended, and deletes it when it asked for that.
     void AnnounceEnd(bool freeSelf);
+    // Called with the module's lock held.
+    void LinkLive();
+    void UnlinkLive();
 
     std::atomic<bool> terminated_ = false;
     bool started_ = false;  // owner's thread only
     bool deferred_ = false; // the pool's: set by the thread that put the worker back in the queue
     bool finished_ = false; // guarded by the module's lock
+    TThread* livePrev_ = nullptr; // guarded by the module's lock: the list of running workers
+    TThread* liveNext_ = nullptr;
 };
 
 } // namespace platform

@@ -66,11 +66,21 @@ std::string toBytes(const QString& text) {
 
 } // namespace
 
-tPeerThread::tPeerThread(int handle, std::string peerAddress, const QString& baseFile,
-                         const QString& basePath, ServerContext& context)
+PeerSite::PeerSite(const QString& file, const QString& path, const QString& idle)
+    : sourceFile(file), sourcePath(path), sourceIdle(idle), baseFile(toBytes(file)),
+      basePath(toBytes(path)),
+      // Milliseconds, 64 bits wide: no setting can overflow it.
+      idleLimit(1000 * static_cast<int64_t>(TrimToIntDef(idle, 40))) {}
+
+bool PeerSite::From(const QString& file, const QString& path, const QString& idle) const {
+    return file == sourceFile && path == sourcePath && idle == sourceIdle;
+}
+
+tPeerThread::tPeerThread(int handle, std::string peerAddress,
+                         std::shared_ptr<const PeerSite> site, ServerContext& context)
     : context_(context), toUi_(context.handOff.sender()), PeerHandle(handle),
-      PeerAddress(std::move(peerAddress)), BaseFile(toBytes(baseFile)), BasePath(toBytes(basePath)),
-      IdleLimit(1000 * static_cast<int64_t>(TrimToIntDef(context.settings.IdleSeconds, 40))) {
+      PeerAddress(std::move(peerAddress)), Site(std::move(site)), BaseFile(Site->baseFile),
+      BasePath(Site->basePath), IdleLimit(Site->idleLimit) {
     FreeOnTerminate = true;
 }
 

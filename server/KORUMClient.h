@@ -24,6 +24,19 @@ struct Decision;
 // Live workers of the process; changed only on the UI thread (IncPeers/DecPeers).
 extern int32_t PeerCounter;
 
+// What the listener gives each worker from the settings: read on the UI thread, then shared,
+// immutable, by every worker started while the settings stay the same, so that an accept costs no
+// conversion of them.
+struct PeerSite {
+    PeerSite(const QString& baseFile, const QString& basePath, const QString& idleSeconds);
+    bool From(const QString& baseFile, const QString& basePath, const QString& idleSeconds) const;
+
+    const QString sourceFile, sourcePath, sourceIdle; // the texts it was made from
+    const std::string baseFile;                       // in the file system's encoding
+    const std::string basePath;
+    const int64_t idleLimit; // milliseconds
+};
+
 // One accepted connection: adopts the handle, collects one request, answers it, closes and
 // deletes itself. Everything but the constructor runs on the worker's own thread; the socket is
 // created there so that its events are delivered there. What to answer is the router's decision;
@@ -34,8 +47,8 @@ public:
     // is collected is closed at once).
     enum class Phase { Collecting, Processing, Closing, Ended };
 
-    tPeerThread(int handle, std::string peerAddress, const QString& baseFile,
-                const QString& basePath, ServerContext& context);
+    tPeerThread(int handle, std::string peerAddress, std::shared_ptr<const PeerSite> site,
+                ServerContext& context);
     ~tPeerThread() override;
 
     // The poll step of the receive loop, and the wait for a send: a wait on this thread's events
@@ -101,10 +114,11 @@ private:
     // What the worker was given: read-only once it runs.
     int PeerHandle;
     std::string PeerAddress;
-    std::string BaseFile;
+    const std::shared_ptr<const PeerSite> Site; // what the two views below look into
+    std::string_view BaseFile;
     // Empty when no base folder is set: nothing is served or stored then, since a target would
     // otherwise name any file of the machine by its absolute path.
-    std::string BasePath;
+    std::string_view BasePath;
     // Milliseconds, signed and 64 bits wide: a limit of zero or less ends an idle connection at
     // the first look, and no setting can overflow it.
     int64_t IdleLimit = 0;

@@ -115,10 +115,22 @@ void TServerControl::SSSessionAvailable(TCustomWSocket*, uint16_t) {
     const QString basePath = GetBasePath();
     // Connections come in bursts: one wake-up takes those that wait, a bounded number, so that
     // the window stays responsive under a flood.
-    for (int taken = 0; taken < kAcceptBatch && SS->State() == wsListening && !acceptPaused_;
-         ++taken)
-        if (!AcceptOne(taken == 0, basePath, baseFile))
-            return;
+    // The count is shown once per batch: the window shows it only after this handler anyway.
+    const int32_t before = RequestCounter;
+    const auto showCount = [&] {
+        if (RequestCounter != before)
+            context_.view.SetStatusText(1, QStringLiteral("Requests: %1").arg(RequestCounter));
+    };
+    try {
+        for (int taken = 0; taken < kAcceptBatch && SS->State() == wsListening && !acceptPaused_;
+             ++taken)
+            if (!AcceptOne(taken == 0, basePath, baseFile))
+                break;
+    } catch (...) {
+        showCount();
+        throw;
+    }
+    showCount();
 }
 
 // False when no connection waits any more, or accepting has paused.
@@ -143,7 +155,6 @@ bool TServerControl::AcceptOne(bool first, const QString& basePath, const QStrin
     if (!StartPeer(handle, peer, basePath, baseFile))
         PauseAccepting(QStringLiteral("No thread could be started for a connection"));
     ++RequestCounter;
-    context_.view.SetStatusText(1, QStringLiteral("Requests: %1").arg(RequestCounter));
     return !acceptPaused_;
 }
 
@@ -170,7 +181,10 @@ QString TServerControl::GetBaseFile() const {
 bool TServerControl::StartPeer(int handle, const std::string& peerAddress, const QString& basePath,
                                const QString& baseFile) {
     // The worker deletes itself when it has served its connection.
-    auto peer = std::make_unique<tPeerThread>(handle, peerAddress, baseFile, basePath, context_);
+    const QString& idle = context_.settings.IdleSeconds;
+    if (!site_ || !site_->From(baseFile, basePath, idle))
+        site_ = std::make_shared<const PeerSite>(baseFile, basePath, idle);
+    auto peer = std::make_unique<tPeerThread>(handle, peerAddress, site_, context_);
     if (peer->Resume()) {
         peer.release();
         return true;

@@ -9,6 +9,7 @@
 #include <memory>
 
 class QTimer;
+struct PeerSite;
 class TCustomWSocket;
 class TWSocket;
 
@@ -60,6 +61,8 @@ private:
     void ResumeAccepting();
 
     ServerContext& context_;
+    // The settings as the last workers were given them; made again when they change.
+    std::shared_ptr<const PeerSite> site_;
     std::unique_ptr<TWSocket> SS;
     std::unique_ptr<QTimer> resumeTimer_;
     bool acceptPaused_ = false;
