@@ -30,8 +30,8 @@ enum class CallState { Queued, Running, Done, Cancelled };
 // could go on, cost more than the calls themselves).
 std::mutex gMutex;
 std::condition_variable gChanged;
-bool gShutdown = false;   // guarded by gMutex
-int gRunning = 0;         // guarded by gMutex
+bool gShutdown = false; // guarded by gMutex
+int gRunning = 0;       // guarded by gMutex
 // The workers between Resume() and their end, linked through their own fields so that joining and
 // leaving the list costs no allocation. Guarded by gMutex, with the links.
 TThread* gLive = nullptr;

@@ -76,8 +76,8 @@ bool PeerSite::From(const QString& file, const QString& path, const QString& idl
     return file == sourceFile && path == sourcePath && idle == sourceIdle;
 }
 
-tPeerThread::tPeerThread(int handle, std::string peerAddress,
-                         std::shared_ptr<const PeerSite> site, ServerContext& context)
+tPeerThread::tPeerThread(int handle, std::string peerAddress, std::shared_ptr<const PeerSite> site,
+                         ServerContext& context)
     : context_(context), toUi_(context.handOff.sender()), PeerHandle(handle),
       PeerAddress(std::move(peerAddress)), Site(std::move(site)), BaseFile(Site->baseFile),
       BasePath(Site->basePath), IdleLimit(Site->idleLimit) {
