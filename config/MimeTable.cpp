@@ -57,13 +57,20 @@ int indexOf(const QStringList& extensions, const QString& extension) {
 } // namespace
 
 MimeTypes::MimeTypes(QStringList extensions, QStringList contentTypes)
-    : extensions_(std::move(extensions)), contentTypes_(std::move(contentTypes)) {}
+    : extensions_(std::move(extensions)) {
+    latin1Types_.reserve(static_cast<size_t>(contentTypes.size()));
+    for (const QString& type : contentTypes)
+        latin1Types_.push_back(type.toLatin1().toStdString());
+}
 
+// Looked up for every file sent: the extension is compared where it lies, and the answer was
+// converted when the table was published.
 std::string MimeTypes::Lookup(std::string_view extension) const {
-    const int i =
-        indexOf(extensions_,
-                QString::fromLatin1(extension.data(), static_cast<qsizetype>(extension.size())));
-    return i < 0 ? std::string() : contentTypes_[i].toLatin1().toStdString();
+    const QLatin1String wanted(extension.data(), static_cast<qsizetype>(extension.size()));
+    for (qsizetype i = 0; i < extensions_.size(); ++i)
+        if (extensions_[i].compare(wanted, Qt::CaseInsensitive) == 0)
+            return latin1Types_[static_cast<size_t>(i)];
+    return {};
 }
 
 MimeTable::MimeTable() {

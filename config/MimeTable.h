@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The stored text of the built-in table: 63 pairs, "@" after each of the last 30.
 const QString& DefaultMimeText();
@@ -29,7 +30,7 @@ public:
 
 private:
     const QStringList extensions_;
-    const QStringList contentTypes_;
+    std::vector<std::string> latin1Types_; // the content types, in the order of the extensions
 };
 
 // Extension (without dot, any letter case) to content type, with the model of its editor: the

@@ -23,12 +23,29 @@ QString Stamp::At(qint64 secondsSinceEpoch) {
     return text_;
 }
 
+const QByteArray& Stamp::NowBytes() {
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    if (now != bytesSecond_) {
+        bytes_ = At(now).toLocal8Bit();
+        bytesSecond_ = now;
+    }
+    return bytes_;
+}
+
 QByteArray Line(const QString& stamp, const std::string& peer, const std::string& requestLine) {
-    QByteArray bytes = stamp.toLocal8Bit();
-    bytes += '\t';
-    bytes += QByteArray::fromStdString(peer);
-    bytes += '\t';
-    bytes += QByteArray::fromStdString(requestLine);
+    return EncodedLine(stamp.toLocal8Bit(), peer, requestLine);
+}
+
+// One allocation per line: the server writes one for every request.
+QByteArray EncodedLine(const QByteArray& stamp, const std::string& peer,
+                       const std::string& requestLine) {
+    QByteArray bytes;
+    bytes.reserve(stamp.size() + static_cast<qsizetype>(peer.size() + requestLine.size()) + 2);
+    bytes.append(stamp)
+        .append('\t')
+        .append(peer.data(), static_cast<qsizetype>(peer.size()))
+        .append('\t')
+        .append(requestLine.data(), static_cast<qsizetype>(requestLine.size()));
     return bytes;
 }
 
@@ -38,7 +55,7 @@ void Write(ServerContext& context, const std::string& peer, const std::string& r
         return;
     // Only the UI thread writes lines.
     static Stamp stamp;
-    const QByteArray line = Line(stamp.Now(), peer, requestLine);
+    const QByteArray line = EncodedLine(stamp.NowBytes(), peer, requestLine);
     if (context.requestLogged)
         context.requestLogged(line);
     if (s.LogEnabled)

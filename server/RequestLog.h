@@ -19,15 +19,22 @@ class Stamp {
 public:
     QString Now();
     QString At(qint64 secondsSinceEpoch);
+    // Now(), in the local encoding the log is written in: converted once a second too.
+    const QByteArray& NowBytes();
 
 private:
     qint64 second_ = -1;
     QString text_;
+    qint64 bytesSecond_ = -1;
+    QByteArray bytes_;
 };
 
 // The line as the log has it, without its line end. `requestLine` has had its control bytes
 // escaped already.
 QByteArray Line(const QString& stamp, const std::string& peer, const std::string& requestLine);
+// The same, from a stamp already in the local encoding.
+QByteArray EncodedLine(const QByteArray& stamp, const std::string& peer,
+                       const std::string& requestLine);
 
 // Writes the line for a request: to the window's recent requests and, when the log is on, to the
 // log file. UI thread only.
