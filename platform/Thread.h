@@ -81,8 +81,9 @@ public:
 protected:
     virtual void Execute() = 0;
     // False when Execute() would begin by waiting (for input that has not arrived): the pool may
-    // then run other waiting workers first, once. Called on the thread that will run the worker.
-    virtual bool ReadyToRun() const { return true; }
+    // then run other waiting workers first, once. Called on a pool thread before Execute(), which
+    // then sees whatever it did (it may take the input that has arrived, for instance).
+    virtual bool ReadyToRun() { return true; }
     // The blocking call into the UI thread; false when it did not run (program exit).
     bool Synchronize(const std::function<void()>& fn) { return RunOnUiThread(fn); }
 

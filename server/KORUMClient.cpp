@@ -99,10 +99,19 @@ bool tPeerThread::IdleTooLong() const {
     return Tick() - LastActivity > IdleLimit;
 }
 
-bool tPeerThread::ReadyToRun() const {
+bool tPeerThread::ReadyToRun() {
     // Anything but "nothing yet" lets it run: the request, the peer's end, or a broken connection.
-    return platform::SocketPeek(PeerHandle) >= 0 ||
-           platform::LastSocketError() != platform::sockerr::WouldBlock;
+    // What has arrived is taken here, where looking without taking would cost the same call; the
+    // end and errors are left for the socket's own first read (an end reads as an end again).
+    char chunk[kHeaderChunkSize];
+    const int n = platform::SocketRecv(PeerHandle, chunk, static_cast<int>(sizeof chunk));
+    if (n > 0) {
+        Received.append(chunk, static_cast<size_t>(n));
+        EarlyBytes = static_cast<size_t>(n);
+        EarlyFull = n == static_cast<int>(sizeof chunk);
+        return true;
+    }
+    return n == 0 || platform::LastSocketError() != platform::sockerr::WouldBlock;
 }
 
 void tPeerThread::Execute() {
@@ -137,7 +146,6 @@ void tPeerThread::Serve() {
     Socket->SetPeerCloseEndsInput(true);
     // The listener's accept made it: a connected stream, no need to ask the transport.
     Socket->DupConnected(PeerHandle);
-    Received.clear();
     Connected = Socket->State() == wsConnected;
     IncPeers();
     ReplyPending = true;
@@ -149,8 +157,12 @@ void tPeerThread::Serve() {
 
 void tPeerThread::ReceiveLoop() {
     // A client sends its request right after connecting, so it is usually there by the time the
-    // worker runs: a read before the first wait saves the wait.
-    PeerDataAvailable(Socket.get(), 0);
+    // worker runs: a read before the first wait saves the wait. Bytes taken before the socket was
+    // set up are looked at first; a read follows when they filled their buffer.
+    if (EarlyBytes > 0)
+        LookForHeaderEnd(0);
+    if (EarlyBytes == 0 || EarlyFull)
+        PeerDataAvailable(Socket.get(), 0);
     for (;;) {
         if (!RequestComplete)
             CheckRequest();
@@ -243,6 +255,11 @@ void tPeerThread::ReadHeaderBytes() {
         if (n < want || Received.size() - before >= kHeaderReadSize)
             break;
     }
+    LookForHeaderEnd(before);
+}
+
+// After bytes were added to the header from `before` on.
+void tPeerThread::LookForHeaderEnd(size_t before) {
     if (Received.size() == before)
         return;
     const size_t p = Received.find("\r\n\r\n", before >= 3 ? before - 3 : 0);

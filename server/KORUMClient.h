@@ -71,7 +71,7 @@ public:
 
 protected:
     void Execute() override;
-    bool ReadyToRun() const override;
+    bool ReadyToRun() override;
 
 private:
     class FileConnection;
@@ -83,6 +83,7 @@ private:
     void PeerDataAvailable(TCustomWSocket* sender, uint16_t error);
     int Read(char* buffer, int size);
     void ReadHeaderBytes();
+    void LookForHeaderEnd(size_t before);
     void ReadBodyBytes();
     void DropBytes();
     char* BodyBuffer();
@@ -133,6 +134,10 @@ private:
     // Collecting: the bytes of the request, read in bounded pieces.
     std::string Received;
     std::vector<char> ReadBuffer;
+    // Bytes of the request taken before the socket was set up (ReadyToRun), and whether that read
+    // filled its buffer, so that more may wait.
+    size_t EarlyBytes = 0;
+    bool EarlyFull = false;
     // The header's blank line has arrived; from then on body bytes are read in bounded pieces.
     bool HeaderSeen = false;
     // The peer said it sends nothing more: a request that is still incomplete never will be.

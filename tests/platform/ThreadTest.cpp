@@ -27,8 +27,8 @@ public:
 
 protected:
     void Execute() override { body_(*this); }
-    bool ReadyToRun() const override {
-        ++const_cast<LambdaThread*>(this)->asked;
+    bool ReadyToRun() override {
+        ++asked;
         return ready;
     }
 

@@ -227,6 +227,47 @@ TEST_F(Server, UploadRules) {
               page(406, "Not Acceptable", "Cannot create such a file: "));
 }
 
+// Requests that are whole before their workers run are taken by a read made before the worker
+// sets its socket up: each must still be answered exactly, also when that read is filled and the
+// header or an upload's body goes on beyond it.
+TEST_F(Server, ABurstOfWholeRequestsIsEachAnsweredExactly) {
+    writeFile("burst.txt", "b");
+    const std::string pad = "X-Pad: " + std::string(3000, 'x') + "\r\n";
+    const std::string body(5000, 'u');
+    constexpr int kConnections = 48;
+    std::vector<std::string> requests;
+    for (int i = 0; i < kConnections; ++i) {
+        const std::string upload =
+            "PUT /up" + std::to_string(i) + ".txt HTTP/1.0\r\nContent-Length: 5000\r\n\r\n" + body;
+        requests.push_back(i % 3 == 0   ? "GET /burst.txt HTTP/1.0\r\n\r\n"
+                           : i % 3 == 1 ? "GET /burst.txt HTTP/1.0\r\n" + pad + "\r\n"
+                                        : upload);
+    }
+    const uint16_t port = portNumber;
+    const std::vector<std::string> replies = onClient([port, &requests] {
+        std::vector<int> fds;
+        for (const std::string& request : requests) {
+            fds.push_back(client::connectTo(port));
+            client::sendAll(fds.back(), request);
+        }
+        std::vector<std::string> got;
+        for (const int fd : fds) {
+            got.push_back(client::readAll(fd));
+            ::close(fd);
+        }
+        return got;
+    });
+    for (int i = 0; i < kConnections; ++i) {
+        if (i % 3 == 2) {
+            EXPECT_EQ(replies[static_cast<size_t>(i)], page(200, "OK", "File saved")) << i;
+            EXPECT_EQ(readFile("up" + QString::number(i) + ".txt"),
+                      QByteArray::fromStdString(body));
+        } else {
+            EXPECT_EQ(replies[static_cast<size_t>(i)], fileReply("text/plain", "b")) << i;
+        }
+    }
+}
+
 TEST_F(Server, RacingUploadsCreateOneWholeFile) {
     const std::string body(100000, 'r');
     std::vector<std::future<std::string>> replies;
