@@ -176,10 +176,18 @@ struct SelfPosts {
             }
     }
 
+    // The blanked entries at either end go at once: a thread whose connections all end without
+    // a pump after their last notice (a server's worker whose peer has gone when it closes) never
+    // runs its list, which otherwise kept two entries per connection for good, and each endpoint
+    // that went had to look through all of them.
     static void Drop(const SocketEndpoint* endpoint) {
         for (Entry& e : queue)
             if (e.endpoint == endpoint)
                 e.endpoint = nullptr;
+        while (!queue.empty() && !queue.back().endpoint)
+            queue.pop_back();
+        while (!queue.empty() && !queue.front().endpoint)
+            queue.pop_front();
     }
 };
 
@@ -703,6 +711,10 @@ std::uint32_t TickCount() {
     using namespace std::chrono;
     return static_cast<std::uint32_t>(
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+int QueuedSelfPosts() {
+    return static_cast<int>(SelfPosts::queue.size());
 }
 
 int LookupsInFlight() {

@@ -171,5 +171,7 @@ void SetSocketErrorDisplay(std::function<void(const std::string&)> display);
 std::uint32_t TickCount();
 // Resolver threads still running, for tests and for diagnostics at exit.
 int LookupsInFlight();
+// Notices that self-pumped endpoints of the calling thread have queued and not yet run.
+int QueuedSelfPosts();
 
 } // namespace platform

@@ -203,6 +203,38 @@ const std::vector<Row> kRows = {
 
 } // namespace
 
+// A server's worker whose peer has gone by the time it closes ends without another pump: the
+// notices its endpoint queued to itself must go with the endpoint, not stay on the thread's list
+// for every connection the thread serves after it.
+TEST(EventSourceRules, NoticesOfAnEndpointThatGoesLeaveNothingOnTheThreadsList) {
+    const int before = QueuedSelfPosts();
+    for (int i = 0; i < 50; ++i) {
+        Recorder sink;
+        SocketEndpoint endpoint(&sink);
+        endpoint.SetSelfPumped(true);
+        endpoint.Post(-1, kEventWrite, 0);
+        endpoint.Post(-1, kEventClose, 0);
+    }
+    EXPECT_EQ(QueuedSelfPosts(), before);
+
+    // An endpoint that stays keeps its notices, in order, behind those that went.
+    Recorder kept;
+    SocketEndpoint staying(&kept);
+    staying.SetSelfPumped(true);
+    staying.Post(-1, kEventRead, 0);
+    {
+        Recorder sink;
+        SocketEndpoint going(&sink);
+        going.SetSelfPumped(true);
+        going.Post(-1, kEventClose, 0);
+        staying.Post(-1, kEventWrite, 0);
+    }
+    EXPECT_EQ(QueuedSelfPosts(), before + 3) << "a blanked entry between two live ones waits";
+    PumpThreadEvents();
+    EXPECT_THAT(kept.log, ElementsAreArray({"read", "write"}));
+    EXPECT_EQ(QueuedSelfPosts(), 0);
+}
+
 TEST(EventSourceRules, EachNoticeComesWhenItsRuleSays) {
     for (const Row& row : kRows) {
         Scene scene;
