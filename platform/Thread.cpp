@@ -10,10 +10,12 @@
 #include <condition_variable>
 #include <deque>
 #include <fcntl.h>
+#include <linux/futex.h>
 #include <malloc.h>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
@@ -59,11 +61,14 @@ public:
     }
 
     ~WorkerPool() {
+        Wakes wakes;
         {
             const std::lock_guard lock(mutex_);
             stopping_ = true;
+            while (!sleepers_.empty())
+                Hand(wakes);
         }
-        work_.notify_all();
+        Wake(wakes);
         watch_.notify_all();
         for (auto& thread : threads_)
             thread->wait();
@@ -206,12 +211,24 @@ private:
                 return false;
             if (!queue_.empty())
                 return true;
+            Sleeper me;
+            sleepers_.push_back(&me);
             ++sleeping_;
-            const bool woken =
-                work_.wait_until(lock, until, [&] { return tokens_ > 0 || stopping_; });
+            lock.unlock();
+            bool woken = me.Wait(&until);
+            lock.lock();
+            if (!woken && me.handed) {
+                // Handed a wake-up as its time ran out: the waker releases it right after its
+                // lock, and must find it still here.
+                lock.unlock();
+                woken = me.Wait(nullptr);
+                lock.lock();
+            }
             --sleeping_;
-            if (!woken)
+            if (!woken) {
+                std::erase(sleepers_, &me);
                 return !queue_.empty() && !stopping_;
+            }
             if (stopping_)
                 return false;
             --tokens_;
@@ -254,18 +271,64 @@ private:
     // lock.
     void ReleaseQueue() {
         const int others = static_cast<int>(queue_.size()) - 1 - AwakeIdle() - tokens_;
+        Wakes wakes;
         for (int i = 0; i < others && sleeping_ > tokens_; ++i) {
             ++tokens_;
-            work_.notify_one();
+            Hand(wakes);
         }
+        Wake(wakes);
     }
 
     int AwakeIdle() const { return idle_ - sleeping_ - (watching_ ? 1 : 0); }
 
+    // A thread that waits for a wake-up of its own. The pool's lock is not what it sleeps on:
+    // a thread woken through a condition variable takes the lock back marked as contended, and
+    // its next release of it then costs a wake-up call into the kernel for nobody, once per
+    // worker it is woken for.
+    struct Sleeper {
+        // Any thread: released once, by the thread that handed it a wake-up.
+        void Release() {
+            released.store(1, std::memory_order_release);
+            ::syscall(SYS_futex, &released, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+        }
+        // Its own thread: false when `until` (none: no limit) passed first.
+        bool Wait(const std::chrono::steady_clock::time_point* until) {
+            while (released.load(std::memory_order_acquire) == 0) {
+                timespec left{};
+                if (until) {
+                    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                        *until - std::chrono::steady_clock::now())
+                                        .count();
+                    if (ns <= 0)
+                        return false;
+                    left.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+                    left.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+                }
+                ::syscall(SYS_futex, &released, FUTEX_WAIT_PRIVATE, 0, until ? &left : nullptr,
+                          nullptr, 0);
+            }
+            return true;
+        }
+
+        std::atomic<int> released = 0;
+        bool handed = false;     // guarded by mutex_: taken off the list to be released
+        Sleeper* next = nullptr; // the waker's, between its lock and the release
+    };
+
     struct Wakes {
-        int workers = 0;
+        Sleeper* sleepers = nullptr; // to release, linked through their `next`
         bool watch = false;
     };
+
+    // Called with mutex_ held: the thread that went to sleep last is woken first, its cache the
+    // warmest.
+    void Hand(Wakes& wakes) {
+        Sleeper* sleeper = sleepers_.back();
+        sleepers_.pop_back();
+        sleeper->handed = true;
+        sleeper->next = wakes.sleepers;
+        wakes.sleepers = sleeper;
+    }
 
     // Called with mutex_ held: which sleeping threads to wake for queued workers. The workers
     // that run outside their waits are kept to about one per core: on a loaded server, threads
@@ -279,13 +342,13 @@ private:
                 if (!watching_ && !watchWanted_ && sleeping_ > tokens_) {
                     watchWanted_ = true;
                     ++tokens_;
-                    ++wakes.workers;
+                    Hand(wakes);
                 }
                 break;
             }
             if (sleeping_ > tokens_) {
                 ++tokens_;
-                ++wakes.workers;
+                Hand(wakes);
             } else {
                 if (watching_ && !watchTake_) {
                     watchTake_ = true;
@@ -300,8 +363,12 @@ private:
     // After the lock is given up: a thread woken while the waker still holds it would at once
     // block on it again.
     void Wake(const Wakes& wakes) {
-        for (int i = 0; i < wakes.workers; ++i)
-            work_.notify_one();
+        for (Sleeper* sleeper = wakes.sleepers; sleeper;) {
+            // Read first: once released, the sleeper may be gone.
+            Sleeper* const next = sleeper->next;
+            sleeper->Release();
+            sleeper = next;
+        }
         if (wakes.watch)
             watch_.notify_one();
     }
@@ -315,8 +382,8 @@ private:
     const int runners_ = static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
 
     std::mutex mutex_;
-    std::condition_variable work_;
-    std::deque<TThread*> queue_;                    // guarded by mutex_
+    std::vector<Sleeper*> sleepers_; // guarded by mutex_: sleeping threads not handed a wake-up
+    std::deque<TThread*> queue_;     // guarded by mutex_
     std::vector<std::unique_ptr<QThread>> threads_; // guarded by mutex_
     std::vector<int> spares_;                       // guarded by mutex_
     unsigned started_ = 0;                          // guarded by mutex_: threads that came up
