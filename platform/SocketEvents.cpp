@@ -262,11 +262,8 @@ SocketEndpoint::SocketEndpoint(SocketEventSink* sink)
     if (!QAbstractEventDispatcher::instance())
         QEventLoop ensureDispatcher; // gives a thread not started by Qt its dispatcher
     reader_ = new QSocketNotifier(QSocketNotifier::Read, this);
-    writer_ = new QSocketNotifier(QSocketNotifier::Write, this);
     reader_->setEnabled(false);
-    writer_->setEnabled(false);
     connect(reader_, &QSocketNotifier::activated, this, [this] { OnReadable(); });
-    connect(writer_, &QSocketNotifier::activated, this, [this] { OnWritable(); });
     link_->target = this;
 }
 
@@ -289,6 +286,20 @@ void SocketEndpoint::Arm(QSocketNotifier* notifier, bool on) {
     notifier->setEnabled(on && handle_ >= 0 && events_ != 0);
 }
 
+// The write notifier is made the first time it is wanted: a server's connection whose replies
+// the transport takes at once never needs it.
+void SocketEndpoint::ArmWriter(bool on) {
+    if (!writer_) {
+        if (!on)
+            return;
+        writer_ = new QSocketNotifier(QSocketNotifier::Write, this);
+        writer_->setEnabled(false);
+        writer_->setSocket(handle_);
+        connect(writer_, &QSocketNotifier::activated, this, [this] { OnWritable(); });
+    }
+    Arm(writer_, on);
+}
+
 void SocketEndpoint::Forget() {
     Reset(-1);
     events_ = 0;
@@ -297,7 +308,8 @@ void SocketEndpoint::Forget() {
 
 void SocketEndpoint::Reset(int handle) {
     reader_->setEnabled(false);
-    writer_->setEnabled(false);
+    if (writer_)
+        writer_->setEnabled(false);
     if (watch_)
         watch_->Pause();
     if (handle == handle_)
@@ -306,7 +318,8 @@ void SocketEndpoint::Reset(int handle) {
         watch_->Release();
     handle_ = handle;
     reader_->setSocket(handle);
-    writer_->setSocket(handle);
+    if (writer_)
+        writer_->setSocket(handle);
     listening_ = connectPending_ = closeSent_ = false;
     peerEndSeen_ = inputEnded_ = false;
 }
@@ -330,7 +343,7 @@ int SocketEndpoint::Select(int handle, int events) {
     if (listening_) {
         Arm(reader_, events & kEventAccept);
     } else if (connectPending_) {
-        Arm(writer_, true);
+        ArmWriter(true);
     } else if (!stream_ || IsConnected(handle)) {
         StartConnected(handle);
     } else if (const int err = PendingSocketError(handle); err != 0 && !closeSent_) {
@@ -439,7 +452,7 @@ void SocketEndpoint::OnAcceptable() {
 
 void SocketEndpoint::SendRefused() {
     if (!connectPending_ && !listening_)
-        Arm(writer_, events_ & kEventWrite);
+        ArmWriter(events_ & kEventWrite);
 }
 
 void SocketEndpoint::ConnectStarted() {
@@ -447,11 +460,11 @@ void SocketEndpoint::ConnectStarted() {
         return;
     connectPending_ = true;
     reader_->setEnabled(false);
-    Arm(writer_, true);
+    ArmWriter(true);
 }
 
 void SocketEndpoint::OnWritable() {
-    Arm(writer_, false);
+    ArmWriter(false);
     if (!connectPending_) {
         if (events_ & kEventWrite)
             Deliver(kEventWrite, 0);
@@ -459,7 +472,7 @@ void SocketEndpoint::OnWritable() {
     }
     const int err = PendingSocketError(handle_);
     if (err == 0 && !IsConnected(handle_)) {
-        Arm(writer_, true); // woken before the attempt ended: its outcome is still to come
+        ArmWriter(true); // woken before the attempt ended: its outcome is still to come
         return;
     }
     connectPending_ = false;

@@ -112,6 +112,7 @@ private:
     void Reset(int handle);
     void StartConnected(int handle);
     void Arm(QSocketNotifier* notifier, bool on);
+    void ArmWriter(bool on);
     void OnReadable();
     void OnPeerEndWatch();
     short PollConnection() const;
@@ -127,9 +128,9 @@ private:
     template <typename Call> void Dispatch(Call call);
 
     SocketEventSink* sink_;
-    std::shared_ptr<Link> link_; // shared with resolver threads, which only post through it
-    QSocketNotifier* reader_;    // children of this object
-    QSocketNotifier* writer_;
+    std::shared_ptr<Link> link_;        // shared with resolver threads, which only post through it
+    QSocketNotifier* reader_;           // children of this object
+    QSocketNotifier* writer_ = nullptr; // made when first wanted
     // Created the first time a read notice is left unconsumed; most connections never need it.
     std::unique_ptr<PeerEndWatch> watch_;
     int handle_ = -1;
