@@ -101,8 +101,9 @@ bool tPeerThread::IdleTooLong() const {
 
 bool tPeerThread::ReadyToRun() {
     // Anything but "nothing yet" lets it run: the request, the peer's end, or a broken connection.
-    // What has arrived is taken here, where looking without taking would cost the same call; the
-    // end and errors are left for the socket's own first read (an end reads as an end again).
+    // What has arrived is taken here, where looking without taking would cost the same call. The
+    // socket's own first read sees the end again; a reset taken here reads there as an end, which
+    // closes the connection without a reply all the same.
     char chunk[kHeaderChunkSize];
     const int n = platform::SocketRecv(PeerHandle, chunk, static_cast<int>(sizeof chunk));
     if (n > 0) {
