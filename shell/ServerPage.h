@@ -63,6 +63,7 @@ private:
     void showQrCode(const QUrl& url);
     AddressRow& row(size_t index);
     void flushRequests();
+    void showSomeRequests();
 
     QList<QUrl> urls_;
     std::vector<AddressRow> rows_;
@@ -77,6 +78,10 @@ private:
     // spend its UI thread laying out each line on its own.
     QStringList pendingRequests_;
     QTimer* requestsTimer_ = nullptr;
+    // The lines of the last flush not in the view yet: they go in a few per turn of the event
+    // loop, so that the listener is never held up for long.
+    QStringList showing_;
+    QTimer* turnTimer_ = nullptr;
 };
 
 // Puts the page below the About text on the Server tab, both in a layout that uses the whole tab.
