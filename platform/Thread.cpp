@@ -14,6 +14,7 @@
 #include <malloc.h>
 #include <memory>
 #include <mutex>
+#include <sched.h>
 #include <set>
 #include <sys/syscall.h>
 #include <thread>
@@ -564,6 +565,11 @@ void PostToUiThread(std::function<void()> fn) {
 void LimitAllocatorArenas() {
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     ::mallopt(M_ARENA_MAX, static_cast<int>(cores));
+}
+
+bool FavourThroughput() {
+    const sched_param normal{};
+    return ::sched_setscheduler(0, SCHED_BATCH, &normal) == 0;
 }
 
 void ShutdownUiCalls() {

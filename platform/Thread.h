@@ -21,6 +21,15 @@ void PostToUiThread(std::function<void()> fn);
 // memory its short-lived thread gave back, so a flood of connections left the program's resident
 // memory megabytes higher for good.
 void LimitAllocatorArenas();
+// Called once at start-up, on the UI thread: it and every thread it starts afterwards (the
+// pooled threads under the workers) are scheduled as batch work. Every request crosses threads
+// (the listener on the UI thread wakes a pooled thread for it), and under load each such wake-up
+// took the core from the thread running at that moment, usually one serving another request. As
+// batch work a woken thread waits for its turn instead: the running one finishes its request
+// and the UI thread accepts connections in larger batches. The UI thread still gets its full
+// share of the processor; only its wake-ups no longer preempt other threads. False when the
+// system refused it (the program then runs as before).
+bool FavourThroughput();
 // Marks a stretch in which the calling worker waits (for its peer, the UI thread, a module): the
 // pool then lets another worker run in its place. Does nothing on threads that run no worker.
 class BlockingScope {

@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
     platform::RaiseDescriptorLimit();
     platform::LimitAllocatorArenas();
+    platform::FavourThroughput();
 
     int result = 0;
     {

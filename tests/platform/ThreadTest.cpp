@@ -11,7 +11,9 @@
 
 #include <atomic>
 #include <memory>
+#include <sched.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -181,4 +183,21 @@ TEST(TThread, WorkersThatAreNeverReadyAreSetBackOnceAndStillRun) {
         asked += worker->asked;
     }
     EXPECT_GT(asked, 0) << "workers queued behind others were never asked";
+}
+
+// The program's threads are batch work from start-up on: the threads started afterwards (the
+// pooled ones are started from the UI thread) must be so too, or only the UI thread would yield.
+TEST(TThread, ThreadsStartedAfterFavouringThroughputAreBatchWorkToo) {
+    int own = -1;
+    int started = -1;
+    std::thread first([&] {
+        ASSERT_TRUE(platform::FavourThroughput());
+        own = sched_getscheduler(0);
+        std::thread second([&] { started = sched_getscheduler(0); });
+        second.join();
+    });
+    first.join();
+    EXPECT_EQ(own, SCHED_BATCH);
+    EXPECT_EQ(started, SCHED_BATCH);
+    EXPECT_EQ(sched_getscheduler(0), SCHED_OTHER) << "only the calling thread changes";
 }
