@@ -56,7 +56,6 @@ public:
 class ServerFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::ResetUiCalls();
         ASSERT_TRUE(docroot.isValid());
         settings.BaseFolder = docroot.path();
         settings.BaseFileName = "index.htm";
