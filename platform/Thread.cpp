@@ -567,9 +567,38 @@ void LimitAllocatorArenas() {
     ::mallopt(M_ARENA_MAX, static_cast<int>(cores));
 }
 
-bool FavourThroughput() {
+namespace {
+
+// This thread's scheduling policy, asked once (a pooled thread serves many workers) and kept up
+// to date by the changes made here; -1 until asked.
+thread_local int tPolicy = -1;
+
+int ownPolicy() {
+    if (tPolicy < 0)
+        tPolicy = ::sched_getscheduler(0);
+    return tPolicy;
+}
+
+bool setOwnPolicy(int policy) {
     const sched_param normal{};
-    return ::sched_setscheduler(0, SCHED_BATCH, &normal) == 0;
+    if (::sched_setscheduler(0, policy, &normal) != 0)
+        return false;
+    tPolicy = policy;
+    return true;
+}
+
+} // namespace
+
+bool FavourThroughput() {
+    return setOwnPolicy(SCHED_BATCH);
+}
+
+PromptWakeScope::PromptWakeScope()
+    : switched_(ownPolicy() == SCHED_BATCH && setOwnPolicy(SCHED_OTHER)) {}
+
+PromptWakeScope::~PromptWakeScope() {
+    if (switched_)
+        setOwnPolicy(SCHED_BATCH);
 }
 
 void ShutdownUiCalls() {

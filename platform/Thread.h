@@ -30,6 +30,20 @@ void LimitAllocatorArenas();
 // share of the processor; only its wake-ups no longer preempt other threads. False when the
 // system refused it (the program then runs as before).
 bool FavourThroughput();
+// Marks a wait whose end somebody waits for in turn (a connection's request still on its way):
+// woken from it, a thread run as batch work would queue behind the running threads for up to a
+// time slice, so for the span of such a wait it is scheduled normally and runs as soon as its
+// input is there. Does nothing on a thread that is not batch work.
+class PromptWakeScope {
+public:
+    PromptWakeScope();
+    ~PromptWakeScope();
+    PromptWakeScope(const PromptWakeScope&) = delete;
+    PromptWakeScope& operator=(const PromptWakeScope&) = delete;
+
+private:
+    const bool switched_;
+};
 // Marks a stretch in which the calling worker waits (for its peer, the UI thread, a module): the
 // pool then lets another worker run in its place. Does nothing on threads that run no worker.
 class BlockingScope {

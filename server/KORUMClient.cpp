@@ -121,6 +121,7 @@ void tPeerThread::Execute() {
     } catch (...) {
         // A failed adoption or a socket error while waiting: close without a reply.
     }
+    promptWake_.reset();
     Phase_ = Phase::Closing;
     try {
         CloseConnection();
@@ -172,6 +173,9 @@ void tPeerThread::ReceiveLoop() {
         // A peer that has stopped sending will never complete its request.
         if (IdleTooLong() || InputEnded)
             return;
+        // The client waits for its answer: its request is answered as soon as it is here.
+        if (!promptWake_)
+            promptWake_.emplace();
         waitForEvents(kPollMs);
     }
 }
@@ -192,6 +196,7 @@ void tPeerThread::CheckRequest() {
         return;
     RequestComplete = true;
     Phase_ = Phase::Processing;
+    promptWake_.reset();
     if (c.state == request::Arrival::TooLarge) {
         SendError(413, "Request too large");
         Finished = true;

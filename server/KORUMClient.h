@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -138,6 +139,8 @@ private:
     // filled its buffer, so that more may wait.
     size_t EarlyBytes = 0;
     bool EarlyFull = false;
+    // Held while the worker waits for its request: see platform::PromptWakeScope.
+    std::optional<platform::PromptWakeScope> promptWake_;
     // The header's blank line has arrived; from then on body bytes are read in bounded pieces.
     bool HeaderSeen = false;
     // The peer said it sends nothing more: a request that is still incomplete never will be.

@@ -201,3 +201,26 @@ TEST(TThread, ThreadsStartedAfterFavouringThroughputAreBatchWorkToo) {
     EXPECT_EQ(started, SCHED_BATCH);
     EXPECT_EQ(sched_getscheduler(0), SCHED_OTHER) << "only the calling thread changes";
 }
+
+// A wait for a request on its way is scheduled normally on a batch thread, and only for its span;
+// elsewhere the scope changes nothing.
+TEST(TThread, PromptWakeScopesScheduleBatchThreadsNormallyOnlyForTheirSpan) {
+    int inside = -1;
+    int after = -1;
+    std::thread batch([&] {
+        ASSERT_TRUE(platform::FavourThroughput());
+        {
+            const platform::PromptWakeScope wait;
+            inside = sched_getscheduler(0);
+        }
+        after = sched_getscheduler(0);
+    });
+    batch.join();
+    EXPECT_EQ(inside, SCHED_OTHER);
+    EXPECT_EQ(after, SCHED_BATCH);
+    {
+        const platform::PromptWakeScope wait;
+        EXPECT_EQ(sched_getscheduler(0), SCHED_OTHER);
+    }
+    EXPECT_EQ(sched_getscheduler(0), SCHED_OTHER);
+}
