@@ -1,11 +1,15 @@
 #include "platform/Thread.h"
 
+#include "platform/ThreadEvents.h"
+
 #include <QBasicTimer>
 #include <QCoreApplication>
 #include <QThread>
+#include <QThreadPool>
 #include <QTimerEvent>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -90,7 +94,7 @@ public:
             return true;
         }
         reapFinished();
-        if (!StartThread(lock)) {
+        if (!StartThread()) {
             queue_.pop_back();
             return false;
         }
@@ -118,31 +122,33 @@ public:
     }
 
 private:
-    // Descriptors held back for the event sources of new threads. A thread that finds no free
-    // descriptor for its event source aborts the whole process, so a thread is started only when
-    // the reserve can be handed over to it; the thread takes a new reserve once it runs.
+    // Descriptors held back for the event sources of new threads: while the process has any
+    // left, a connection already accepted can still be given a thread.
     static constexpr int kSpareDescriptors = TThread::kReservedDescriptors;
 
     WorkerPool() = default;
 
-    // Called with the lock held. Returns once the new thread has its event source, so that no
-    // descriptor the caller takes next can be the one set aside for it.
-    bool StartThread(std::unique_lock<std::mutex>& lock) {
-        FillSpares();
-        if (spares_.empty())
+    // Called with the lock held. The new thread's event source is made here, before the thread
+    // exists, so that running out of descriptors only means that no thread is started.
+    bool StartThread() {
+        std::unique_ptr<ThreadEventDispatcher> events = ThreadEventDispatcher::Create();
+        while (!events && (errno == EMFILE || errno == ENFILE) && !spares_.empty()) {
+            ::close(spares_.back());
+            spares_.pop_back();
+            events = ThreadEventDispatcher::Create();
+        }
+        if (!events)
             return false;
-        for (const int fd : spares_)
-            ::close(fd);
-        spares_.clear();
         auto thread = std::unique_ptr<QThread>(QThread::create([this] { Serve(); }));
         thread->setStackSize(TThread::kStackSize);
-        const unsigned started = started_;
+        thread->setEventDispatcher(events.release()); // the thread deletes it when it ends
         thread->start();
         if (!thread->isRunning() && !thread->isFinished())
             return false; // the system would not create it
         threads_.push_back(std::move(thread));
-        threadStarted_.wait_for(lock, std::chrono::seconds(1),
-                                [&] { return started_ != started || stopping_; });
+        // Counted idle from now on: it looks at the queue as soon as it runs.
+        ++idle_;
+        FillSpares();
         return true;
     }
 
@@ -158,10 +164,6 @@ private:
 
     void Serve() {
         std::unique_lock lock(mutex_);
-        FillSpares(); // this thread's event source exists now
-        ++started_;
-        threadStarted_.notify_all();
-        ++idle_;
         for (;;) {
             if (!WaitForWork(lock)) {
                 --idle_;
@@ -387,8 +389,6 @@ private:
     std::deque<TThread*> queue_;     // guarded by mutex_
     std::vector<std::unique_ptr<QThread>> threads_; // guarded by mutex_
     std::vector<int> spares_;                       // guarded by mutex_
-    unsigned started_ = 0;                          // guarded by mutex_: threads that came up
-    std::condition_variable threadStarted_;
     int idle_ = 0;             // guarded by mutex_: threads not running a worker
     int sleeping_ = 0;         // guarded by mutex_: idle threads that wait for a wake-up
     int active_ = 0;           // guarded by mutex_: threads running a worker outside its waits
@@ -591,6 +591,33 @@ bool setOwnPolicy(int policy) {
 
 bool FavourThroughput() {
     return setOwnPolicy(SCHED_BATCH);
+}
+
+void KeepToolkitPoolThreads() {
+    // Enough for the drawing to gain from; a large machine's every core would be idle threads.
+    constexpr int kMostThreads = 4;
+    QThreadPool* const pool = QThreadPool::globalInstance();
+    pool->setMaxThreadCount(std::min(pool->maxThreadCount(), kMostThreads));
+    pool->setExpiryTimeout(-1);
+    const int wanted = pool->maxThreadCount();
+    // Each task holds its thread until all have one, so that every thread is started now. The
+    // state is shared: a task may still be on its way out when this returns.
+    struct Gathering {
+        std::mutex mutex;
+        std::condition_variable all;
+        int arrived = 0; // guarded by mutex
+    };
+    const auto gathering = std::make_shared<Gathering>();
+    constexpr auto kLongest = std::chrono::seconds(2);
+    for (int i = 0; i < wanted; ++i)
+        pool->start([gathering, wanted, kLongest] {
+            std::unique_lock lock(gathering->mutex);
+            ++gathering->arrived;
+            gathering->all.notify_all();
+            gathering->all.wait_for(lock, kLongest, [&] { return gathering->arrived >= wanted; });
+        });
+    std::unique_lock lock(gathering->mutex);
+    gathering->all.wait_for(lock, kLongest, [&] { return gathering->arrived >= wanted; });
 }
 
 PromptWakeScope::PromptWakeScope()

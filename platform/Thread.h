@@ -30,6 +30,12 @@ void LimitAllocatorArenas();
 // share of the processor; only its wake-ups no longer preempt other threads. False when the
 // system refused it (the program then runs as before).
 bool FavourThroughput();
+
+// The toolkit's shared thread pool runs parts of large image operations, such as the window's
+// drawing. Its threads are started here, while descriptors are plenty, and kept for good: each
+// thread it started later would need a descriptor for its event source, and without one the
+// toolkit ends the whole process, which a server out of descriptors must survive.
+void KeepToolkitPoolThreads();
 // Marks a wait whose end somebody waits for in turn (a connection's request still on its way):
 // woken from it, a thread run as batch work would queue behind the running threads for up to a
 // time slice, so for the span of such a wait it is scheduled normally and runs as soon as its

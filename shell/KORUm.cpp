@@ -46,7 +46,8 @@ void routeSignalsTo(TF_KORUMain& window) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // Worker threads need the plain UNIX event dispatcher; the UI thread keeps the desktop's.
+    // Threads other than the UI thread get the plain UNIX event dispatcher (the pooled ones have
+    // one of their own); the UI thread keeps the desktop's.
     setenv("QT_NO_THREADED_GLIB", "1", 1);
     // Errors that escape a handler are shown in a box and the program goes on.
     KoruApplication app(argc, argv);
@@ -57,6 +58,7 @@ int main(int argc, char** argv) {
     platform::RaiseDescriptorLimit();
     platform::LimitAllocatorArenas();
     platform::FavourThroughput();
+    platform::KeepToolkitPoolThreads();
 
     int result = 0;
     {
