@@ -141,10 +141,15 @@ private:
             return false;
         auto thread = std::unique_ptr<QThread>(QThread::create([this] { Serve(); }));
         thread->setStackSize(TThread::kStackSize);
-        thread->setEventDispatcher(events.release()); // the thread deletes it when it ends
+        thread->setEventDispatcher(events.get());
         thread->start();
-        if (!thread->isRunning() && !thread->isFinished())
-            return false; // the system would not create it
+        if (!thread->isRunning() && !thread->isFinished()) {
+            // The system would not create it. A thread that never ran leaves its event source
+            // to its maker: it goes after the thread object, which still points to it.
+            thread.reset();
+            return false;
+        }
+        events.release(); // the thread deletes it when it ends
         threads_.push_back(std::move(thread));
         // Counted idle from now on: it looks at the queue as soon as it runs.
         ++idle_;
