@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <fcntl.h>
 #include <linux/futex.h>
@@ -20,6 +21,7 @@
 #include <mutex>
 #include <sched.h>
 #include <set>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
@@ -125,12 +127,17 @@ private:
     // Descriptors held back for the event sources of new threads: while the process has any
     // left, a connection already accepted can still be given a thread.
     static constexpr int kSpareDescriptors = TThread::kReservedDescriptors;
+    // What the running threads may still allocate (buffers, the toolkit's own objects) once no
+    // more threads are started under an address-space limit.
+    static constexpr unsigned long long kAddressSpaceReserve = 32ull * 1024 * 1024;
 
     WorkerPool() = default;
 
     // Called with the lock held. The new thread's event source is made here, before the thread
     // exists, so that running out of descriptors only means that no thread is started.
     bool StartThread() {
+        if (!RoomForAnotherThread())
+            return false;
         std::unique_ptr<ThreadEventDispatcher> events = ThreadEventDispatcher::Create();
         while (!events && (errno == EMFILE || errno == ENFILE) && !spares_.empty()) {
             ::close(spares_.back());
@@ -155,6 +162,26 @@ private:
         ++idle_;
         FillSpares();
         return true;
+    }
+
+    // Under an address-space limit (`ulimit -v`) every thread's stack counts against it, and a
+    // connection costs a thread. The toolkit does not survive an allocation that fails, so the
+    // threads stop short of the limit and leave the last stretch to the threads already running.
+    static bool RoomForAnotherThread() {
+        rlimit limit{};
+        if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+            return true;
+        const int fd = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return true; // out of descriptors: the thread's event source decides
+        char text[64] = {};
+        const ssize_t got = ::read(fd, text, sizeof text - 1);
+        ::close(fd);
+        if (got <= 0)
+            return true;
+        const unsigned long long used =
+            std::strtoull(text, nullptr, 10) * static_cast<unsigned long long>(::getpagesize());
+        return used + TThread::kStackSize + kAddressSpaceReserve <= limit.rlim_cur;
     }
 
     // Called with mutex_ held.

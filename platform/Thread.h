@@ -87,7 +87,8 @@ public:
     ~TThread() override;
 
     // False when no thread could be found or started for it (the system is out of threads or
-    // descriptors): the object then never runs and stays with its owner.
+    // descriptors, or the address space nearly full): the object then never runs and stays with
+    // its owner.
     bool Resume();
     // Set before Resume(): the object deletes itself (on its owning thread) when it has run.
     bool FreeOnTerminate = false;

@@ -127,10 +127,14 @@ void tPeerThread::Execute() {
         CloseConnection();
     } catch (...) {
     }
-    if (PeersCounted)
-        DecPeers();
-    // The socket belongs to this thread: it must go before the thread ends.
+    // The socket belongs to this thread: it must go before the thread ends, whatever fails after.
     Socket.reset();
+    try {
+        if (PeersCounted)
+            DecPeers();
+    } catch (...) {
+        // Out of memory: the count stays one too high rather than the socket outliving its thread.
+    }
     Phase_ = Phase::Ended;
 }
 

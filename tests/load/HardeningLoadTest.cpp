@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdio>
 #include <future>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -91,6 +92,43 @@ TEST_F(Hostile, MoreConnectionsThanDescriptors) {
          at = output.find("Accepting paused", at + 1))
         ++reports;
     EXPECT_LE(reports, 1u) << output;
+}
+
+// More connections than an address-space limit (`ulimit -v`) holds threads for, each connection
+// costing a thread and its stack: the program stops starting threads short of the limit, stays
+// up, and answers again once the connections are gone.
+TEST_F(Hostile, MoreConnectionsThanAddressSpace) {
+    startWith(defaults(30));
+    const pid_t pid = server->Pid();
+    const long idleKiB = VirtualKiB(pid);
+    ASSERT_GT(idleKiB, 0);
+    // Stacks for about 250 threads beyond what the program uses idle; 800 would need three times
+    // as much.
+    constexpr long kRoomKiB = 96 * 1024;
+    const auto bytes = static_cast<rlim_t>(idleKiB + kRoomKiB) * 1024;
+    const rlimit limit{bytes, bytes};
+    ASSERT_EQ(::prlimit(pid, RLIMIT_AS, &limit, nullptr), 0);
+    std::vector<int> held;
+    for (int i = 0; i < 800; ++i)
+        held.push_back(Connect(server->Port(), 5));
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const Figures full = server->Now();
+    const long fullKiB = VirtualKiB(pid);
+    ASSERT_TRUE(server->Alive()) << server->Failure();
+
+    closeAll(held);
+    const auto released = Clock::now();
+    Reply reply;
+    do {
+        reply = Exchange(server->Port(), "GET /index.htm HTTP/1.0\r\n\r\n");
+    } while (reply.bytes != index && server->Alive() && MsSince(released) < 15000);
+    const double answeredAfterMs = MsSince(released);
+    Note("800 connections, address space limited to " + std::to_string(idleKiB + kRoomKiB) +
+         " KiB (" + std::to_string(idleKiB) + " idle): " + Describe(full) + ", " +
+         std::to_string(fullKiB) + " KiB of address space while full; answered again " +
+         std::to_string(answeredAfterMs) + " ms after release");
+    EXPECT_EQ(reply.bytes, index);
+    EXPECT_LT(answeredAfterMs, 10000);
 }
 
 // Eight clients send headers without an end as fast as they can while four upload 48 MiB each:

@@ -112,6 +112,11 @@ long PeakResidentKiB(pid_t pid) {
     return status.size() < 2 ? -1 : statusField(status, "VmHWM");
 }
 
+long VirtualKiB(pid_t pid) {
+    const std::string status = "\n" + readText("/proc/" + std::to_string(pid) + "/status");
+    return status.size() < 2 ? -1 : statusField(status, "VmSize");
+}
+
 double CpuMs(pid_t pid) {
     const std::string stat = readText("/proc/" + std::to_string(pid) + "/stat");
     const size_t end = stat.rfind(')');

@@ -41,6 +41,8 @@ struct Figures {
 Figures FiguresOf(pid_t pid);
 // The highest resident set the process has had, in KiB; -1 when it is gone.
 long PeakResidentKiB(pid_t pid);
+// The process's address space in use, in KiB; -1 when it is gone.
+long VirtualKiB(pid_t pid);
 // CPU time the process has used so far (user and system), in milliseconds.
 double CpuMs(pid_t pid);
 std::string Describe(const Figures& figures);
