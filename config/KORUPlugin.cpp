@@ -108,9 +108,10 @@ template <class Call> void CallModule(const std::string& who, const char* export
     }
 }
 
-void BasicQuery(const tpgData& module, const std::string& query, std::string& body) {
-    std::string request = query; // the module's own NUL-terminated copy, freed also on error
-    tpgQuery record{request.data(), nullptr};
+// `query` is the request buffer the module gets: NUL-terminated, the caller's, freed by it also on
+// error.
+void BasicQuery(const tpgData& module, std::string& query, std::string& body) {
+    tpgQuery record{query.data(), nullptr};
     const auto releaseReply = qScopeGuard([&record] { std::free(record.Reply); });
     CallModule(module.Name, "KORUPGQuery", [&] { module.Query(&record); });
     body = record.Reply != nullptr ? std::string(record.Reply) : std::string();
@@ -211,15 +212,26 @@ int FindPlugin(std::string_view name) {
     return host.findOpen(upperName);
 }
 
-int QueryPlugin(std::string_view name, const std::string& query, std::string& body) {
+int QueryPlugin(std::string_view name, std::string& query, std::string& body) {
     const HeldModule held(name);
     if (held.found() && held.data().Query != nullptr)
         BasicQuery(held.data(), query, body);
     return held.index();
 }
 
+int QueryPlugin(std::string_view name, const std::string& query, std::string& body) {
+    std::string copy = query;
+    return QueryPlugin(name, copy, body);
+}
+
 int RunPlugin(std::string_view name, const std::string& peer, const std::string& request,
               const std::string& query, std::string& body, std::string& header, int32_t& status) {
+    std::string copy = query;
+    return RunPlugin(name, peer, request, copy, body, header, status);
+}
+
+int RunPlugin(std::string_view name, const std::string& peer, const std::string& request,
+              std::string& query, std::string& body, std::string& header, int32_t& status) {
     const HeldModule held(name);
     if (!held.found())
         return -1;

@@ -74,6 +74,9 @@ int FindPlugin(std::string_view name);
 // The basic query call: hands `query` to the module's KORUPGQuery and sets `body` to its reply.
 // Returns -1 when no module answers to `name`; the module's index otherwise, leaving `body`
 // unchanged when the module lacks KORUPGQuery. Throws EPluginError when the module raises.
+// The module gets the buffer of `query` itself, NUL-terminated, and may write into it: a large
+// query (a POST's body) is not copied again. The const form hands it a copy.
+int QueryPlugin(std::string_view name, std::string& query, std::string& body);
 int QueryPlugin(std::string_view name, const std::string& query, std::string& body);
 
 // The request call: KORUPGQuery2 when the module has it (it may change body, header and status),
@@ -81,6 +84,9 @@ int QueryPlugin(std::string_view name, const std::string& query, std::string& bo
 // module answers to `name` (also once the server has stopped); the module's index otherwise,
 // also when the module has neither query export. Throws EPluginError when the module raises.
 // The module stays loaded until the call has returned.
+// A basic query gets the buffer of `query` itself, as QueryPlugin does.
+int RunPlugin(std::string_view name, const std::string& peer, const std::string& request,
+              std::string& query, std::string& body, std::string& header, int32_t& status);
 int RunPlugin(std::string_view name, const std::string& peer, const std::string& request,
               const std::string& query, std::string& body, std::string& header, int32_t& status);
 

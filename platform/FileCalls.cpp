@@ -1,5 +1,6 @@
 #include "platform/FileCalls.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -39,6 +40,10 @@ bool NameUnnamedFile(int fd, const std::string& name) {
 
 bool AddName(const std::string& existing, const std::string& name) {
     return ::link(existing.c_str(), name.c_str()) == 0;
+}
+
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
 }
 
 bool LockSharedNow(int fd) {

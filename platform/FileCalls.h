@@ -51,6 +51,9 @@ int CreateHiddenFile(const std::string& folder, const char* prefix, std::string&
 bool NameUnnamedFile(int fd, const std::string& name);
 // Gives the file `existing` a second name, `name`, never replacing one (then false, errno EEXIST).
 bool AddName(const std::string& existing, const std::string& name);
+// Renames `from` to `to`, never replacing one (then false, errno EEXIST): for file systems without
+// links.
+bool RenameNoReplace(const std::string& from, const std::string& to);
 // A shared lock without waiting: false while another holds the file exclusively, as a writer
 // that is not done does.
 bool LockSharedNow(int fd);

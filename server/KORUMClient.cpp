@@ -5,6 +5,7 @@
 #include "config/ServerSettings.h"
 #include "net/WSocket.h"
 #include "platform/FileCalls.h"
+#include "platform/FilePath.h"
 #include "platform/SocketErrors.h"
 #include "platform/SocketEvents.h"
 #include "platform/Sockets.h"
@@ -66,14 +67,19 @@ std::string toBytes(const QString& text) {
 
 } // namespace
 
-PeerSite::PeerSite(const QString& file, const QString& path, const QString& idle)
-    : sourceFile(file), sourcePath(path), sourceIdle(idle), baseFile(toBytes(file)),
-      basePath(toBytes(path)),
+PeerSite::PeerSite(const QString& file, const QString& path, const QString& idle,
+                   const QString& plugins)
+    : sourceFile(file), sourcePath(path), sourceIdle(idle), sourcePlugins(plugins),
+      baseFile(toBytes(file)), basePath(toBytes(path)),
+      // The folder the scan looks in: the same trimming, "" for the current folder.
+      pluginsFolder(toBytes(platform::ToFsPath(AddBackslash(plugins)))),
       // Milliseconds, 64 bits wide: no setting can overflow it.
       idleLimit(1000 * static_cast<int64_t>(TrimToIntDef(idle, 40))) {}
 
-bool PeerSite::From(const QString& file, const QString& path, const QString& idle) const {
-    return file == sourceFile && path == sourcePath && idle == sourceIdle;
+bool PeerSite::From(const QString& file, const QString& path, const QString& idle,
+                    const QString& plugins) const {
+    return file == sourceFile && path == sourcePath && idle == sourceIdle &&
+           plugins == sourcePlugins;
 }
 
 tPeerThread::tPeerThread(int handle, std::string peerAddress, std::shared_ptr<const PeerSite> site,
@@ -316,20 +322,23 @@ void tPeerThread::HeaderArrived(size_t headerLength) {
     HeaderSeen = true;
     const std::string_view header(Received.data(), headerLength);
     const std::optional<std::string> line = request::RequestLine(header);
-    if (!line || !request::MethodTarget(*line, "PUT"))
+    const std::optional<int64_t> length = request::DeclaredLength(header);
+    if (!line || !request::MethodTarget(*line, "PUT")) {
+        // A body handed on as text grows its buffer once, not by doubling.
+        if (length && *length <= request::kMaxHeldBodyBytes)
+            Received.reserve(headerLength + 4 + static_cast<size_t>(*length));
         return;
+    }
     const bool transferEncoded = request::DeclaresTransferEncoding(header);
-    // The same search as the completeness rule, over what has arrived so far.
-    const std::optional<int64_t> length = request::DeclaredLength(Received);
     if ((!length && !transferEncoded) || (length && *length > request::kMaxBodyBytes))
         return; // the blank line completes it, or it is refused as too large
     StreamingBody = true;
     // A body of unknown length is refused at once; nothing of it is stored.
     BodyLeft = transferEncoded ? 0 : *length;
     const route::Decision decision = Route(header);
-    if (decision.kind == route::Kind::Upload && !decision.requestPath.empty() &&
-        !platform::IsRegularFile(decision.fileName))
-        UploadBody = std::make_unique<upload::UploadFile>(decision.fileName);
+    if (decision.kind == route::Kind::Upload && UploadAllowed(decision.fileName))
+        UploadBody = std::make_unique<upload::UploadFile>(
+            decision.fileName, upload::UploadFile::Waiting::Unnamed, IdleLimit);
     const size_t bodyAt = headerLength + 4;
     const int64_t take =
         std::min<int64_t>(static_cast<int64_t>(Received.size() - bodyAt), BodyLeft);
@@ -413,7 +422,7 @@ route::Decision tPeerThread::Route(std::string_view header) const {
 }
 
 void tPeerThread::Dispatch(const std::string& header) {
-    const route::Decision decision = Route(header);
+    route::Decision decision = Route(header);
     if (decision.logLine)
         LogRequest(*decision.logLine);
     RequestPath = decision.requestPath;
@@ -428,7 +437,7 @@ void tPeerThread::Dispatch(const std::string& header) {
         Upload(decision.fileName);
         break;
     case route::Kind::Module:
-        CallModule(decision);
+        CallModule(std::move(decision));
         break;
     }
 }
@@ -471,31 +480,40 @@ void tPeerThread::SendFile(const std::string& fileName) {
     delivery::SendFile(connection, head, file.get(), size, context_.afterChunkSent);
 }
 
+// Neither an existing file nor the plug-ins folder receives an upload: a file put there would be
+// loaded, and run as the owner, at the next start.
+bool tPeerThread::UploadAllowed(const std::string& fileName) const {
+    return !platform::IsRegularFile(fileName) &&
+           !upload::InsideFolder(fileName, Site->pluginsFolder);
+}
+
 void tPeerThread::Upload(const std::string& fileName) {
-    if (platform::IsRegularFile(fileName) || (StreamingBody && !UploadBody)) {
-        SendError(406, "File already exists");
+    // Every upload the router lets through declares its length, so its body streamed into
+    // UploadBody from the header on; none was opened for a name that cannot take one.
+    if (upload::InsideFolder(fileName, Site->pluginsFolder)) {
+        const upload::Answer answer = upload::CannotCreate(RequestPath);
+        SendError(answer.status, answer.message);
         return;
     }
-    if (!StreamingBody) {
-        // No declared length: what arrived with the header is the body.
-        const size_t from = std::min(BodyStart - 1, Received.size());
-        UploadBody = std::make_unique<upload::UploadFile>(fileName);
-        UploadBody->Write(Received.data() + from, Received.size() - from);
+    if (!UploadBody || platform::IsRegularFile(fileName)) {
+        SendError(406, "File already exists");
+        return;
     }
     const upload::Answer answer = upload::AnswerFor(UploadBody->Publish(), RequestPath);
     SendError(answer.status, answer.message);
 }
 
-void tPeerThread::CallModule(const route::Decision& decision) {
+void tPeerThread::CallModule(route::Decision decision) {
     const ServerSettings& settings = context_.settings;
-    const modulecall::Call call{decision.module,
-                                decision.query,
-                                PeerAddress,
-                                Received,
-                                RequestPath,
-                                [&settings] { return toBytes(settings.PageHeader.get()); },
-                                [&settings] { return toBytes(settings.PageFooter.get()); }};
-    SendText(modulecall::Reply(modulecall::LoadedModules(), call, context_.beforePluginCall));
+    modulecall::Call call{std::move(decision.module),
+                          std::move(decision.query),
+                          PeerAddress,
+                          Received,
+                          RequestPath,
+                          [&settings] { return toBytes(settings.PageHeader.get()); },
+                          [&settings] { return toBytes(settings.PageFooter.get()); }};
+    SendText(
+        modulecall::Reply(modulecall::LoadedModules(), std::move(call), context_.beforePluginCall));
     ReplyPending = false;
 }
 

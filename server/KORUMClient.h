@@ -29,12 +29,16 @@ extern int32_t PeerCounter;
 // immutable, by every worker started while the settings stay the same, so that an accept costs no
 // conversion of them.
 struct PeerSite {
-    PeerSite(const QString& baseFile, const QString& basePath, const QString& idleSeconds);
-    bool From(const QString& baseFile, const QString& basePath, const QString& idleSeconds) const;
+    PeerSite(const QString& baseFile, const QString& basePath, const QString& idleSeconds,
+             const QString& pluginsPath = {});
+    bool From(const QString& baseFile, const QString& basePath, const QString& idleSeconds,
+              const QString& pluginsPath = {}) const;
 
-    const QString sourceFile, sourcePath, sourceIdle; // the texts it was made from
-    const std::string baseFile;                       // in the file system's encoding
+    const QString sourceFile, sourcePath, sourceIdle, sourcePlugins; // the texts it was made from
+    const std::string baseFile; // in the file system's encoding
     const std::string basePath;
+    // Where modules are loaded from ("" is the current folder): no upload may land there.
+    const std::string pluginsFolder;
     const int64_t idleLimit; // milliseconds
 };
 
@@ -102,7 +106,8 @@ private:
     void SendText(const std::string& text);
     void SendFile(const std::string& fileName);
     void Upload(const std::string& fileName);
-    void CallModule(const route::Decision& decision);
+    bool UploadAllowed(const std::string& fileName) const;
+    void CallModule(route::Decision decision);
     void LogRequest(const std::string& line);
     void IncPeers();
     void DecPeers();

@@ -16,10 +16,29 @@ size_t findUpper(std::string_view text, std::string_view upperNeedle) {
     return it == text.end() ? std::string_view::npos : static_cast<size_t>(it - text.begin());
 }
 
+bool startsWithUpper(std::string_view text, std::string_view upperPrefix) {
+    return text.size() >= upperPrefix.size() &&
+           findUpper(text.substr(0, upperPrefix.size()), upperPrefix) == 0;
+}
+
 } // namespace
 
 std::optional<int64_t> DeclaredLength(std::string_view received) {
-    const size_t at = findUpper(received, kContentLength);
+    // Only the header holds fields: a body, a target or another field's value that merely
+    // contains the name must not make a request wait for bytes that never come.
+    const std::string_view header = received.substr(0, received.find(kBlankLine));
+    const size_t firstLineEnd = header.find_first_of("\r\n");
+    if (firstLineEnd == std::string_view::npos)
+        return std::nullopt;
+    size_t at = std::string_view::npos;
+    for (size_t line = firstLineEnd; line < header.size(); ++line) {
+        if (header[line] != '\r' && header[line] != '\n')
+            continue;
+        if (startsWithUpper(header.substr(line + 1), kContentLength)) {
+            at = line + 1;
+            break;
+        }
+    }
     if (at == std::string_view::npos)
         return std::nullopt;
     std::string_view rest = received.substr(at + kContentLength.size());
@@ -48,7 +67,7 @@ Completeness CheckComplete(std::string_view received) {
     result.headerLength = p;
     result.bodyStart = p + kBlankLine.size() + 1;
     const std::optional<int64_t> length = DeclaredLength(received);
-    if (length && *length > kMaxBodyBytes)
+    if (length && *length > kMaxHeldBodyBytes)
         result.state = Arrival::TooLarge;
     else if (!length || static_cast<int64_t>(result.bodyStart - 1) + *length <=
                             static_cast<int64_t>(received.size()))

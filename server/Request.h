@@ -15,8 +15,11 @@ namespace request {
 // A header that grows this long without its blank line is refused: a worker's memory must stay
 // bounded whatever a peer sends.
 inline constexpr size_t kMaxHeaderBytes = 64 * 1024;
-// The largest body a request may declare; bodies are held in memory until the request is whole.
+// The largest body an upload may declare; it goes to its file as it arrives.
 inline constexpr int64_t kMaxBodyBytes = 256ll * 1024 * 1024;
+// The largest body held in memory until the request is whole (a POST's, handed to its module as
+// text): a few such requests at once must not exhaust the machine's memory.
+inline constexpr int64_t kMaxHeldBodyBytes = 16ll * 1024 * 1024;
 
 enum class Arrival { Incomplete, Complete, TooLarge };
 
@@ -26,12 +29,14 @@ struct Completeness {
     size_t bodyStart = 0;    // 1-based position of the first byte after it
 };
 
-// The request is complete at the first CR LF CR LF plus the body that the first
-// "Content-Length:" (any letter case, searched in the whole buffer) declares.
+// The request is complete at the first CR LF CR LF plus the body that its Content-Length field
+// declares; a body above kMaxHeldBodyBytes makes it too large.
 Completeness CheckComplete(std::string_view received);
 
-// The declared body length after the first "CONTENT-LENGTH:", or nullopt when there is none.
-// A value that is not a number reads as 0; one above kMaxBodyBytes as kMaxBodyBytes + 1.
+// The body length the header declares, or nullopt when it declares none. The field is the first
+// header line after the request line that starts with "Content-Length:" (the name in any letter
+// case, the colon right after it); the header ends at the first CR LF CR LF. A value that is not
+// a number reads as 0; one above kMaxBodyBytes as kMaxBodyBytes + 1.
 std::optional<int64_t> DeclaredLength(std::string_view received);
 
 // The first line of a header (ended by CR LF, CR or LF; a NUL byte ends the whole text), or

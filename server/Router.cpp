@@ -2,6 +2,7 @@
 
 #include "server/Reply.h"
 #include "server/Request.h"
+#include "server/Upload.h"
 
 #include <algorithm>
 
@@ -25,16 +26,34 @@ std::string FileName(std::string_view basePath, std::string_view requestPath) {
     return name;
 }
 
-// GET and POST: a target with a "?" runs a module, any other names a file below the base.
-Decision Read(Decision decision, const Input& input) {
-    if (decision.requestPath.find('?') != std::string::npos) {
-        request::PluginTarget plugin = request::SplitPluginTarget(decision.requestPath);
-        decision.kind = Kind::Module;
-        decision.module = std::move(plugin.name);
-        decision.query = std::move(plugin.query);
-        return decision;
+Decision Module(Decision decision, std::string_view body, bool withBody) {
+    const std::string_view target = decision.requestPath;
+    const size_t mark = target.find('?');
+    const std::string_view before = target.substr(0, mark);
+    const std::string_view after =
+        mark == std::string_view::npos ? std::string_view() : target.substr(mark + 1);
+    decision.kind = Kind::Module;
+    decision.module = std::string(before.substr(std::min<size_t>(1, before.size())));
+    // A POST's body may be large: it is copied once, straight into the query.
+    std::string& query = decision.query;
+    query.reserve(after.size() + (withBody ? body.size() + 1 : 0));
+    query.append(after);
+    if (withBody) {
+        if (mark != std::string_view::npos)
+            query += '?';
+        query.append(body);
     }
-    if (input.basePath.empty() || request::EscapesBase(decision.requestPath))
+    decision.requestPath.resize(before.size());
+    return decision;
+}
+
+// GET: a target with a "?" runs a module, any other names a file below the base.
+Decision Read(Decision decision, const Input& input) {
+    if (decision.requestPath.find('?') != std::string::npos)
+        return Module(std::move(decision), {}, false);
+    // An upload in progress waits under a hidden temporary name: it is nobody's to read.
+    if (input.basePath.empty() || request::EscapesBase(decision.requestPath) ||
+        upload::NamesTemporary(decision.requestPath))
         return Refuse(std::move(decision), 404, "<h2>File not really found</h2>");
     decision.kind = Kind::File;
     decision.fileName = FileName(input.basePath, decision.requestPath);
@@ -44,12 +63,17 @@ Decision Read(Decision decision, const Input& input) {
 // PUT: a "?" is part of the new file's name. A name that could never be created is refused
 // before the missing length, which would not make it creatable.
 Decision Write(Decision decision, const Input& input) {
-    if (input.basePath.empty() || request::EscapesBase(decision.requestPath) ||
-        request::HasControlBytes(decision.requestPath)) {
+    // An empty target names the base folder itself, which no upload can create.
+    if (input.basePath.empty() || decision.requestPath.empty() ||
+        request::EscapesBase(decision.requestPath) ||
+        request::HasControlBytes(decision.requestPath) ||
+        upload::NamesTemporary(decision.requestPath)) {
         const std::string name = reply::EscapeHtml(decision.requestPath);
         return Refuse(std::move(decision), 406, "Cannot create such a file: " + name);
     }
-    if (request::DeclaresTransferEncoding(input.header))
+    // Without a declared length the end of the body cannot be told from a client that stopped
+    // sending: storing what has arrived would report a short file as saved.
+    if (request::DeclaresTransferEncoding(input.header) || !request::DeclaredLength(input.header))
         return Refuse(std::move(decision), 411, "Content-Length required");
     decision.kind = Kind::Upload;
     decision.fileName = FileName(input.basePath, decision.requestPath);
@@ -71,10 +95,9 @@ Decision Decide(const Input& input) {
         if (!decision.requestPath.empty())
             return Read(std::move(decision), input);
     } else if (const auto target = request::MethodTarget(*line, "POST")) {
-        decision.requestPath = Resolve(*target, input.baseFile) + "?" + std::string(input.body);
-        return Read(std::move(decision), input);
+        decision.requestPath = Resolve(*target, input.baseFile);
+        return Module(std::move(decision), input.body, true);
     } else if (const auto target = request::MethodTarget(*line, "PUT")) {
-        // An empty target names the base folder itself, which the upload's own checks refuse.
         decision.requestPath = Resolve(*target, input.baseFile);
         return Write(std::move(decision), input);
     }

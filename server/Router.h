@@ -28,8 +28,10 @@ enum class Kind { File, Upload, Module, Error };
 
 struct Decision {
     Kind kind = Kind::Error;
-    // The target as replies and logs name it: "/" stands for the base file, a POST's body
-    // follows a "?". Empty for a request that names no target.
+    // The target as replies and logs name it, "/" standing for the base file; empty for a request
+    // that names no target. Module: only the text before the first "?", so that a POST's body is
+    // not copied again; the whole target is requestPath + "?" + query (a POST's body follows a
+    // "?" there).
     std::string requestPath;
     std::string fileName; // File, Upload: the base folder and the target, "\" read as "/"
     std::string module;   // Module

@@ -182,8 +182,9 @@ bool TServerControl::StartPeer(int handle, const std::string& peerAddress, const
                                const QString& baseFile) {
     // The worker deletes itself when it has served its connection.
     const QString& idle = context_.settings.IdleSeconds;
-    if (!site_ || !site_->From(baseFile, basePath, idle))
-        site_ = std::make_shared<const PeerSite>(baseFile, basePath, idle);
+    const QString& plugins = context_.settings.PluginsPath;
+    if (!site_ || !site_->From(baseFile, basePath, idle, plugins))
+        site_ = std::make_shared<const PeerSite>(baseFile, basePath, idle, plugins);
     auto peer = std::make_unique<tPeerThread>(handle, peerAddress, site_, context_);
     if (peer->Resume()) {
         peer.release();

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 // Where an upload's bytes go while they arrive: a file without a name in the target's folder (a
 // hidden temporary one where the file system has no unnamed files), named only when the body is
@@ -9,6 +11,16 @@
 // wins.
 namespace upload {
 
+// The name prefix of the hidden temporary files (".koru-upload-XXXXXX"). No request may read or
+// create a file of such a name: it holds somebody's upload in progress.
+inline constexpr const char* kTemporaryPrefix = "koru-upload-";
+// True when the last folder step of `requestPath` ("/" or "\" separated) is such a name.
+bool NamesTemporary(std::string_view requestPath);
+
+// Removes the temporary files of the uploads still in progress (program end: a worker that did
+// not end in time must not leave its partial file for good). Any thread.
+void RemoveTemporaries();
+
 class UploadFile {
 public:
     enum class Outcome { Saved, Exists, CannotCreate, CannotWrite };
@@ -16,8 +28,13 @@ public:
     // system without unnamed files gets; tests choose it to run that way on any file system).
     enum class Waiting { Unnamed, HiddenName };
 
-    // Opens the nameless file in the folder of `name` (a path on the file system).
-    explicit UploadFile(std::string name, Waiting waiting = Waiting::Unnamed);
+    // Opens the nameless file in the folder of `name` (a path on the file system). Where it must
+    // wait under a hidden name, hidden temporaries of that folder that nobody holds and that were
+    // last written more than `staleMs` ago are removed first: a program that ended without its
+    // clean-up (a crash, a power cut) left them.
+    explicit UploadFile(std::string name, Waiting waiting = Waiting::Unnamed,
+                        int64_t staleMs = kDefaultStaleMs);
+    static constexpr int64_t kDefaultStaleMs = 40'000;
     // Removes whatever was written unless it was published.
     ~UploadFile();
     UploadFile(const UploadFile&) = delete;
@@ -30,6 +47,9 @@ public:
     Outcome Publish();
 
 private:
+    bool nameHidden();
+    void dropTemporary();
+
     std::string name_;
     std::string temporary_; // the hidden name, where unnamed files are not available
     int fd_ = -1;
@@ -46,5 +66,10 @@ struct Answer {
 Answer AnswerFor(UploadFile::Outcome outcome, const std::string& requestPath);
 // The answer when the name cannot be created at all.
 Answer CannotCreate(const std::string& requestPath);
+
+// True when the folder that `fileName` would be created in is `protectedFolder` or lies below it,
+// links resolved ("" reads as the current folder). An upload there is refused: the plug-ins
+// folder must never receive a visitor's file, which the next start would load and run.
+bool InsideFolder(const std::string& fileName, const std::string& protectedFolder);
 
 } // namespace upload

@@ -2,6 +2,7 @@
 // on the tray menu's Exit, the window's close box, SIGTERM or SIGINT.
 #include "platform/Sockets.h"
 #include "platform/Thread.h"
+#include "server/Upload.h"
 #include "shell/Application.h"
 #include "shell/KORUMain.h"
 
@@ -77,7 +78,10 @@ int main(int argc, char** argv) {
         platform::TThread::TerminateAll();
         // Workers read the window's settings: they end before the window goes. One that does
         // not end in time must not hold the program up.
-        if (!platform::TThread::WaitForAll(kWorkerGraceMs))
+        const bool ended = platform::TThread::WaitForAll(kWorkerGraceMs);
+        // An upload still in progress must not leave its partial file behind.
+        upload::RemoveTemporaries();
+        if (!ended)
             ::_exit(result);
     }
     return result;

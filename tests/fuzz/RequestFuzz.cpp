@@ -20,11 +20,20 @@ char asciiUpper(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-// The declared length read straight from the rule: the first "CONTENT-LENGTH:" in any letter
-// case, then every character whose code is below that of "0" skipped, then the run of digits.
+// The declared length read straight from the rule: the first header line after the request line
+// (lines end at CR or LF, the header at the first CR LF CR LF) that starts with "CONTENT-LENGTH:"
+// in any letter case, then every character whose code is below that of "0" skipped, then the run
+// of digits.
 std::optional<int64_t> referenceLength(std::string_view received) {
     static constexpr std::string_view kName = "CONTENT-LENGTH:";
-    for (size_t at = 0; at + kName.size() <= received.size(); ++at) {
+    const size_t headerEnd = std::min(received.find(kBlankLine), received.size());
+    bool firstLine = true;
+    for (size_t at = 0; at + kName.size() <= headerEnd; ++at) {
+        const bool lineStart = at > 0 && (received[at - 1] == '\r' || received[at - 1] == '\n');
+        if (lineStart)
+            firstLine = false;
+        if (firstLine || !lineStart)
+            continue;
         bool match = true;
         for (size_t k = 0; k < kName.size() && match; ++k)
             match = asciiUpper(received[at + k]) == kName[k];
@@ -55,7 +64,7 @@ void checkCompleteness(std::string_view received, const Completeness& c) {
     FUZZ_REQUIRE(c.bodyStart == blank + kBlankLine.size() + 1);
     FUZZ_REQUIRE(c.bodyStart - 1 <= received.size()); // never past the data
     const size_t bodyBytes = received.size() - (c.bodyStart - 1);
-    if (declared && *declared > kMaxBodyBytes)
+    if (declared && *declared > kMaxHeldBodyBytes)
         FUZZ_REQUIRE(c.state == Arrival::TooLarge);
     else if (!declared || static_cast<size_t>(*declared) <= bodyBytes)
         FUZZ_REQUIRE(c.state == Arrival::Complete);

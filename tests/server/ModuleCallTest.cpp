@@ -18,8 +18,7 @@ public:
         return name == "SHOP" || name == "BROKEN" || name == "THROWS";
     }
     int Run(const std::string& name, const std::string& peer, const std::string& request,
-            const std::string& query, std::string& body, std::string& header,
-            int32_t& status) override {
+            std::string& query, std::string& body, std::string& header, int32_t& status) override {
         ran.push_back(name + "|" + peer + "|" + request + "|" + query);
         if (name == "THROWS")
             throw std::runtime_error("module raised");
@@ -34,13 +33,15 @@ public:
     std::vector<std::string> ran;
 };
 
+// `target` is the whole target, split at its first "?" as the router splits it.
 modulecall::Call call(const std::string& module, const std::string& request,
-                      const std::string& path) {
+                      const std::string& target) {
+    const size_t mark = target.find('?');
     return {module,
-            "a=1",
+            target.substr(mark + 1),
             "10.0.0.7",
             request,
-            path,
+            target.substr(0, mark),
             [] { return std::string("<html>"); },
             [] { return std::string("</html>"); }};
 }

@@ -40,18 +40,33 @@ INSTANTIATE_TEST_SUITE_P(
                      Arrival::Complete, 28},
         CompleteCase{"nine of ten", "P\r\nContent-Length: 10\r\n\r\n123456789", Arrival::Incomplete,
                      0},
-        CompleteCase{"length found in the body", "P\r\n\r\nContent-Length: 99", Arrival::Incomplete,
-                     0},
+        CompleteCase{"a length in the body is no field", "P\r\n\r\nContent-Length: 99",
+                     Arrival::Complete, 6},
         CompleteCase{"declared too large", "P\r\nContent-Length: 268435457\r\n\r\n",
                      Arrival::TooLarge, 0},
         CompleteCase{"beyond 32 bits", "P\r\nContent-Length: 99999999999999999999\r\n\r\n",
                      Arrival::TooLarge, 0},
         CompleteCase{"header without end too long", std::string(64 * 1024, 'a'), Arrival::TooLarge,
                      0},
-        CompleteCase{"first bytes are the blank line", "\r\n\r\n", Arrival::Complete, 5}));
+        CompleteCase{"first bytes are the blank line", "\r\n\r\n", Arrival::Complete, 5},
+        // Only a field of its own declares a length: anything else that merely holds the name
+        // made a GET wait for a body that never came.
+        CompleteCase{"a field whose name ends in it",
+                     "GET / HTTP/1.0\r\nX-Content-Length: 5\r\n\r\n", Arrival::Complete, 40},
+        CompleteCase{"inside a cookie", "GET / HTTP/1.0\r\nCookie: content-length:12\r\n\r\n",
+                     Arrival::Complete, 46},
+        CompleteCase{"inside the target", "GET /content-length:9.txt HTTP/1.0\r\n\r\n",
+                     Arrival::Complete, 39},
+        CompleteCase{"a blank before the colon", "P\r\nContent-Length : 5\r\n\r\n",
+                     Arrival::Complete, 26},
+        CompleteCase{"a line that ends in LF alone", "P\nHost: h\ncontent-LENGTH:3\r\n\r\nab",
+                     Arrival::Incomplete, 0}));
 
 TEST(Completeness, LargestAllowedBodyIsWaitedFor) {
-    EXPECT_EQ(CheckComplete("P\r\nContent-Length: 268435456\r\n\r\n").state, Arrival::Incomplete);
+    // Bodies held in memory stop at 16 MiB; uploads stream theirs and may declare more.
+    EXPECT_EQ(CheckComplete("P\r\nContent-Length: 16777216\r\n\r\n").state, Arrival::Incomplete);
+    EXPECT_EQ(CheckComplete("P\r\nContent-Length: 16777217\r\n\r\n").state, Arrival::TooLarge);
+    EXPECT_EQ(DeclaredLength("P\r\nContent-Length: 268435456\r\n\r\n"), kMaxBodyBytes);
     EXPECT_EQ(DeclaredLength("x: y\r\n\r\n"), std::nullopt);
 }
 

@@ -42,10 +42,12 @@ Decision Upload(std::string path, std::string fileName) {
     return d;
 }
 
-Decision Module(std::string path, std::string module, std::string query) {
+// `target` is the whole target as the error page names it; the decision keeps only its part
+// before the first "?", the rest being the query.
+Decision Module(const std::string& target, std::string module, std::string query) {
     Decision d;
     d.kind = Kind::Module;
-    d.requestPath = std::move(path);
+    d.requestPath = target.substr(0, target.find('?'));
     d.module = std::move(module);
     d.query = std::move(query);
     return d;
@@ -227,16 +229,25 @@ INSTANTIATE_TEST_SUITE_P(
         // PUT: an upload, or a refusal that needs no look at the disk.
         Row{"a new file", "PUT /new.txt HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello", kSite,
             "PUT /new.txt HTTP/1.1", Upload("/new.txt", "/srv/site//new.txt")},
-        Row{"/ is the base file", "PUT / HTTP/1.1\r\n\r\nhello", kSite, "PUT / HTTP/1.1",
-            Upload("index.html", "/srv/site/index.html")},
-        Row{"a ? belongs to the name", "PUT /a?b HTTP/1.1\r\n\r\n", kSite, "PUT /a?b HTTP/1.1",
-            Upload("/a?b", "/srv/site//a?b")},
-        Row{"a backslash is a folder step", "PUT /d\\n.txt HTTP/1.1\r\n\r\n", kSite,
-            "PUT /d\\n.txt HTTP/1.1", Upload("/d\\n.txt", "/srv/site//d/n.txt")},
-        Row{"without a version the base folder itself", "PUT /new.txt\r\n\r\nhello", kSite,
-            "PUT /new.txt", Upload("", "/srv/site/")},
+        Row{"/ is the base file", "PUT / HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello", kSite,
+            "PUT / HTTP/1.1", Upload("index.html", "/srv/site/index.html")},
+        Row{"a ? belongs to the name", "PUT /a?b HTTP/1.1\r\nContent-length:0\r\n\r\n", kSite,
+            "PUT /a?b HTTP/1.1", Upload("/a?b", "/srv/site//a?b")},
+        Row{"a backslash is a folder step", "PUT /d\\n.txt HTTP/1.1\r\nCONTENT-LENGTH: 0\r\n\r\n",
+            kSite, "PUT /d\\n.txt HTTP/1.1", Upload("/d\\n.txt", "/srv/site//d/n.txt")},
+        // An empty target names the base folder itself, which no upload can create.
+        Row{"without a version the base folder itself",
+            "PUT /new.txt\r\nContent-Length: 5\r\n\r\nhello", kSite, "PUT /new.txt",
+            Error(406, kCannotCreate)},
+        Row{"an unknown version is no version", "PUT /x HTTP/2.0\r\nContent-Length: 1\r\n\r\nx",
+            kSite, "PUT /x HTTP/2.0", Error(406, kCannotCreate)},
         Row{"/ with an empty base file names the base folder", "PUT / HTTP/1.1\r\n\r\n",
-            kNoBaseFile, "PUT / HTTP/1.1", Upload("", "/srv/site/")},
+            kNoBaseFile, "PUT / HTTP/1.1", Error(406, kCannotCreate)},
+        // Without a length a body's end cannot be told from a client that stopped sending.
+        Row{"no Content-Length", "PUT /new.txt HTTP/1.1\r\n\r\nhello", kSite,
+            "PUT /new.txt HTTP/1.1", Error(411, kNoLength, "/new.txt")},
+        Row{"a length only in another field", "PUT /n HTTP/1.1\r\nX-Content-Length: 5\r\n\r\nhello",
+            kSite, "PUT /n HTTP/1.1", Error(411, kNoLength, "/n")},
         Row{"no base folder", "PUT /new.txt HTTP/1.1\r\n\r\n", kNoBase, "PUT /new.txt HTTP/1.1",
             Error(406, kCannotCreate + "/new.txt", "/new.txt")},
         Row{"no base folder and no target", "PUT /new.txt\r\n\r\n", kNoBase, "PUT /new.txt",
@@ -260,7 +271,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "/a\x01"
                   "b")},
         Row{"control bytes at the end of the target are trimmed, not refused",
-            "PUT /a\x02 HTTP/1.1\r\n\r\n", kSite, "PUT /a\x02 HTTP/1.1",
+            "PUT /a\x02 HTTP/1.1\r\nContent-Length: 0\r\n\r\n", kSite, "PUT /a\x02 HTTP/1.1",
             Upload("/a", "/srv/site//a")},
         Row{"a TAB inside the name", "PUT /a\tb HTTP/1.1\r\n\r\n", kSite, "PUT /a\tb HTTP/1.1",
             Error(406, kCannotCreate + "/a\tb", "/a\tb")},
@@ -271,11 +282,12 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"transfer-encoding in lower case",
             "PUT /new.txt HTTP/1.1\r\nHost: h\r\ntransfer-encoding: chunked\r\n\r\n", kSite,
             "PUT /new.txt HTTP/1.1", Error(411, kNoLength, "/new.txt")},
-        Row{"Transfer-Encoding with no target", "PUT /new.txt\r\nTransfer-Encoding: x\r\n\r\n",
-            kSite, "PUT /new.txt", Error(411, kNoLength)},
+        Row{"no target is refused before Transfer-Encoding",
+            "PUT /new.txt\r\nTransfer-Encoding: x\r\n\r\n", kSite, "PUT /new.txt",
+            Error(406, kCannotCreate)},
         Row{"a field that only ends in Transfer-Encoding",
-            "PUT /new.txt HTTP/1.1\r\nX-Transfer-Encoding: chunked\r\n\r\n", kSite,
-            "PUT /new.txt HTTP/1.1", Upload("/new.txt", "/srv/site//new.txt")},
+            "PUT /new.txt HTTP/1.1\r\nX-Transfer-Encoding: chunked\r\nContent-Length: 0\r\n\r\n",
+            kSite, "PUT /new.txt HTTP/1.1", Upload("/new.txt", "/srv/site//new.txt")},
         Row{"Transfer-Encoding in the body is no field",
             "PUT /new.txt HTTP/1.1\r\nContent-Length: 28\r\n\r\nTransfer-Encoding: chunked\r\n",
             kSite, "PUT /new.txt HTTP/1.1", Upload("/new.txt", "/srv/site//new.txt")},

@@ -183,8 +183,17 @@ TEST_F(Server, ContentLengthRules) {
     EXPECT_EQ(readFile("a.txt"), "hello");
     EXPECT_EQ(get("PUT /b.txt HTTP/1.0\r\nContent-Length: x7\r\n\r\n"), saved);
     EXPECT_EQ(readFile("b.txt"), "");
-    EXPECT_EQ(get("PUT /c.txt HTTP/1.0\r\n\r\nextra"), saved);
-    EXPECT_EQ(readFile("c.txt"), "extra");
+    // Without a length, what arrived with the header is no proof of the whole body: a client that
+    // streams its body got "File saved" for its first piece, or for nothing.
+    const std::string required = page(411, "Length Required", "Content-Length required");
+    EXPECT_EQ(get("PUT /c.txt HTTP/1.0\r\n\r\nextra"), required);
+    EXPECT_EQ(onClient([this] {
+                  return client::exchange(
+                      portNumber, {"PUT /s.txt HTTP/1.0\r\n\r\n", std::string(20000, 's')}, 50);
+              }),
+              required);
+    EXPECT_EQ(readFile("c.txt"), "<missing>");
+    EXPECT_EQ(readFile("s.txt"), "<missing>");
 }
 
 TEST_F(Server, DeclaredLengthNeverReachedClosesWithoutReplyAfterIdleLimit) {
@@ -220,11 +229,17 @@ TEST_F(Server, UploadRules) {
     EXPECT_EQ(get("PUT /new.txt HTTP/1.0\r\nContent-Length: 3\r\n\r\nbye"),
               page(406, "Not Acceptable", "File already exists"));
     EXPECT_EQ(readFile("new.txt"), "hello");
-    EXPECT_EQ(get("PUT / HTTP/1.0\r\n\r\n"), page(406, "Not Acceptable", "File already exists"));
+    EXPECT_EQ(get("PUT / HTTP/1.0\r\nContent-Length: 0\r\n\r\n"),
+              page(406, "Not Acceptable", "File already exists"));
     EXPECT_EQ(get("PUT /nofolder/x.txt HTTP/1.0\r\nContent-Length: 1\r\n\r\nx"),
               page(406, "Not Acceptable", "Cannot create such a file: /nofolder/x.txt"));
     EXPECT_EQ(get("PUT /x.txt HTTP/1.x0\r\n\r\n"),
               page(406, "Not Acceptable", "Cannot create such a file: "));
+    // An empty target names the base folder itself, with or without a streamed body.
+    for (const char* request :
+         {"PUT /x HTTP/2.0\r\nContent-Length: 1\r\n\r\nx", "PUT /x\r\nContent-Length: 2\r\n\r\nxy"})
+        EXPECT_EQ(get(request), page(406, "Not Acceptable", "Cannot create such a file: "))
+            << request;
 }
 
 // Requests that are whole before their workers run are taken by a read made before the worker
@@ -371,4 +386,40 @@ TEST_F(Server, BusyPortFailsAndALaterStartSucceeds) {
     settings.ListenPort = "0";
     EXPECT_NO_THROW(second.StartServer());
     second.StopServer();
+}
+
+// A module file put into the plug-ins folder would be loaded, and run as the owner, at the next
+// start: no upload may land there when that folder lies inside the base folder.
+TEST_F(Server, UploadsNeverReachThePluginsFolder) {
+    QDir(docroot.path()).mkpath("plugins/sub");
+    const std::string refused = "Cannot create such a file: ";
+    const auto tryUpload = [this](const std::string& target) {
+        return get("PUT " + target + " HTTP/1.0\r\nContent-Length: 4\r\n\r\nELF!");
+    };
+    for (const QString& plugins :
+         {docroot.path() + "/plugins", docroot.path() + "/plugins/", docroot.path() + "\\plugins\\",
+          " " + docroot.path() + "/./plugins "}) {
+        settings.PluginsPath = plugins;
+        for (const char* target : {"/plugins/Visitor.SO", "/plugins/sub/x.so", "\\plugins\\y.so"})
+            EXPECT_EQ(tryUpload(target), page(406, "Not Acceptable", refused + target))
+                << target << " with " << plugins.toStdString();
+    }
+    EXPECT_EQ(tryUpload("/elsewhere.so"), page(200, "OK", "File saved"));
+    EXPECT_EQ(readFile("plugins/Visitor.SO"), "<missing>");
+    EXPECT_TRUE(QDir(docroot.path() + "/plugins").entryList(QDir::Files | QDir::Hidden).isEmpty());
+
+    // A blank plug-ins path is the program's current folder.
+    settings.PluginsPath = "  ";
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(docroot.path() + "/plugins"));
+    EXPECT_EQ(tryUpload("/plugins/z.so"), page(406, "Not Acceptable", refused + "/plugins/z.so"));
+    QDir::setCurrent(before);
+}
+
+TEST_F(Server, UploadTemporariesAreNeverServedNorCreated) {
+    writeFile(".koru-upload-Ab12Cd", "someone's upload in progress");
+    EXPECT_EQ(get("GET /.koru-upload-Ab12Cd HTTP/1.0\r\n\r\n"), kNotFound);
+    EXPECT_EQ(get("PUT /.koru-upload-new HTTP/1.0\r\nContent-Length: 1\r\n\r\nx"),
+              page(406, "Not Acceptable", "Cannot create such a file: /.koru-upload-new"));
+    EXPECT_EQ(readFile(".koru-upload-new"), "<missing>");
 }
