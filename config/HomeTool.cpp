@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <limits>
+#include <sys/stat.h>
 #include <unistd.h>
 
 platform::StoreRoot RegRoot = platform::StoreRoot::PerUser;
@@ -73,20 +74,28 @@ int32_t TrimToIntDef(const QString& text, int32_t def) {
     return TrimToIntDef(std::string_view(bytes.constData(), bytes.size()), def);
 }
 
-void AppendToFile(const QString& fileName, const QByteArray& text, bool lineEnd) {
+bool AppendToFile(const QString& fileName, const QByteArray& text, bool lineEnd) {
     const QByteArray path = QFile::encodeName(platform::ToFsPath(fileName));
     if (path.isEmpty())
-        return;
+        return false;
     // Never blocks the caller (the UI thread): no lock is taken, since the log is shared with
     // readers and writers alike and O_APPEND with one write per line keeps lines whole, and a
     // FIFO without a reader is refused instead of waited for.
-    const int fd =
-        platform::OpenFile(path.constData(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK, 0644);
-    if (fd < 0)
-        return;
+    const platform::FileHandle file(
+        platform::OpenFile(path.constData(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK, 0644));
+    if (!file.valid())
+        return false;
     QByteArray line = text;
     if (lineEnd)
         line += "\r\n";
-    platform::WriteAll(fd, line.constData(), static_cast<size_t>(line.size()));
-    ::close(fd);
+    struct stat before {};
+    const bool sized = ::fstat(file.get(), &before) == 0 && S_ISREG(before.st_mode);
+    if (platform::WriteAll(file.get(), line.constData(), static_cast<size_t>(line.size())))
+        return true;
+    // The part that was written would glue the next line to a torn one.
+    if (sized) {
+        const int cut = ::ftruncate(file.get(), before.st_size);
+        static_cast<void>(cut); // nothing more can be done when even that fails
+    }
+    return false;
 }

@@ -29,8 +29,12 @@ QString AddBackslash(const QString& text);
 int32_t TrimToIntDef(std::string_view text, int32_t def);
 int32_t TrimToIntDef(const QString& text, int32_t def);
 
-// Appends `text` (and CR LF when `lineEnd`) to the file, creating it when missing. Silent on
-// failure: a log line that cannot be written is dropped.
-void AppendToFile(const QString& fileName, const QByteArray& text, bool lineEnd);
+// Appends `text` (and CR LF when `lineEnd`) to the file, creating it when missing. A line is
+// written whole or not at all: a write that comes up short (a full disk) is cut back, so that the
+// next line does not start inside it. False when nothing was written: a log line that cannot be
+// written is dropped, and the caller decides whether to say so.
+bool AppendToFile(const QString& fileName, const QByteArray& text, bool lineEnd);
 
-inline uint32_t MinOf(uint32_t a, uint32_t b) { return a < b ? a : b; }
+inline uint32_t MinOf(uint32_t a, uint32_t b) {
+    return a < b ? a : b;
+}

@@ -121,11 +121,11 @@ bool SettingsStored() {
     return store.OpenKey(RegBase + kSettingsKey, false);
 }
 
-void AppendToLog(const QString& logFile, const QByteArray& line) {
+bool AppendToLog(const QString& logFile, const QByteArray& line) {
     const QFileInfo folder(QFileInfo(platform::ToFsPath(logFile)).absolutePath());
     if (!folder.exists() && folder.filePath() == QFileInfo(DefaultLogFile()).absolutePath())
         makePrivateFolder(folder.filePath());
-    AppendToFile(logFile, line, true);
+    return AppendToFile(logFile, line, true);
 }
 
 QString DefaultPageFooter() {

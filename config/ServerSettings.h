@@ -82,8 +82,9 @@ QString DefaultLogFile();
 bool SettingsStored();
 
 // Appends one line to the request log. The default log's folder is made (private to the user)
-// when it is missing; any other missing folder drops the line, as AppendToFile does.
-void AppendToLog(const QString& logFile, const QByteArray& line);
+// when it is missing; any other missing folder drops the line, as AppendToFile does. False when
+// the line was dropped.
+bool AppendToLog(const QString& logFile, const QByteArray& line);
 
 // Every field and the MIME table as an empty store restores them.
 void ResetSettings(ServerSettings& settings, MimeTable& mime);

@@ -58,8 +58,15 @@ void Write(ServerContext& context, const std::string& peer, const std::string& r
     const QByteArray line = EncodedLine(stamp.NowBytes(), peer, requestLine);
     if (context.requestLogged)
         context.requestLogged(line);
-    if (s.LogEnabled)
-        AppendToLog(s.LogFile, line);
+    if (s.LogEnabled && !AppendToLog(s.LogFile, line) && !context.logLossReported) {
+        // Said once: a full disk would otherwise say it for every request.
+        context.logLossReported = true;
+        const QString problem =
+            QStringLiteral("Request log lines are lost: cannot write to ") + s.LogFile;
+        qWarning("%s", qPrintable(problem));
+        if (context.logLineLost)
+            context.logLineLost(problem);
+    }
 }
 
 } // namespace requestlog

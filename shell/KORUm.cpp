@@ -70,8 +70,6 @@ int main(int argc, char** argv) {
             window.show();
         window.StartAtStartup();
         result = QApplication::exec();
-        // Log lines and counts the workers queued before the end are still written.
-        QCoreApplication::sendPostedEvents();
         // Workers waiting for this thread must not wait for a loop that has ended, and workers
         // still serving are asked to stop.
         platform::ShutdownUiCalls();
@@ -79,6 +77,9 @@ int main(int argc, char** argv) {
         // Workers read the window's settings: they end before the window goes. One that does
         // not end in time must not hold the program up.
         const bool ended = platform::TThread::WaitForAll(kWorkerGraceMs);
+        // Log lines and counts the workers queued before they ended are still written: the
+        // loop's hand-off takes them only every few milliseconds.
+        window.RunWorkerCalls();
         // An upload still in progress must not leave its partial file behind.
         upload::RemoveTemporaries();
         if (!ended)

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/FileSizeLimit.h"
+
 TEST(AddBackslash, TrimsAndEndsWithOneSeparator) {
     const std::pair<const char*, const char*> cases[] = {{"  C:\\Webbase \t", "C:\\Webbase\\"},
                                                          {"/srv/site/", "/srv/site/"},
@@ -63,10 +65,26 @@ TEST(AppendToFile, CreatesThenAppendsWithOptionalLineEnd) {
     EXPECT_EQ(file.readAll(), QByteArray("first\r\nsecond\r\n"));
 }
 
-TEST(AppendToFile, UnwritablePlaceIsSilent) {
+TEST(AppendToFile, UnwritablePlaceWritesNothing) {
     QTemporaryDir dir;
-    AppendToFile(dir.path() + "/missing/folder/log.txt", "line", true);
+    EXPECT_FALSE(AppendToFile(dir.path() + "/missing/folder/log.txt", "line", true));
     EXPECT_FALSE(QFile::exists(dir.path() + "/missing/folder/log.txt"));
+}
+
+// On a full disk a long line was written in part, without its line end, and the next line was
+// glued to it.
+TEST(AppendToFile, ALineIsWrittenWholeOrNotAtAll) {
+    QTemporaryDir dir;
+    const QString name = dir.path() + "/log.txt";
+    ASSERT_TRUE(AppendToFile(name, "first", true));
+    {
+        const FileSizeLimit limit(1000);
+        EXPECT_FALSE(AppendToFile(name, QByteArray(3000, 'x'), true));
+    }
+    EXPECT_TRUE(AppendToFile(name, "next", true));
+    QFile file(name);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("first\r\nnext\r\n"));
 }
 
 TEST(RegStrings, ReadDefaultsWriteCreatesAndEmptyValueIsKept) {

@@ -359,6 +359,16 @@ TEST_F(Server, LogLinesForEveryRequestLine) {
     EXPECT_EQ(lines[2], "");
 }
 
+TEST_F(Server, ALostLogLineIsReportedOnceAndTheRequestStillServed) {
+    QStringList problems;
+    context.logLineLost = [&problems](const QString& problem) { problems << problem; };
+    settings.LogFile = docroot.path() + "/no-folder/koru.log";
+    EXPECT_EQ(get("GET / HTTP/1.0\r\n\r\n"), fileReply("text/html", "<p>home</p>"));
+    EXPECT_EQ(get("GET / HTTP/1.0\r\n\r\n"), fileReply("text/html", "<p>home</p>"));
+    ASSERT_EQ(problems.size(), 1);
+    EXPECT_TRUE(problems[0].endsWith("/no-folder/koru.log")) << problems[0].toStdString();
+}
+
 TEST_F(Server, CountersFollowConnections) {
     const uint16_t port = portNumber;
     // A connection that never sends anything still counts, and keeps a client alive a while.

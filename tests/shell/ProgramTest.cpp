@@ -1,4 +1,5 @@
 // The program as a whole: started as the desktop would start it, ended by signals.
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -79,6 +80,26 @@ TEST_F(Program, ServesAndEndsOnSigterm) {
               std::string::npos);
     endWith(SIGTERM);
     EXPECT_TRUE(fetch(port, "GET / HTTP/1.0\r\n\r\n").empty()) << "the port is closed";
+}
+
+// Lines waiting in the hand-off to the UI thread when the loop ended were thrown away: up to a
+// hundred of the last requests were missing from the log after a SIGTERM.
+TEST_F(Program, EveryAnsweredRequestIsInTheLogAfterSigterm) {
+    startProgram();
+    std::string reply;
+    ASSERT_TRUE(waitForReply(reply));
+    int answered = 0;
+    for (int i = 0; i < 150; ++i)
+        answered += fetch(port, "GET /index.htm?n=" + std::to_string(i) + " HTTP/1.0\r\n\r\n")
+                            .starts_with("HTTP/1.0 ")
+                        ? 1
+                        : 0;
+    endWith(SIGTERM);
+    QFile log(dir.path() + "/koru.log");
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QByteArray lines = log.readAll();
+    EXPECT_EQ(lines.count("?n="), answered);
+    EXPECT_TRUE(lines.endsWith("GET /index.htm?n=149 HTTP/1.0\r\n"));
 }
 
 TEST_F(Program, EndsOnSigintWhileAClientIsConnected) {
