@@ -3,16 +3,20 @@
 #include "config/HomeTool.h"
 #include "platform/FilePath.h"
 
+#include "platform/Thread.h"
+
 #include <QDirIterator>
 #include <QFile>
 #include <QScopeGuard>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <cxxabi.h>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 int32_t PluginInitParam = 0;
@@ -25,6 +29,9 @@ struct LoadedModule {
     int calls = 0;          // query calls running in the module; guarded by PluginHost::mutex
     bool closed = false;    // starts no new call, answers to no name; guarded by PluginHost::mutex
     bool finalised = false; // KORUPGDone was called; UI thread only
+    // Shut down without waiting: KORUPGDone with this reason, and the release, come when its last
+    // running call has returned. 0 when no such shutdown is due. Guarded by PluginHost::mutex.
+    int32_t shutdownReason = 0;
 };
 
 // The unit's module list. Only the UI thread adds or removes entries; workers look entries up
@@ -35,6 +42,9 @@ struct PluginHost {
     std::mutex mutex;
     std::condition_variable callsEnded; // a module's call count fell to 0
     std::vector<std::unique_ptr<LoadedModule>> PluginList;
+    // Runs on the UI thread once a shutdown without waiting has released its last module.
+    // Guarded by mutex.
+    std::function<void()> whenReleased;
 
     // The index of the first open module called `upperName`; `mutex` held.
     int findOpen(const std::string& upperName) const {
@@ -74,9 +84,17 @@ public:
         if (module_ == nullptr)
             return;
         PluginHost& host = Host();
-        const std::lock_guard lock(host.mutex);
-        if (--module_->calls == 0)
-            host.callsEnded.notify_all();
+        bool finishShutdown = false;
+        {
+            const std::lock_guard lock(host.mutex);
+            if (--module_->calls == 0) {
+                host.callsEnded.notify_all();
+                finishShutdown = module_->shutdownReason != 0;
+            }
+        }
+        // The UI thread finishes the shutdown that waited for this call, without having waited.
+        if (finishShutdown)
+            platform::PostToUiThread([] { FinishIdleShutdowns(); });
     }
     HeldModule(const HeldModule&) = delete;
     HeldModule& operator=(const HeldModule&) = delete;
@@ -149,6 +167,24 @@ void Finalise(LoadedModule& module, int32_t reason) {
         CallModule(module.data.Name, "KORUPGDone", [&] { module.data.Done(reason); });
 }
 
+// Finalises every module in `modules` with `reason`, each in turn whatever the others raise, and
+// throws the first error afterwards.
+void FinaliseAll(const std::vector<LoadedModule*>& modules, int32_t reason) {
+    std::optional<EPluginError> first;
+    for (LoadedModule* module : modules) {
+        if (module->finalised)
+            continue;
+        try {
+            Finalise(*module, reason);
+        } catch (const EPluginError& error) {
+            if (!first)
+                first = error;
+        }
+    }
+    if (first)
+        throw *first;
+}
+
 // At program end, modules that are still inside a call stay mapped: the process is going away,
 // and unmapping them would pull the code from under the call.
 struct UnitEnd {
@@ -174,21 +210,29 @@ ModuleLabel ReadModuleLabel(const tpgInfo& info) {
             std::string(info.Title, strnlen(info.Title, sizeof info.Title))};
 }
 
-int LoadPluginModule(const QString& path, std::string& name, std::string& title) {
+int LoadPluginModule(const QString& path, std::string& name, std::string& title, QString* problem) {
+    const auto fail = [problem](const QString& why) {
+        if (problem != nullptr)
+            *problem = why;
+        return -1;
+    };
     const QByteArray fsPath = QFile::encodeName(platform::ToFsPath(path));
     if (fsPath.size() > kMaxPluginPath)
-        return -1;
+        return fail(QStringLiteral("its path is longer than %1 bytes").arg(kMaxPluginPath));
+    // The loader must never see a file that would bring the whole program down.
+    if (const std::optional<QString> bad = platform::LibraryFileProblem(path))
+        return fail(*bad);
     auto module = std::make_unique<LoadedModule>();
     tpgData& data = module->data;
     data.Handle = platform::DynLib(path);
     if (!data.Handle.IsOpen())
-        return -1;
+        return fail(QStringLiteral("does not load: ") + data.Handle.ErrorText());
     data.Init = data.Handle.Entry<KORUPGInitProc>("KORUPGInit");
     data.Query = data.Handle.Entry<KORUPGQueryProc>("KORUPGQuery");
     data.Query2 = data.Handle.Entry<KORUPGQuery2Proc>("KORUPGQuery2");
     data.Done = data.Handle.Entry<KORUPGDoneProc>("KORUPGDone");
     if (data.Init == nullptr)
-        return -1;
+        return fail(QStringLiteral("a library without KORUPGInit, not a module"));
 
     tpgInfo info = NewInfo(fsPath);
     CallModule(fsPath.toStdString(), "KORUPGInit", [&] { data.Init(PluginInitParam, &info); });
@@ -264,11 +308,68 @@ int DonePlugin(std::string_view name, int32_t reason) {
 void ShutdownPlugins(int32_t reason) {
     PluginInitParam = -1;
     // Resolved by entry, not by name: modules that report the same name each get their own
-    // KORUPGDone.
-    for (LoadedModule* module : CloseAll())
+    // KORUPGDone. One that raises keeps none of the others from theirs, nor from their release.
+    const auto release = qScopeGuard([] { ReleasePluginModules(); });
+    FinaliseAll(CloseAll(), reason);
+}
+
+bool ShutdownPluginsWhenIdle(int32_t reason, std::function<void()> whenReleased) {
+    PluginInitParam = -1;
+    {
+        PluginHost& host = Host();
+        const std::lock_guard lock(host.mutex);
+        for (const auto& module : host.PluginList) {
+            module->closed = true;
+            if (!module->finalised && module->shutdownReason == 0)
+                module->shutdownReason = reason;
+        }
+        host.whenReleased = std::move(whenReleased);
+    }
+    return FinishIdleShutdowns();
+}
+
+bool FinishIdleShutdowns() {
+    PluginHost& host = Host();
+    std::vector<LoadedModule*> idle;
+    {
+        const std::lock_guard lock(host.mutex);
+        for (const auto& module : host.PluginList)
+            if (module->shutdownReason != 0 && module->calls == 0)
+                idle.push_back(module.get());
+    }
+    // Whatever a KORUPGDone raises, its module and the others are released all the same.
+    const auto release = qScopeGuard([&] {
+        std::vector<std::unique_ptr<LoadedModule>> released;
+        std::function<void()> done;
+        {
+            const std::lock_guard lock(host.mutex);
+            for (auto& module : host.PluginList)
+                if (std::find(idle.begin(), idle.end(), module.get()) != idle.end())
+                    released.push_back(std::move(module));
+            std::erase(host.PluginList, nullptr);
+            if (std::none_of(host.PluginList.begin(), host.PluginList.end(),
+                             [](const auto& module) { return module->shutdownReason != 0; }))
+                done.swap(host.whenReleased);
+        }
+        released.clear(); // in list order, outside the lock
+        if (done)
+            done();
+    });
+    for (LoadedModule* module : idle)
         if (!module->finalised)
-            Finalise(*module, reason);
-    ReleasePluginModules();
+            try {
+                Finalise(*module, module->shutdownReason);
+            } catch (const EPluginError& error) {
+                qWarning("%s", error.what());
+            }
+    return ShutdownsPending() == false;
+}
+
+bool ShutdownsPending() {
+    PluginHost& host = Host();
+    const std::lock_guard lock(host.mutex);
+    return std::any_of(host.PluginList.begin(), host.PluginList.end(),
+                       [](const auto& module) { return module->shutdownReason != 0; });
 }
 
 void ReleasePluginModules() {
@@ -280,44 +381,105 @@ void ReleasePluginModules() {
         PluginHost& host = Host();
         const std::lock_guard lock(host.mutex);
         released.swap(host.PluginList);
+        host.whenReleased = nullptr;
     }
     for (auto& module : released)
         module.reset(); // in list order
 }
 
+PluginPanel::~PluginPanel() {
+    // A shutdown still waiting for a call must not report to a panel that is gone.
+    if (waitingForRelease_)
+        ShutdownPluginsWhenIdle(KORUPG_DONE_SERVER_STOPPED, nullptr);
+}
+
 void PluginPanel::ScanPlugins(const QString& pluginsPath) {
     if (loaded_)
         return;
+    if (ShutdownsPending()) {
+        // The modules of the last run are still inside calls: this run's are loaded once those
+        // are released, so that no module file is loaded twice at once.
+        scanWhenReleased_ = pluginsPath;
+        return;
+    }
+    scanWhenReleased_.reset();
     PluginInitParam = KORUPG_INIT_PARAM;
+    skipped_.clear();
     const QString folder = AddBackslash(pluginsPath);
-    try {
-        QDirIterator entries(folder.isEmpty() ? QStringLiteral(".") : platform::ToFsPath(folder),
-                             {QStringLiteral("*.so")}, QDir::Files);
-        while (entries.hasNext()) {
-            entries.next();
-            std::string name;
-            std::string title;
-            if (LoadPluginModule(folder + entries.fileName(), name, title) >= 0)
+    // Folders are listed too, so that one named like a module file is reported, not ignored.
+    QDirIterator entries(folder.isEmpty() ? QStringLiteral(".") : platform::ToFsPath(folder),
+                         {QStringLiteral("*.so")},
+                         QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
+    while (entries.hasNext()) {
+        entries.next();
+        if (entries.fileInfo().isDir()) {
+            skip(entries.fileName(), QStringLiteral("a folder"));
+            continue;
+        }
+        std::string name;
+        std::string title;
+        QString problem;
+        try {
+            if (LoadPluginModule(folder + entries.fileName(), name, title, &problem) >= 0)
                 lines_.append(QString::fromUtf8(name) + QStringLiteral(" ==> ") +
                               QString::fromUtf8(title));
+            else if (!problem.isEmpty())
+                skip(entries.fileName(), problem);
+        } catch (const EPluginError& error) {
+            // Released already: skipped like a module that declines, and the others still load.
+            skip(entries.fileName(), QString::fromUtf8(error.what()));
         }
-    } catch (...) {
-        ReleasePluginModules();
-        lines_.clear();
-        changed();
-        throw;
     }
     loaded_ = true;
     changed();
 }
 
 void PluginPanel::UnloadPlugins(int32_t reason) {
-    if (!loaded_)
+    scanWhenReleased_.reset();
+    if (reason == KORUPG_DONE_SERVER_STOPPED) {
+        // The UI thread never waits for a module: modules still inside a call get their
+        // KORUPGDone, and are released, when that call has returned.
+        if (loaded_)
+            waitingForRelease_ = !ShutdownPluginsWhenIdle(reason, [this] { released(); });
+    } else {
+        waitingForRelease_ = false;
+        // At the program's end the workers have ended (or the process is cut short without
+        // this): waiting here waits for nobody. A stop's shutdown still due is finished first.
+        if (ShutdownsPending())
+            ShutdownPluginsWhenIdle(KORUPG_DONE_SERVER_STOPPED, nullptr);
+        if (loaded_) {
+            try {
+                ShutdownPlugins(reason);
+            } catch (const EPluginError& error) {
+                report(QString::fromUtf8(error.what()));
+            }
+        }
+        ReleasePluginModules();
+    }
+    if (!loaded_ && skipped_.isEmpty())
         return;
-    ShutdownPlugins(reason);
     loaded_ = false;
     lines_.clear();
+    skipped_.clear();
     changed();
+}
+
+void PluginPanel::released() {
+    waitingForRelease_ = false;
+    if (scanWhenReleased_)
+        ScanPlugins(*scanWhenReleased_);
+}
+
+void PluginPanel::skip(const QString& fileName, const QString& why) {
+    const QString line = fileName + QStringLiteral(": skipped, ") + why;
+    skipped_.append(line);
+    report(line);
+}
+
+void PluginPanel::report(const QString& problem) const {
+    qWarning("Plugins: %s", qPrintable(problem));
+    if (OnProblem)
+        OnProblem(problem);
 }
 
 void PluginPanel::changed() const {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -64,8 +65,11 @@ ModuleLabel ReadModuleLabel(const tpgInfo& info);
 // back above 0. Returns its index with its upper-cased name and its title; returns -1, leaving
 // `name` and `title` unchanged, for a file that does not load, a path longer than kMaxPluginPath
 // bytes, a missing KORUPGInit, or an InitResult of 0 or less (the library is released again).
-// Throws EPluginError, with the library released, when KORUPGInit raises.
-int LoadPluginModule(const QString& path, std::string& name, std::string& title);
+// Throws EPluginError, with the library released, when KORUPGInit raises. A file that could bring
+// the program down in the loader (not a library of this machine, cut short) is never loaded.
+// When `problem` is given, it receives why a file other than a declining module was not loaded.
+int LoadPluginModule(const QString& path, std::string& name, std::string& title,
+                     QString* problem = nullptr);
 
 // The index of the first module that answers to `name` (a to z in any case), or -1. Modules
 // already shut down, or being shut down, answer to no name.
@@ -97,39 +101,70 @@ int DonePlugin(std::string_view name, int32_t reason);
 
 // Sets PluginInitParam to -1 and stops every module from answering to its name, then, in list
 // order, waits for the module's running calls and calls its KORUPGDone once with `reason`, and
-// finally releases every module. When a KORUPGDone raises, throws EPluginError at once: the
-// modules after it are neither shut down nor released, and a later call finishes the job without
-// a second KORUPGDone for any module.
+// finally releases every module. A KORUPGDone that raises keeps no other module from its own nor
+// from its release; the first error is thrown at the end, as an EPluginError.
 void ShutdownPlugins(int32_t reason);
+
+// The same shutdown without waiting (UI thread): every module stops answering to its name at
+// once; those without a running call get their KORUPGDone and are released now, the others when
+// their last running call returns (that worker has the UI thread finish it). `whenReleased` runs
+// on the UI thread when the last of them is released. Errors of KORUPGDone are logged. True when
+// every module was released before it returned.
+bool ShutdownPluginsWhenIdle(int32_t reason, std::function<void()> whenReleased);
+// Finishes what such a shutdown left for modules whose calls have ended (UI thread). True when
+// nothing of it is left.
+bool FinishIdleShutdowns();
+// Whether such a shutdown still waits for a module's call.
+bool ShutdownsPending();
 
 // Waits for running calls, then releases every module without calling KORUPGDone and empties the
 // list.
 void ReleasePluginModules();
 
 // The main window's side of the modules: the loaded flag and the lines of the "Plugins" list.
-// Owned by the UI thread.
+// Owned by the UI thread. Nothing a module file or a module does makes it throw: what goes wrong
+// is reported.
 class PluginPanel {
 public:
+    PluginPanel() = default;
+    ~PluginPanel();
+    PluginPanel(const PluginPanel&) = delete;
+    PluginPanel& operator=(const PluginPanel&) = delete;
+
     bool PluginsLoaded() const { return loaded_; }
     // One line per registered module: upper-cased name + " ==> " + title, in load order.
     const QStringList& Lines() const { return lines_; }
+    // One line per module file the last scan skipped: file name + ": skipped, " + why.
+    const QStringList& Skipped() const { return skipped_; }
 
-    // Loads every module file ("*.so" in any case, dot files and folders skipped) of the folder
+    // Loads every module file ("*.so" in any case, dot files skipped) of the folder
     // AddBackslash(pluginsPath), in the order the file system lists them, unless the modules are
-    // loaded already. Counts as done also when the folder is missing or nothing registered. When
-    // a KORUPGInit raises, the modules registered so far are released, the flag stays false and
-    // the EPluginError passes on.
+    // loaded already. Counts as done also when the folder is missing or nothing registered. A
+    // file that is no module of this machine, a folder of such a name and a module whose
+    // KORUPGInit raises are skipped and reported; a module that declines is skipped silently.
+    // While modules of an earlier run still wait for a call to return, the scan is made when
+    // they have been released.
     void ScanPlugins(const QString& pluginsPath);
-    // Shuts the modules down with `reason` and empties the list, if they are loaded. When a
-    // KORUPGDone raises, the flag and the list stay and the EPluginError passes on.
+    // Shuts the modules down with `reason` and empties the list, if they are loaded. Reason 2
+    // (the server stopped) never waits for a module; any other reason (the program's end) does.
+    // What a KORUPGDone raises is reported.
     void UnloadPlugins(int32_t reason);
 
-    // Called after every change of the flag or the list.
+    // Called after every change of the flag or the lists.
     std::function<void()> OnChanged;
+    // Called once for each problem (a skipped file, a KORUPGDone that raised), with its text.
+    std::function<void(const QString& problem)> OnProblem;
 
 private:
     void changed() const;
+    void released();
+    void skip(const QString& fileName, const QString& why);
+    void report(const QString& problem) const;
 
     bool loaded_ = false;
     QStringList lines_;
+    QStringList skipped_;
+    // A stop's shutdown waits for a call: a start meanwhile scans this folder once it is done.
+    std::optional<QString> scanWhenReleased_;
+    bool waitingForRelease_ = false;
 };

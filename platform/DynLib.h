@@ -2,7 +2,16 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace platform {
+
+// Why the file at `fileName` must not be handed to the loader, or nullopt when it may be: it must
+// be a regular file, a shared library (ELF) of this machine's class, byte order, machine and type,
+// whose program headers and loadable segments lie inside the file. The loader maps a file cut
+// short (a copy in progress) all the same, and the process dies of SIGBUS at the first touch of
+// a page past its end.
+std::optional<QString> LibraryFileProblem(const QString& fileName);
 
 // One open dynamic library. Closing it (Close or the destructor) unmaps the library, so nothing
 // may still run inside it or hold an address taken from it. Move-only; owned by one thread at a

@@ -75,8 +75,11 @@ void ResetUiCalls();
 // a thread costs more than most requests.
 class TThread : public QObject {
 public:
-    // Small stacks: a busy server runs many workers at once.
-    static constexpr unsigned kStackSize = 256 * 1024;
+    // The platform's ordinary stack: module calls run on these threads, and ordinary module code
+    // (a regular expression, a recursive parser) needs it. Reserved, not committed, so an idle
+    // thread costs address space rather than memory; the pool keeps its threads, so making them
+    // is paid once.
+    static constexpr unsigned kStackSize = 8 * 1024 * 1024;
     // Descriptors kept in reserve for the event sources of new threads, from the first worker on.
     static constexpr int kReservedDescriptors = 2;
     // How long an idle operating-system thread waits for the next worker before it ends.

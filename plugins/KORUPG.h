@@ -7,6 +7,12 @@
 // several at the same time on different threads; then KORUPGDone once, when the server stops or
 // ends; then the library is released. The server never releases a module while a call into it is
 // running.
+//
+// Query calls run on the server's worker threads, each with the platform's ordinary 8 MiB stack.
+// A module runs inside the server's process: a module that crashes (a bad pointer, a stack
+// overflow, an abort) ends the whole program, and every connection with it. An exception that
+// leaves a query call only ends that request, without a reply; one that leaves KORUPGInit has
+// the module skipped.
 #pragma once
 
 #include <cstdint>
@@ -34,7 +40,8 @@ static_assert(sizeof(tpgInfo) == 548, "tpgInfo is a fixed binary record");
 
 // Handed to KORUPGQuery.
 struct tpgQuery {
-    // The query text, NUL-terminated. Owned by the server and valid only during the call.
+    // The query text, NUL-terminated. Owned by the server and valid only during the call; the
+    // module may write into it, up to its NUL.
     char* Request;
     // The module's reply text, NUL-terminated. Always set it: allocate it with malloc(); the
     // server releases it with free(). Left null, the reply is empty.

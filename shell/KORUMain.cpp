@@ -100,6 +100,8 @@ void TF_KORUMain::FormCreate() {
 }
 
 void TF_KORUMain::FormDestroy() {
+    // Problems at the end go to the program's output: the status bar is going away.
+    Plugins_.OnProblem = nullptr;
     Plugins_.UnloadPlugins(3);
     MimeTable_.OnChanged = nullptr;
 }
@@ -199,6 +201,7 @@ void TF_KORUMain::connectServerControls() {
     connect(ui_->Button4, &QPushButton::clicked, this, &TF_KORUMain::Button4Click);
     connect(ui_->Button11, &QPushButton::clicked, this, &TF_KORUMain::Button11Click);
     Plugins_.OnChanged = [this] { showPlugins(); };
+    Plugins_.OnProblem = [this](const QString& problem) { SetStatusText(2, problem); };
 }
 
 void TF_KORUMain::connectSettingsFields() {
@@ -280,7 +283,9 @@ void TF_KORUMain::StartServer() {
     }
 }
 
-void TF_KORUMain::StopServer() { Server_->StopServer(); }
+void TF_KORUMain::StopServer() {
+    Server_->StopServer();
+}
 
 void TF_KORUMain::StartAtStartup() {
     try {
@@ -304,7 +309,9 @@ void TF_KORUMain::RestoreSettings() {
     showSettings();
 }
 
-void TF_KORUMain::SaveSettings() { ::SaveSettings(ServerSettings_, MimeTable_); }
+void TF_KORUMain::SaveSettings() {
+    ::SaveSettings(ServerSettings_, MimeTable_);
+}
 
 void TF_KORUMain::showSettings() {
     showingSettings_ = true;
@@ -321,9 +328,9 @@ void TF_KORUMain::showSettings() {
     setTextQuietly(*ui_->Edit14, s.UploadPath);
     setTextQuietly(*ui_->Edit15, s.MasterCommand);
     const std::array<std::pair<QCheckBox*, bool>, 4> boxes{{{ui_->CheckBox1, s.ShowPeers},
-                                                           {ui_->CheckBox2, s.AutoClose},
-                                                           {ui_->CheckBox5, s.LogEnabled},
-                                                           {ui_->CheckBox4, s.HideOnStartup}}};
+                                                            {ui_->CheckBox2, s.AutoClose},
+                                                            {ui_->CheckBox5, s.LogEnabled},
+                                                            {ui_->CheckBox4, s.HideOnStartup}}};
     for (const auto& [box, on] : boxes) {
         const QSignalBlocker blocker(box);
         box->setChecked(on);
@@ -353,6 +360,8 @@ void TF_KORUMain::showMime() {
 void TF_KORUMain::showPlugins() {
     ui_->pgLB->clear();
     ui_->pgLB->addItems(Plugins_.Lines());
+    // Files the scan skipped are named too: a module that does not appear must say why.
+    ui_->pgLB->addItems(Plugins_.Skipped());
 }
 
 void TF_KORUMain::AddBtnClick() {
@@ -379,8 +388,8 @@ void TF_KORUMain::LogFileClick() {
 // The chosen file must lie under the base folder; what is kept is the part after it.
 void TF_KORUMain::BaseFileClick() {
     const QString base = platform::ToFsPath(AddBackslash(ServerSettings_.BaseFolder));
-    const QString chosen = dialogs::OpenFile(
-        this, base, QStringLiteral("HTML files (*.htm *.html);;All files (*)"));
+    const QString chosen =
+        dialogs::OpenFile(this, base, QStringLiteral("HTML files (*.htm *.html);;All files (*)"));
     if (chosen.isEmpty())
         return;
     if (!chosen.startsWith(base, Qt::CaseSensitive)) {
@@ -435,9 +444,15 @@ void TF_KORUMain::SetCaption(const QString& caption) {
     setWindowTitle(caption);
     ServerPage_->ShowServer(*Server_);
 }
-QString TF_KORUMain::Caption() const { return windowTitle(); }
-void TF_KORUMain::SetTrayHint(const QString& hint) { RxTray1_->SetHint(hint); }
-QString TF_KORUMain::TrayHint() const { return RxTray1_->Hint(); }
+QString TF_KORUMain::Caption() const {
+    return windowTitle();
+}
+void TF_KORUMain::SetTrayHint(const QString& hint) {
+    RxTray1_->SetHint(hint);
+}
+QString TF_KORUMain::TrayHint() const {
+    return RxTray1_->Hint();
+}
 
 void TF_KORUMain::SetStartEnabled(bool enabled) {
     ui_->ListenBtn->setEnabled(enabled);
@@ -472,9 +487,9 @@ void TF_KORUMain::Button7Click() {
         bool ok = false;
         const int timeout = ui_->Edit9->text().trimmed().toInt(&ok);
         if (!ok)
-            throw std::runtime_error(
-                QStringLiteral("'%1' is not a valid integer value").arg(ui_->Edit9->text())
-                    .toStdString());
+            throw std::runtime_error(QStringLiteral("'%1' is not a valid integer value")
+                                         .arg(ui_->Edit9->text())
+                                         .toStdString());
         CSock_->SetFlushTimeout(timeout);
         CSock_->Connect();
     });

@@ -95,8 +95,8 @@ TEST_F(SampleModulesTest, EchoRepeatsABoundedPartOfALongQuery) {
     const std::string form = "note=" + std::string(4 * 1024 * 1024, '<');
     const Reply post = Call("echo", "POST /echo HTTP/1.0\r\n\r\n" + form, form);
     EXPECT_LT(post.body.size(), 1024u * 1024u);
-    EXPECT_TRUE(Contains(post.body, std::to_string(form.size() - 64 * 1024) +
-                                        " more bytes not shown"));
+    EXPECT_TRUE(
+        Contains(post.body, std::to_string(form.size() - 64 * 1024) + " more bytes not shown"));
 }
 
 TEST_F(SampleModulesTest, AnyQueryTextFromManyThreadsAtOnce) {

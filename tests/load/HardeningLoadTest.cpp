@@ -108,9 +108,9 @@ TEST_F(Hostile, MoreConnectionsThanAddressSpace) {
     const pid_t pid = server->Pid();
     const long idleKiB = VirtualKiB(pid);
     ASSERT_GT(idleKiB, 0);
-    // Stacks for about 250 threads beyond what the program uses idle; 800 would need three times
-    // as much.
-    constexpr long kRoomKiB = 96 * 1024;
+    // Stacks (8 MiB each) for about 40 threads beyond what the program uses idle and the 32 MiB it
+    // keeps in reserve; 800 would need twenty times as much.
+    constexpr long kRoomKiB = 352 * 1024;
     const auto bytes = static_cast<rlim_t>(idleKiB + kRoomKiB) * 1024;
     const rlimit limit{bytes, bytes};
     ASSERT_EQ(::prlimit(pid, RLIMIT_AS, &limit, nullptr), 0);

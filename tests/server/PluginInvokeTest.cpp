@@ -32,6 +32,58 @@ TEST_F(PluginInvoke, ModulesLiveWhileTheServerListens) {
     EXPECT_TRUE(plugins.Lines().isEmpty());
 }
 
+// Files that are no module of this machine, or a module that raises in its initialisation, are
+// skipped and named; the server listens and serves all the same. A module file cut short (a copy
+// in progress) ended the program with SIGBUS at every start; a raising KORUPGInit left a port that
+// accepted nothing.
+TEST_F(PluginInvoke, BrokenModuleFilesAreSkippedAndTheServerServes) {
+    const QString folder = settings.PluginsPath;
+    QFile whole(QString(KORU_TEST_MODULE_DIR) + "/shop.so");
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+    const QByteArray module = whole.readAll();
+    ASSERT_TRUE(testfiles::write(folder + "/halfcopied.so", module.left(4096)));
+    QByteArray otherClass = module;
+    otherClass[4] = 1; // ELFCLASS32
+    ASSERT_TRUE(testfiles::write(folder + "/otherclass.so", otherClass));
+    ASSERT_TRUE(testfiles::write(folder + "/random.so", QByteArray(8192, '\x5a')));
+    QDir(folder).mkdir("folder.so");
+    ASSERT_TRUE(
+        QFile::copy(QString(KORU_TEST_MODULE_DIR) + "/initthrows.so", folder + "/initthrows.so"));
+    QStringList reported;
+    plugins.OnProblem = [&reported](const QString& problem) { reported << problem; };
+    writeFile("index.htm", "<p>home</p>");
+
+    portNumber = start();
+
+    EXPECT_EQ(view.Caption(), "Server: Listening");
+    EXPECT_EQ(plugins.Lines().size(), 3);
+    QStringList skipped = plugins.Skipped();
+    skipped.sort();
+    ASSERT_EQ(skipped.size(), 5) << skipped.join('\n').toStdString();
+    EXPECT_EQ(skipped[0], "folder.so: skipped, a folder");
+    EXPECT_EQ(skipped[1], "halfcopied.so: skipped, cut short (a copy still in progress?)");
+    EXPECT_TRUE(skipped[2].startsWith("initthrows.so: skipped, Plugin "))
+        << skipped[2].toStdString();
+    EXPECT_TRUE(skipped[2].endsWith("raised an error in KORUPGInit: init refused"));
+    EXPECT_EQ(skipped[3], "otherclass.so: skipped, a library for another kind of machine");
+    EXPECT_EQ(skipped[4], "random.so: skipped, not a shared library");
+    EXPECT_EQ(reported.size(), 5) << "each reported once";
+    EXPECT_TRUE(get("GET / HTTP/1.0\r\n\r\n").ends_with("<p>home</p>"));
+    EXPECT_EQ(get("GET /QueryOnly?x=1 HTTP/1.0\r\n\r\n"),
+              pluginReply("HTTP/1.0 200 OK\r\n", "Content-type: text/html\r\n", "q:x=1"));
+    server->StopServer();
+    EXPECT_TRUE(plugins.Skipped().isEmpty());
+}
+
+// Module calls ran on 256 KiB stacks: ordinary code (a regular expression over a thousand
+// characters, a recursive parser) ended the program with SIGSEGV.
+TEST_F(PluginInvoke, ModuleCallsGetAnOrdinaryThreadsStack) {
+    installModules(KORU_TEST_MODULE_DIR, {"deep"});
+    portNumber = start();
+    EXPECT_EQ(get("GET /deep?4000 HTTP/1.0\r\n\r\n"),
+              pluginReply("HTTP/1.0 200 OK\r\n", "Content-type: text/html\r\n", "matched 0"));
+}
+
 TEST_F(PluginInvoke, BasicQueryBodyIsWrappedInHeaderAndFooter) {
     portNumber = start();
     EXPECT_EQ(get("GET /QueryOnly?x=1 HTTP/1.0\r\n\r\n"),

@@ -69,7 +69,23 @@ KORUPG_EXPORT void KORUPGQuery(tpgQuery* query) {
 }
 #endif
 
-#ifdef QUERY2
+#ifdef DEEP_STACK
+#include <regex>
+namespace {
+// Ordinary code that needs an ordinary thread's stack: a few megabytes of frames.
+__attribute__((noinline)) int Descend(int depth) {
+    volatile char frame[1024];
+    frame[0] = static_cast<char>(depth);
+    return depth == 0 ? frame[0] : Descend(depth - 1) + frame[0] - static_cast<char>(depth);
+}
+} // namespace
+
+KORUPG_EXPORT void KORUPGQuery2(const std::string&, const std::string&, const std::string& query,
+                                std::string& body, std::string&, int32_t&) {
+    const bool matched = std::regex_match(std::string(1000, 'a'), std::regex("(a|b)*"));
+    body = (matched ? "matched " : "no match ") + std::to_string(Descend(std::stoi(query)));
+}
+#elif defined(QUERY2)
 KORUPG_EXPORT void KORUPGQuery2(const std::string& peer, const std::string& request,
                                 const std::string& query, std::string& body, std::string& header,
                                 int32_t& status) {
