@@ -3,6 +3,7 @@
 #include "config/HomeTool.h"
 #include "config/MimeTable.h"
 #include "platform/FilePath.h"
+#include "platform/SettingsStore.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -119,6 +120,24 @@ QString DefaultLogFile() {
 bool SettingsStored() {
     platform::SettingsStore store(RegRoot);
     return store.OpenKey(RegBase + kSettingsKey, false);
+}
+
+bool PluginsInsideBase(const ServerSettings& s) {
+    const auto canonical = [](const QString& folder) {
+        const QString trimmed = AddBackslash(folder);
+        return QFileInfo(trimmed.isEmpty() ? QStringLiteral(".") : platform::ToFsPath(trimmed))
+            .canonicalFilePath();
+    };
+    const QString base = canonical(s.BaseFolder);
+    const QString plugins = canonical(s.PluginsPath);
+    if (base.isEmpty() || plugins.isEmpty() || AddBackslash(s.BaseFolder).isEmpty())
+        return false;
+    return plugins == base || base == QStringLiteral("/") ||
+           plugins.startsWith(base + QLatin1Char('/'));
+}
+
+QString StoreProblem() {
+    return platform::UnreadableStore(RegRoot, RegBase + kSettingsKey);
 }
 
 bool AppendToLog(const QString& logFile, const QByteArray& line) {

@@ -80,11 +80,20 @@ QString DefaultLogFile();
 
 // Whether settings were ever saved to the store; false on a first run.
 bool SettingsStored();
+// Why the store exists but cannot be read, naming its file; empty when it reads well or is
+// missing. Such a store counts as an earlier version's, never as a first run: its defaults must
+// never share more than the store did.
+QString StoreProblem();
 
 // Appends one line to the request log. The default log's folder is made (private to the user)
 // when it is missing; any other missing folder drops the line, as AppendToFile does. False when
 // the line was dropped.
 bool AppendToLog(const QString& logFile, const QByteArray& line);
+
+// Whether the plug-ins folder (a blank path is the current folder) is the base folder or lies
+// inside it, links resolved: visitors can then fetch the module files, and uploads into it are
+// refused.
+bool PluginsInsideBase(const ServerSettings& settings);
 
 // Every field and the MIME table as an empty store restores them.
 void ResetSettings(ServerSettings& settings, MimeTable& mime);

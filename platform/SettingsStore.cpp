@@ -65,6 +65,27 @@ QString StoreFileFor(StoreRoot root, const QString& keyPath) {
            QStringLiteral(".conf");
 }
 
+QString UnreadableStore(StoreRoot root, const QString& keyPath) {
+    const QString file = StoreFileFor(root, keyPath);
+    const QFileInfo info(file);
+    if (file.isEmpty() || (!info.exists() && !info.isSymLink()))
+        return {};
+    QString reason;
+    if (info.isDir())
+        reason = QStringLiteral("a folder stands in its place");
+    else if (!info.isFile() || !QFile(file).open(QIODevice::ReadOnly))
+        reason = QStringLiteral("it cannot be opened");
+    else {
+        QSettings settings(file, QSettings::NativeFormat);
+        settings.allKeys();
+        if (settings.status() != QSettings::NoError)
+            reason = QStringLiteral("its contents are damaged");
+    }
+    return reason.isEmpty()
+               ? QString()
+               : QStringLiteral("The settings store %1 cannot be read: %2.").arg(file, reason);
+}
+
 SettingsStore::SettingsStore(StoreRoot root) : root_(root) {}
 SettingsStore::~SettingsStore() = default;
 

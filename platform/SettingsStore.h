@@ -24,6 +24,11 @@ public:
 // the path does not have that form.
 QString StoreFileFor(StoreRoot root, const QString& keyPath);
 
+// Why the store file for `keyPath` in `root` exists but cannot be read (a folder in its place,
+// damaged contents, no permission), in words that name the file; empty when it is missing or
+// reads well.
+QString UnreadableStore(StoreRoot root, const QString& keyPath);
+
 // One handle on a root of the key/value store. Key paths are backslash-separated:
 // "Software\<organisation>\<application>\" picks the file, the rest is the group inside it.
 // Owned by one thread (the UI thread); nothing is cached between handles.

@@ -11,6 +11,10 @@ struct ServerSettings;
 class MimeTable;
 class PluginPanel;
 
+// Status bar panel 2 at rest: it shows how a start failed, or that accepting has paused, only for
+// as long as that holds.
+inline const QString kStatePanelCaption = QStringLiteral("State");
+
 // What the main window shows of the server. The window implements it; tests implement it too.
 // Called on the UI thread only.
 class IServerView {
@@ -23,7 +27,8 @@ public:
     // The Start button and the tray item "&Start" share one state; so do Stop and "S&top".
     virtual void SetStartEnabled(bool enabled) = 0;
     virtual void SetStopEnabled(bool enabled) = 0;
-    // Status bar panels 0 ("Clients: ") and 1 ("Requests: ").
+    // Status bar panels 0 ("Clients: "), 1 ("Requests: ") and 2 (the state, kStatePanelCaption at
+    // rest).
     virtual void SetStatusText(int panel, const QString& text) = 0;
     // True while the window is being destroyed: the display is no longer updated.
     virtual bool Destroying() const = 0;

@@ -76,6 +76,7 @@ TServerControl::~TServerControl() {
 void TServerControl::StartServer() {
     acceptPaused_ = shortageReported_ = false;
     resumeTimer_->stop();
+    ClearPauseNote();
     SS->SetPort(context_.settings.ListenPort.toStdString());
     SS->SetAddr("0.0.0.0");
     SS->Listen();
@@ -84,6 +85,7 @@ void TServerControl::StartServer() {
 void TServerControl::StopServer() {
     resumeTimer_->stop();
     acceptPaused_ = false;
+    ClearPauseNote();
     SS->Close();
 }
 
@@ -200,13 +202,24 @@ void TServerControl::PauseAccepting(const QString& reason) {
         SS->Pause();
     }
     resumeTimer_->start(kAcceptPauseMs);
+    const QString text = QStringLiteral("Accepting paused: ") + reason;
+    // The window says so for as long as it lasts; the program's output once per start.
+    if (!context_.view.Destroying() && !pauseNoteShown_) {
+        context_.view.SetStatusText(2, text);
+        pauseNoteShown_ = true;
+    }
     if (shortageReported_)
         return;
     shortageReported_ = true;
-    const QString text = QStringLiteral("Accepting paused: ") + reason;
     qWarning("%s", qPrintable(text));
+}
+
+void TServerControl::ClearPauseNote() {
+    if (!pauseNoteShown_)
+        return;
+    pauseNoteShown_ = false;
     if (!context_.view.Destroying())
-        context_.view.SetStatusText(2, text);
+        context_.view.SetStatusText(2, kStatePanelCaption);
 }
 
 void TServerControl::ResumeAccepting() {
@@ -214,6 +227,7 @@ void TServerControl::ResumeAccepting() {
         return;
     acceptPaused_ = false;
     resumeTimer_->stop();
+    ClearPauseNote();
     if (SS->State() == wsListening)
         SS->Resume();
 }

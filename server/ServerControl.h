@@ -59,6 +59,7 @@ public:
 private:
     void PauseAccepting(const QString& reason);
     void ResumeAccepting();
+    void ClearPauseNote();
 
     ServerContext& context_;
     // The settings as the last workers were given them; made again when they change.
@@ -67,4 +68,5 @@ private:
     std::unique_ptr<QTimer> resumeTimer_;
     bool acceptPaused_ = false;
     bool shortageReported_ = false; // once per start of the server, not once per attempt
+    bool pauseNoteShown_ = false;   // the status bar says accepting has paused
 };

@@ -1,5 +1,8 @@
 #include "shell/KORUMain.h"
 
+#include <QGridLayout>
+#include <QLabel>
+
 #include "config/HomeTool.h"
 #include "net/WSocket.h"
 #include "platform/FilePath.h"
@@ -32,7 +35,7 @@ constexpr std::array<int, 3> kPanelWidths{80, 90, 50};
 // this delay the panels show them within 40 ms.
 constexpr int kStatusDelayMs = 25;
 const QString kMarker = QStringLiteral("\r\n===== From Server ====\r\n");
-const QString kStateCaption = QStringLiteral("State");
+const QString kStateCaption = kStatePanelCaption;
 const QString kFailedState = QStringLiteral("Failed");
 
 void setTextQuietly(QLineEdit& edit, const QString& text) {
@@ -84,7 +87,15 @@ void TF_KORUMain::FormCreate() {
     RegRoot = platform::StoreRoot::MachineWide;
     RxTray1_->SetIcon(QIcon(QStringLiteral(":/icons/koru-256.png")));
     ui_->Label7->setText(AboutText());
-    firstRun_ = !SettingsStored();
+    // A store that cannot be read is an earlier run's, damaged: never a first run, and said so.
+    const QString unreadable = StoreProblem();
+    firstRun_ = unreadable.isEmpty() && !SettingsStored();
+    if (!unreadable.isEmpty()) {
+        const QString text =
+            unreadable + QStringLiteral(" KORU starts with the settings of an earlier "
+                                        "version's store; saving the settings replaces it.");
+        QTimer::singleShot(0, this, [this, text] { dialogs::ShowNotice(this, text); });
+    }
     // A damaged store must not keep the program from starting: the values read before the bad
     // one stay, the rest start from their defaults, and the user is told once the loop runs,
     // when the window is shown or in the tray as start-up left it.
@@ -218,6 +229,8 @@ void TF_KORUMain::connectSettingsFields() {
     bind(ui_->Edit13, &ServerSettings::IdleSeconds);
     bind(ui_->Edit14, &ServerSettings::UploadPath);
     bind(ui_->Edit15, &ServerSettings::MasterCommand);
+    for (QLineEdit* folder : {ui_->Edit1, ui_->Edit6})
+        connect(folder, &QLineEdit::textChanged, this, [this] { showPluginsPlace(); });
     connect(ui_->Edit10, &QLineEdit::textChanged, this,
             [this](const QString& text) { ServerSettings_.PageHeader = text; });
     connect(ui_->Edit11, &QLineEdit::textChanged, this,
@@ -335,6 +348,7 @@ void TF_KORUMain::showSettings() {
         const QSignalBlocker blocker(box);
         box->setChecked(on);
     }
+    showPluginsPlace();
     showingSettings_ = false;
 }
 
@@ -355,6 +369,21 @@ void TF_KORUMain::showMime() {
     ui_->DropBtn->setEnabled(MimeTable_.DropEnabled());
     ui_->ChangeBtn->setEnabled(MimeTable_.ChangeEnabled());
     showingSettings_ = false;
+}
+
+// A warning under the folders while the plug-ins folder lies inside the base folder.
+void TF_KORUMain::showPluginsPlace() {
+    if (pluginsInsideBase_ == nullptr) {
+        pluginsInsideBase_ = new QLabel(
+            QStringLiteral("The plug-ins folder lies inside the base folder: visitors can "
+                           "download the module files, and uploads into it are refused."),
+            ui_->GroupBox2);
+        pluginsInsideBase_->setObjectName(QStringLiteral("PluginsInsideBase"));
+        pluginsInsideBase_->setWordWrap(true);
+        if (auto* grid = qobject_cast<QGridLayout*>(ui_->GroupBox2->layout()))
+            grid->addWidget(pluginsInsideBase_, grid->rowCount(), 1, 1, 2);
+    }
+    pluginsInsideBase_->setVisible(PluginsInsideBase(ServerSettings_));
 }
 
 void TF_KORUMain::showPlugins() {

@@ -121,6 +121,7 @@ private:
     void showSettings();
     void showMime();
     void showPlugins();
+    void showPluginsPlace();
     void showStatus();
     // Runs a handler; an error it raises is shown with its text and the program goes on.
     void guarded(const std::function<void()>& handler);
@@ -148,6 +149,7 @@ private:
     bool destroying_ = false;
     bool showingSettings_ = false;
     bool firstRun_ = false;
+    QLabel* pluginsInsideBase_ = nullptr; // owned by its group box
 };
 
 // The program's one main window while it exists.

@@ -238,6 +238,8 @@ TEST_F(Hardening, RunningOutOfDescriptorsPausesAcceptingAndRecovers) {
     for (const std::string& reply : replies)
         EXPECT_EQ(reply, fileReply("text/html", "<p>home</p>"));
     EXPECT_FALSE(server->AcceptPaused());
+    // The note went with the pause: it stayed in the status bar for the rest of the run.
+    EXPECT_EQ(view.status[2], "State");
 }
 
 // A file that grows while it is sent (the request log, fetched while lines are added) is sent

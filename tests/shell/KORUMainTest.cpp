@@ -8,6 +8,7 @@
 #include "support/LoopbackPorts.h"
 
 #include <QDir>
+#include <QLabel>
 #include <QTemporaryDir>
 
 #include <sys/socket.h>
@@ -200,6 +201,55 @@ TEST_F(MainWindow, FieldsFeedTheLiveSettingsAndSaveRestoreRoundTrip) {
     ui->Button11->click();
     EXPECT_EQ(ui->Edit10->text(), "<h>");
     EXPECT_FALSE(ui->CheckBox4->isChecked());
+}
+
+// Uploads into the plug-ins folder are refused, and its module files can be downloaded: the owner
+// is told while it lies inside the base folder.
+TEST_F(MainWindow, TheSettingsPageSaysWhenThePluginsFolderLiesInsideTheBaseFolder) {
+    open();
+    QTemporaryDir site;
+    QDir(site.path()).mkpath("plugins");
+    const auto warning = [this] {
+        const auto* label = window->findChild<QLabel*>("PluginsInsideBase");
+        return label != nullptr && !label->isHidden();
+    };
+    ui->Edit1->setText(site.path() + "/");
+    ui->Edit6->setText(site.path() + "/plugins/");
+    EXPECT_TRUE(warning());
+    ui->Edit6->setText(site.path() + "/../");
+    EXPECT_FALSE(warning());
+    ui->Edit6->setText("  ");
+    EXPECT_EQ(warning(),
+              QDir::current().canonicalPath().startsWith(QDir(site.path()).canonicalPath()))
+        << "a blank path is the current folder";
+    ui->Edit6->setText(site.path());
+    EXPECT_TRUE(warning()) << "the base folder itself";
+    ui->Edit1->setText(site.path() + "/plugins");
+    EXPECT_FALSE(warning());
+}
+
+// A store that could not be read at all started silently as a first run, with whatever a first
+// run shares: it is reported as a damaged value is, and counts as an earlier version's store.
+TEST_F(MainWindow, AStoreThatCannotBeReadIsReportedAndIsNoFirstRun) {
+    const QString file = store.systemDir() + "/Quillbrook/Projects.conf";
+    QByteArray garbage(4096, '\0');
+    for (int i = 0; i < garbage.size(); ++i)
+        garbage[i] = static_cast<char>((i * 7919 + 13) % 251);
+    for (int damage = 0; damage < 2; ++damage) {
+        QDir(store.systemDir() + "/Quillbrook").removeRecursively();
+        if (damage == 0)
+            ASSERT_TRUE(QDir().mkpath(file)) << "a folder where the file belongs";
+        else
+            ASSERT_TRUE(testfiles::write(file, garbage));
+        ASSERT_NO_THROW(open());
+        EXPECT_FALSE(window->ShowAtStartup()) << "not taken for a first run";
+        EXPECT_EQ(ui->Edit4->text(), "8080");
+        QApplication::processEvents();
+        const std::deque<QString> messages = dialogs::TakeMessages();
+        ASSERT_EQ(messages.size(), 1u) << damage;
+        EXPECT_TRUE(messages[0].startsWith("The settings store " + file + " cannot be read"))
+            << messages[0].toStdString();
+    }
 }
 
 TEST_F(MainWindow, DamagedValueInTheStoreStillOpensTheWindowAndIsReported) {
