@@ -66,6 +66,17 @@ run: build
 install: build
 	cmake --install $(BUILD)
 
+# The Debian package $(BUILD)/koru_<version>_<arch>.deb, made by CPack from the install rules.
+# Only the program, its modules and the desktop files are built for it, not the tests.
+PACKAGE_PACKAGES := dpkg-dev file
+.PHONY: package
+
+package:
+	$(MAKE) deps PACKAGES="$(PACKAGES) $(PACKAGE_PACKAGES)"
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD) -j$(JOBS) --target koru koru_desktop_files
+	cd $(BUILD) && cpack -G DEB
+
 clean:
 	rm -rf build build-asan build-tsan build-fuzz
 
