@@ -66,6 +66,29 @@ run: build
 install: build
 	cmake --install $(BUILD)
 
+# The Debian package $(BUILD)/koru_<version>_<arch>.deb, made by CPack from the install rules.
+# Only the program, its modules and the desktop files are built for it, not the tests.
+PACKAGE_PACKAGES := dpkg-dev file
+PACKAGE_TEST_PACKAGES := lintian appstream desktop-file-utils man-db
+.PHONY: package test-package test-package-install
+
+package:
+	$(MAKE) deps PACKAGES="$(PACKAGES) $(PACKAGE_PACKAGES)"
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD) -j$(JOBS) --target koru koru_desktop_files
+	cd $(BUILD) && cpack -G DEB
+
+# The package's checks: validators, lintian, and the unpacked program serving offscreen.
+test-package:
+	$(MAKE) deps PACKAGES="$(PACKAGES) $(PACKAGE_PACKAGES) $(PACKAGE_TEST_PACKAGES)"
+	$(MAKE) package
+	bash tests/package/check-package.sh $(BUILD)
+
+# Installs the package on this machine with apt, starts it from its menu entry's command, purges
+# it and checks that nothing is left: it changes the machine, so CI does not run it.
+test-package-install: package
+	bash tests/package/check-install.sh $(BUILD)
+
 clean:
 	rm -rf build build-asan build-tsan build-fuzz
 

@@ -122,8 +122,8 @@ QString TF_KORUMain::AboutText() const {
                           "developers\r\n"
                           "Asynchronous socket component WSocket, by the KORU developers\r\n") +
            QStringLiteral("Version %1.%2 (Last compilation: %3)\r\n")
-               .arg(0)
-               .arg(4)
+               .arg(KORU_VERSION_MAJOR)
+               .arg(KORU_VERSION_MINOR)
                .arg(DateTimeToStr(LCDate1_->LCDate())) +
            QStringLiteral("Plugins level: %1").arg(kPluginsLevel);
 }
