@@ -20,8 +20,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 
+#include <QScopeGuard>
+
+#include <chrono>
 #include <fcntl.h>
 #include <optional>
+#include <semaphore>
 #include <vector>
 
 int32_t PeerCounter = 0;
@@ -59,6 +63,16 @@ namespace {
 // arriving notification ends the wait at once.
 void waitForEvents(int ms) {
     platform::WaitThreadEvents(ms);
+}
+
+// A request whose body is held in memory (a POST's, up to 16 MiB) has that body copied once more,
+// into its module's query, when it is dispatched. Only this many large ones take that step at a
+// time, so that many at once never hold twice their bodies; the others wait their turn.
+constexpr int kLargeBodySlots = 2;
+constexpr size_t kLargeBodyBytes = 1024 * 1024;
+std::counting_semaphore<kLargeBodySlots>& LargeBodySlots() {
+    static std::counting_semaphore<kLargeBodySlots> free(kLargeBodySlots);
+    return free;
 }
 
 std::string toBytes(const QString& text) {
@@ -422,6 +436,17 @@ route::Decision tPeerThread::Route(std::string_view header) const {
 }
 
 void tPeerThread::Dispatch(const std::string& header) {
+    const bool largeBody = BodyStart > 0 && Received.size() > BodyStart - 1 + kLargeBodyBytes;
+    if (largeBody) {
+        const platform::BlockingScope waiting;
+        while (!LargeBodySlots().try_acquire_for(std::chrono::milliseconds(kPollMs)))
+            if (Terminated() || !Connected)
+                return;
+    }
+    const auto releaseSlot = qScopeGuard([largeBody] {
+        if (largeBody)
+            LargeBodySlots().release();
+    });
     route::Decision decision = Route(header);
     if (decision.logLine)
         LogRequest(*decision.logLine);

@@ -197,7 +197,9 @@ TEST_F(Hostile, FloodsAndLargeUploadsKeepMemoryBounded) {
 // so that one of 256 MiB raised the peak resident set by 1.6 GB. Bodies held in memory now stop
 // at 16 MiB and are copied once.
 TEST_F(Hostile, EightLargePostsAtOnceKeepMemoryBounded) {
-    startWith(defaults());
+    ChildServer::Options options = defaults();
+    options.pluginsFolder = KORU_PLUGIN_DIR;
+    startWith(options);
     const pid_t pid = server->Pid();
     const long idle = server->Idle().rssKiB;
     std::atomic<bool> sending = true;
