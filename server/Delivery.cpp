@@ -1,6 +1,9 @@
 #include "server/Delivery.h"
 
 #include "platform/FileCalls.h"
+#include "server/Reply.h"
+
+#include <fcntl.h>
 
 #include <algorithm>
 #include <array>
@@ -8,6 +11,33 @@
 #include <memory>
 
 namespace delivery {
+
+FileReply OpenForReply(const std::string& fileName,
+                       const std::function<std::string()>& contentType) {
+    FileReply reply{
+        platform::FileHandle(platform::OpenFile(fileName.c_str(), O_RDONLY | O_NONBLOCK)),
+        0,
+        {},
+        200,
+        {}};
+    const int64_t size =
+        reply.file.valid() ? platform::RegularFileSize(reply.file.get()).value_or(-1) : -1;
+    const bool found = reply.file.valid() ? size >= 0 : platform::IsRegularFile(fileName);
+    const auto refuse = [](std::string message) {
+        FileReply refused;
+        refused.status = 404;
+        refused.message = std::move(message);
+        return refused;
+    };
+    if (!found)
+        return refuse("<h2>File not really found</h2>");
+    if (size < 0 || !platform::LockSharedNow(reply.file.get()))
+        return refuse("Unable to open this file for read");
+    reply.size = size;
+    reply.head =
+        reply::StatusLine(200) + reply::FileHeader(reply::DefaultContentType(contentType()), size);
+    return reply;
+}
 
 int64_t SendFile(Connection& connection, std::string_view head, int fd, int64_t length,
                  const std::function<void(size_t)>& afterChunk) {

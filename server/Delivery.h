@@ -1,8 +1,11 @@
 #pragma once
 
+#include "platform/FileCalls.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 
 // Sending a file as a reply: the header, then exactly the length it announced, in whole chunks.
@@ -31,6 +34,24 @@ public:
     // Ends the reply short: a peer must not take a cut body for a whole one.
     virtual void Close() = 0;
 };
+
+// A file opened for a reply: the open file, its size and the reply's status line and header; or,
+// when the file is not valid, the error page's status and text.
+struct FileReply {
+    platform::FileHandle file;
+    int64_t size = 0;
+    std::string head;
+    int status = 200;
+    std::string message;
+};
+
+// Opens `fileName` for a reply: without blocking (a pipe put in the base folder must not hold
+// the worker at its open), a regular file only (else 404 "<h2>File not really found</h2>"), with
+// a shared lock taken at once (a writer holding the file means it is not ready to be read: 404
+// "Unable to open this file for read"). `contentType` gives the file's type from the MIME table,
+// asked only for a file that will be sent.
+FileReply OpenForReply(const std::string& fileName,
+                       const std::function<std::string()>& contentType);
 
 // Sends `head`, then `length` bytes of the open file `fd` from its start. The body leaves in
 // chunks of kChunkSize (the last one may be shorter), a block of them per hand-over; the delivery

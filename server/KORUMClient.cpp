@@ -100,7 +100,9 @@ tPeerThread::tPeerThread(int handle, std::string peerAddress, std::shared_ptr<co
                          ServerContext& context)
     : context_(context), toUi_(context.handOff.sender()), PeerHandle(handle),
       PeerAddress(std::move(peerAddress)), Site(std::move(site)), BaseFile(Site->baseFile),
-      BasePath(Site->basePath), IdleLimit(Site->idleLimit) {
+      BasePath(Site->basePath), IdleLimit(Site->idleLimit),
+      Collector(BaseFile, BasePath,
+                [this](const route::Decision& decision) { return StartUpload(decision); }) {
     FreeOnTerminate = true;
 }
 
@@ -127,8 +129,7 @@ bool tPeerThread::ReadyToRun() {
     char chunk[kHeaderChunkSize];
     const int n = platform::SocketRecv(PeerHandle, chunk, static_cast<int>(sizeof chunk));
     if (n > 0) {
-        Received.append(chunk, static_cast<size_t>(n));
-        EarlyBytes = static_cast<size_t>(n);
+        Early.assign(chunk, static_cast<size_t>(n));
         EarlyFull = n == static_cast<int>(sizeof chunk);
         return true;
     }
@@ -174,63 +175,37 @@ void tPeerThread::Serve() {
     Socket->DupConnected(PeerHandle);
     Connected = Socket->State() == wsConnected;
     IncPeers();
-    ReplyPending = true;
     LastActivity = Tick();
     if (!Connected)
         return;
-    ReceiveLoop();
+    Collect();
+    if (Phase_ == Phase::Dispatching)
+        Dispatch();
 }
 
-void tPeerThread::ReceiveLoop() {
+// Collecting: until the request is whole or too large, the peer stops sending, or the idle limit
+// passes.
+void tPeerThread::Collect() {
     // A client sends its request right after connecting, so it is usually there by the time the
     // worker runs: a read before the first wait saves the wait. Bytes taken before the socket was
     // set up are looked at first; a read follows when they filled their buffer.
-    if (EarlyBytes > 0)
-        LookForHeaderEnd(0);
-    if (EarlyBytes == 0 || EarlyFull)
+    if (!Early.empty())
+        Collector.Feed(Early.data(), Early.size());
+    if (Early.empty() || EarlyFull)
         PeerDataAvailable(Socket.get(), 0);
+    std::string().swap(Early);
     for (;;) {
-        if (!RequestComplete)
-            CheckRequest();
-        if (Finished || !Connected || Terminated())
+        if (Collector.state() != request::RequestCollector::State::Incomplete) {
+            Phase_ = Phase::Dispatching;
             return;
+        }
         // A peer that has stopped sending will never complete its request.
-        if (IdleTooLong() || InputEnded)
+        if (!Connected || Terminated() || IdleTooLong() || InputEnded)
             return;
         // The client waits for its answer: its request is answered as soon as it is here.
         if (!promptWake_)
             promptWake_.emplace();
         waitForEvents(kPollMs);
-    }
-}
-
-void tPeerThread::CheckRequest() {
-    request::Completeness c;
-    if (StreamingBody) {
-        // The body went elsewhere: Received holds the header and its blank line only.
-        if (BodyLeft > 0)
-            return;
-        c.state = request::Arrival::Complete;
-        c.headerLength = Received.size() - 4;
-        c.bodyStart = Received.size() + 1;
-    } else {
-        c = request::CheckComplete(Received);
-    }
-    if (c.state == request::Arrival::Incomplete)
-        return;
-    RequestComplete = true;
-    Phase_ = Phase::Processing;
-    promptWake_.reset();
-    if (c.state == request::Arrival::TooLarge) {
-        SendError(413, "Request too large");
-        Finished = true;
-        return;
-    }
-    BodyStart = c.bodyStart;
-    try {
-        ProcessRequest(Received.substr(0, c.headerLength));
-    } catch (...) {
-        // The request is over whatever went wrong inside; the connection is closed next.
     }
 }
 
@@ -246,9 +221,9 @@ void tPeerThread::CloseConnection() {
 
 void tPeerThread::PeerDataAvailable(TCustomWSocket*, uint16_t) {
     LastActivity = Tick();
-    if (RequestComplete)
+    if (Phase_ != Phase::Collecting)
         DropBytes();
-    else if (!HeaderSeen)
+    else if (!Collector.HeaderSeen())
         ReadHeaderBytes();
     else
         ReadBodyBytes();
@@ -263,60 +238,35 @@ int tPeerThread::Read(char* buffer, int size) {
     return n;
 }
 
-// Only as much as the header may still grow is read: a peer that never sends the blank line
-// costs at most the header limit, however fast it sends.
+// Only as much as the header may still grow is read.
 void tPeerThread::ReadHeaderBytes() {
-    const size_t before = Received.size();
     // Through a small buffer on the stack, which the request's own buffer grows from: sizing that
     // one for the largest header first cost an allocation, and a clearing, of the whole size per
     // request. Reads go on while they fill the buffer, so that a read ends short and re-arms the
     // notification, like the single larger read did.
     char chunk[kHeaderChunkSize];
-    for (;;) {
-        const size_t room =
-            request::kMaxHeaderBytes - std::min(Received.size(), request::kMaxHeaderBytes);
+    size_t taken = 0;
+    while (!Collector.HeaderSeen() &&
+           Collector.state() == request::RequestCollector::State::Incomplete) {
+        const size_t room = Collector.Want(0);
         if (room == 0)
             break; // the next look at the request refuses it as too large
         const int want = static_cast<int>(std::min(room, sizeof chunk));
         const int n = Read(chunk, want);
         if (n <= 0)
             break;
-        Received.append(chunk, static_cast<size_t>(n));
-        if (n < want || Received.size() - before >= kHeaderReadSize)
+        Collector.Feed(chunk, static_cast<size_t>(n));
+        taken += static_cast<size_t>(n);
+        if (n < want || taken >= kHeaderReadSize)
             break;
     }
-    LookForHeaderEnd(before);
-}
-
-// After bytes were added to the header from `before` on.
-void tPeerThread::LookForHeaderEnd(size_t before) {
-    if (Received.size() == before)
-        return;
-    const size_t p = Received.find("\r\n\r\n", before >= 3 ? before - 3 : 0);
-    if (p != std::string::npos)
-        HeaderArrived(p);
-}
-
-char* tPeerThread::BodyBuffer() {
-    ReadBuffer.resize(kBodyReadSize);
-    return ReadBuffer.data();
 }
 
 void tPeerThread::ReadBodyBytes() {
-    const int n = Read(BodyBuffer(), kBodyReadSize);
-    if (n <= 0)
-        return;
-    if (!StreamingBody) {
-        // Bodies handed on as text (POST) stay in memory, within the declared-length limit.
-        Received.append(ReadBuffer.data(), static_cast<size_t>(n));
-        return;
-    }
-    // Exactly the declared length is stored; bytes beyond it are dropped like any byte after a
-    // whole request.
-    const int64_t take = std::min<int64_t>(n, BodyLeft);
-    if (UploadBody)
-        UploadBody->Write(ReadBuffer.data(), static_cast<size_t>(take));
-    BodyLeft -= take;
+    ReadBuffer.resize(kBodyReadSize);
+    const int n = Read(ReadBuffer.data(), kBodyReadSize);
+    if (n > 0)
+        Collector.Feed(ReadBuffer.data(), static_cast<size_t>(n));
 }
 
 // Bytes after a whole request are read and dropped, so that they never grow memory.
@@ -330,36 +280,14 @@ void tPeerThread::DropBytes() {
             break;
 }
 
-// A PUT that declares its length streams its body into the upload file from here on; every other
-// request keeps collecting into Received as before.
-void tPeerThread::HeaderArrived(size_t headerLength) {
-    HeaderSeen = true;
-    const std::string_view header(Received.data(), headerLength);
-    const std::optional<std::string> line = request::RequestLine(header);
-    const std::optional<int64_t> length = request::DeclaredLength(header);
-    if (!line || !request::MethodTarget(*line, "PUT")) {
-        // A body handed on as text grows its buffer once, not by doubling.
-        if (length && *length <= request::kMaxHeldBodyBytes)
-            Received.reserve(headerLength + 4 + static_cast<size_t>(*length));
-        return;
-    }
-    const bool transferEncoded = request::DeclaresTransferEncoding(header);
-    if ((!length && !transferEncoded) || (length && *length > request::kMaxBodyBytes))
-        return; // the blank line completes it, or it is refused as too large
-    StreamingBody = true;
-    // A body of unknown length is refused at once; nothing of it is stored.
-    BodyLeft = transferEncoded ? 0 : *length;
-    const route::Decision decision = Route(header);
-    if (decision.kind == route::Kind::Upload && UploadAllowed(decision.fileName))
-        UploadBody = std::make_unique<upload::UploadFile>(
-            decision.fileName, upload::UploadFile::Waiting::Unnamed, IdleLimit);
-    const size_t bodyAt = headerLength + 4;
-    const int64_t take =
-        std::min<int64_t>(static_cast<int64_t>(Received.size() - bodyAt), BodyLeft);
-    if (UploadBody)
-        UploadBody->Write(Received.data() + bodyAt, static_cast<size_t>(take));
-    BodyLeft -= take;
-    Received.resize(bodyAt);
+// A PUT that declares its length: its body goes into a new upload file as it arrives, unless the
+// upload is refused anyway (then it is read and dropped).
+request::RequestCollector::BodySink tPeerThread::StartUpload(const route::Decision& decision) {
+    if (decision.kind != route::Kind::Upload || !UploadAllowed(decision.fileName))
+        return {};
+    UploadBody = std::make_unique<upload::UploadFile>(
+        decision.fileName, upload::UploadFile::Waiting::Unnamed, IdleLimit);
+    return [file = UploadBody.get()](const char* data, size_t size) { file->Write(data, size); };
 }
 
 void tPeerThread::PeerDataSent(TCustomWSocket*, uint16_t) {
@@ -418,25 +346,24 @@ void tPeerThread::WaitReplyGone() {
         waitForEvents(1);
 }
 
-void tPeerThread::ProcessRequest(const std::string& header) {
+// Dispatching: the request is whole (or too large), answered once, then left to the close.
+void tPeerThread::Dispatch() {
+    promptWake_.reset();
     try {
-        Dispatch(header);
+        if (Collector.state() == request::RequestCollector::State::TooLarge)
+            SendError(413, "Request too large");
+        else
+            Answer();
     } catch (...) {
-        Finished = true;
-        throw;
+        // The request is over whatever went wrong inside; the connection is closed next.
+        return;
     }
     WaitReplyGone();
-    Finished = true;
 }
 
-route::Decision tPeerThread::Route(std::string_view header) const {
-    const size_t bodyAt =
-        std::min(BodyStart == 0 ? Received.size() : BodyStart - 1, Received.size());
-    return route::Decide({header, std::string_view(Received).substr(bodyAt), BaseFile, BasePath});
-}
-
-void tPeerThread::Dispatch(const std::string& header) {
-    const bool largeBody = BodyStart > 0 && Received.size() > BodyStart - 1 + kLargeBodyBytes;
+void tPeerThread::Answer() {
+    const size_t bodyStart = Collector.BodyStart();
+    const bool largeBody = Collector.Received().size() > bodyStart - 1 + kLargeBodyBytes;
     if (largeBody) {
         const platform::BlockingScope waiting;
         while (!LargeBodySlots().try_acquire_for(std::chrono::milliseconds(kPollMs)))
@@ -447,7 +374,7 @@ void tPeerThread::Dispatch(const std::string& header) {
         if (largeBody)
             LargeBodySlots().release();
     });
-    route::Decision decision = Route(header);
+    route::Decision& decision = Collector.Decision();
     if (decision.logLine)
         LogRequest(*decision.logLine);
     RequestPath = decision.requestPath;
@@ -477,32 +404,22 @@ void tPeerThread::SendText(const std::string& text) {
 
 void tPeerThread::SendError(int32_t code, const std::string& message) {
     SendText(reply::PageReply(code, message));
-    ReplyPending = false;
 }
 
 void tPeerThread::SendFile(const std::string& fileName) {
-    // Not blocking: a pipe put in the base folder must not hold the worker at its open.
-    const platform::FileHandle file(platform::OpenFile(fileName.c_str(), O_RDONLY | O_NONBLOCK));
-    const int64_t size = file.valid() ? platform::RegularFileSize(file.get()).value_or(-1) : -1;
-    FileFound = file.valid() ? size >= 0 : platform::IsRegularFile(fileName);
-    if (!FileFound) {
-        SendError(404, "<h2>File not really found</h2>");
-        return;
-    }
-    // Other readers are welcome; a writer holding the file means it is not ready to be read.
-    if (size < 0 || !platform::LockSharedNow(file.get())) {
-        SendError(404, "Unable to open this file for read");
-        return;
-    }
     // The table as the UI thread last published it: a change applies from the next request.
-    const std::string type = context_.mime.Published()->Lookup(request::FileExtension(RequestPath));
-    const std::string head =
-        reply::StatusLine(200) + reply::FileHeader(reply::DefaultContentType(type), size);
+    const delivery::FileReply opened = delivery::OpenForReply(fileName, [this] {
+        return context_.mime.Published()->Lookup(request::FileExtension(RequestPath));
+    });
+    if (!opened.file.valid()) {
+        SendError(opened.status, opened.message);
+        return;
+    }
     if (!Connected)
         return;
     FileConnection connection(*this);
-    ReplyPending = false;
-    delivery::SendFile(connection, head, file.get(), size, context_.afterChunkSent);
+    delivery::SendFile(connection, opened.head, opened.file.get(), opened.size,
+                       context_.afterChunkSent);
 }
 
 // Neither an existing file nor the plug-ins folder receives an upload: a file put there would be
@@ -533,13 +450,12 @@ void tPeerThread::CallModule(route::Decision decision) {
     modulecall::Call call{std::move(decision.module),
                           std::move(decision.query),
                           PeerAddress,
-                          Received,
+                          Collector.Received(),
                           RequestPath,
                           [&settings] { return toBytes(settings.PageHeader.get()); },
                           [&settings] { return toBytes(settings.PageFooter.get()); }};
     SendText(
         modulecall::Reply(modulecall::LoadedModules(), std::move(call), context_.beforePluginCall));
-    ReplyPending = false;
 }
 
 void tPeerThread::LogRequest(const std::string& line) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Thread.h"
+#include "server/RequestCollector.h"
 #include "server/ServerContext.h"
 
 #include <QString>
@@ -17,9 +18,6 @@ class TCustomWSocket;
 class TWSocket;
 namespace upload {
 class UploadFile;
-}
-namespace route {
-struct Decision;
 }
 
 // Live workers of the process; changed only on the UI thread (IncPeers/DecPeers).
@@ -48,9 +46,9 @@ struct PeerSite {
 // files, uploads, modules and the log each have a unit of their own.
 class tPeerThread : public platform::TThread {
 public:
-    // The worker's life, in this order; a phase may be skipped (a peer that goes while its request
-    // is collected is closed at once).
-    enum class Phase { Collecting, Processing, Closing, Ended };
+    // The worker's life, in this order: each step runs only in the phase it expects. A peer that
+    // goes, or stays silent past the idle limit, while its request is collected skips to Closing.
+    enum class Phase { Collecting, Dispatching, Closing, Ended };
 
     tPeerThread(int handle, std::string peerAddress, std::shared_ptr<const PeerSite> site,
                 ServerContext& context);
@@ -81,27 +79,25 @@ protected:
 private:
     class FileConnection;
 
+    // The life: Execute runs Serve (adopt the connection, Collect, Dispatch), then the close.
     void Serve();
-    void ReceiveLoop();
-    void CheckRequest();
+    void Collect();
+    void Dispatch();
+    void Answer();
     void CloseConnection();
+
     void PeerDataAvailable(TCustomWSocket* sender, uint16_t error);
     int Read(char* buffer, int size);
     void ReadHeaderBytes();
-    void LookForHeaderEnd(size_t before);
     void ReadBodyBytes();
     void DropBytes();
-    char* BodyBuffer();
-    void HeaderArrived(size_t headerLength);
+    request::RequestCollector::BodySink StartUpload(const route::Decision& decision);
     bool IdleTooLong() const;
     void PeerDataSent(TCustomWSocket* sender, uint16_t error);
     void PeerChangeState(TCustomWSocket* sender, int oldState, int newState);
     void WaitDataSent();
     void WaitSent(const std::function<bool()>& done);
     void WaitReplyGone();
-    void ProcessRequest(const std::string& header);
-    void Dispatch(const std::string& header);
-    route::Decision Route(std::string_view header) const;
     void SendError(int32_t code, const std::string& message);
     void SendText(const std::string& text);
     void SendFile(const std::string& fileName);
@@ -137,32 +133,20 @@ private:
     int64_t LastActivity = 0;
     bool PeersCounted = false;
 
-    // Collecting: the bytes of the request, read in bounded pieces.
-    std::string Received;
+    // Collecting: the request's bytes and what they make, read in bounded pieces.
+    request::RequestCollector Collector;
     std::vector<char> ReadBuffer;
     // Bytes of the request taken before the socket was set up (ReadyToRun), and whether that read
     // filled its buffer, so that more may wait.
-    size_t EarlyBytes = 0;
+    std::string Early;
     bool EarlyFull = false;
     // Held while the worker waits for its request: see platform::PromptWakeScope.
     std::optional<platform::PromptWakeScope> promptWake_;
-    // The header's blank line has arrived; from then on body bytes are read in bounded pieces.
-    bool HeaderSeen = false;
     // The peer said it sends nothing more: a request that is still incomplete never will be.
     bool InputEnded = false;
-    // A PUT with a declared length: its body goes straight into `UploadBody` (null when the
-    // upload is refused anyway), and the request is whole when `BodyLeft` reaches 0.
-    bool StreamingBody = false;
-    int64_t BodyLeft = 0;
+    // A streamed upload's file (none when the upload is refused anyway).
     std::unique_ptr<upload::UploadFile> UploadBody;
-    bool RequestComplete = false;
-    size_t BodyStart = 0;
 
-    // Processing: the target as replies name it, and how far the answer got.
+    // Dispatching: the target as replies name it.
     std::string RequestPath;
-    // No reply has been handed over yet.
-    bool ReplyPending = false;
-    // The target of a file request is a regular file below the base folder.
-    bool FileFound = false;
-    bool Finished = false;
 };
