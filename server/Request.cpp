@@ -41,7 +41,9 @@ std::optional<int64_t> DeclaredLength(std::string_view received) {
     }
     if (at == std::string_view::npos)
         return std::nullopt;
-    std::string_view rest = received.substr(at + kContentLength.size());
+    // The value ends with the header too: digits in the body are no part of it, or a request
+    // whose field is blank would wait for a length that depends on how its bytes arrived.
+    std::string_view rest = header.substr(at + kContentLength.size());
     // Codes compare unsigned: a byte above 127 is a character at or above "0", not a blank.
     while (!rest.empty() && static_cast<unsigned char>(rest.front()) < '0')
         rest.remove_prefix(1);

@@ -23,7 +23,7 @@ char asciiUpper(char c) {
 // The declared length read straight from the rule: the first header line after the request line
 // (lines end at CR or LF, the header at the first CR LF CR LF) that starts with "CONTENT-LENGTH:"
 // in any letter case, then every character whose code is below that of "0" skipped, then the run
-// of digits.
+// of digits, all within the header.
 std::optional<int64_t> referenceLength(std::string_view received) {
     static constexpr std::string_view kName = "CONTENT-LENGTH:";
     const size_t headerEnd = std::min(received.find(kBlankLine), received.size());
@@ -40,10 +40,10 @@ std::optional<int64_t> referenceLength(std::string_view received) {
         if (!match)
             continue;
         size_t i = at + kName.size();
-        while (i < received.size() && static_cast<unsigned char>(received[i]) < '0')
+        while (i < headerEnd && static_cast<unsigned char>(received[i]) < '0')
             ++i;
         int64_t n = 0;
-        for (; i < received.size() && received[i] >= '0' && received[i] <= '9'; ++i)
+        for (; i < headerEnd && received[i] >= '0' && received[i] <= '9'; ++i)
             n = std::min(n * 10 + (received[i] - '0'), kMaxBodyBytes + 1);
         return n;
     }
