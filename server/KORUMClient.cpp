@@ -179,13 +179,14 @@ void tPeerThread::Serve() {
     if (!Connected)
         return;
     Collect();
-    if (Phase_ == Phase::Dispatching)
-        Dispatch();
+    Dispatch();
 }
 
 // Collecting: until the request is whole or too large, the peer stops sending, or the idle limit
 // passes.
 void tPeerThread::Collect() {
+    if (Phase_ != Phase::Collecting)
+        return;
     // A client sends its request right after connecting, so it is usually there by the time the
     // worker runs: a read before the first wait saves the wait. Bytes taken before the socket was
     // set up are looked at first; a read follows when they filled their buffer.
@@ -348,6 +349,8 @@ void tPeerThread::WaitReplyGone() {
 
 // Dispatching: the request is whole (or too large), answered once, then left to the close.
 void tPeerThread::Dispatch() {
+    if (Phase_ != Phase::Dispatching)
+        return;
     promptWake_.reset();
     try {
         if (Collector.state() == request::RequestCollector::State::TooLarge)

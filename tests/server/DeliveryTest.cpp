@@ -9,6 +9,8 @@
 
 #include <fcntl.h>
 #include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -124,4 +126,51 @@ TEST_F(Delivery, AConnectionThatGoesEndsTheDelivery) {
     EXPECT_EQ(delivery::SendFile(stalled, "", fd, size), kBlock);
     EXPECT_THAT(stalled.steps, ElementsAre("write " + std::to_string(kBlock), "drain"));
     EXPECT_THAT(chunks, Each(4096u));
+}
+
+// What a file must be before a reply is sent from it; the type is asked only for one that is.
+TEST(OpenForReply, OnlyARegularFileNobodyWritesIsOpened) {
+    QTemporaryDir folder;
+    const std::string base = folder.path().toStdString();
+    int asked = 0;
+    const auto type = [&asked] {
+        ++asked;
+        return std::string("text/plain");
+    };
+    ASSERT_EQ(::mkfifo((base + "/pipe").c_str(), 0600), 0);
+    ::mkdir((base + "/folder").c_str(), 0700);
+    const int fd = ::open((base + "/file.txt").c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_EQ(::write(fd, "hello", 5), 5);
+    ::close(fd);
+
+    for (const char* name : {"/pipe", "/folder", "/missing"}) {
+        const delivery::FileReply reply = delivery::OpenForReply(base + name, type);
+        EXPECT_FALSE(reply.file.valid()) << name;
+        EXPECT_EQ(reply.status, 404) << name;
+        EXPECT_EQ(reply.message, "<h2>File not really found</h2>") << name;
+    }
+    EXPECT_EQ(asked, 0);
+
+    {
+        // Held with a shared lock while it is sent.
+        const delivery::FileReply opened = delivery::OpenForReply(base + "/file.txt", type);
+        ASSERT_TRUE(opened.file.valid());
+        EXPECT_EQ(opened.size, 5);
+        EXPECT_EQ(opened.head,
+                  "HTTP/1.0 200 OK\r\nServer: Mirelton/0.3\r\nContent-Type: text/plain\r\n"
+                  "Content-Length: 5\r\n\r\n");
+        EXPECT_EQ(asked, 1);
+        const int other = ::open((base + "/file.txt").c_str(), O_WRONLY);
+        EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0);
+        ::close(other);
+    }
+
+    // A writer holding the file: not ready to be read.
+    const int writer = ::open((base + "/file.txt").c_str(), O_WRONLY);
+    ASSERT_EQ(::flock(writer, LOCK_EX | LOCK_NB), 0);
+    const delivery::FileReply locked = delivery::OpenForReply(base + "/file.txt", type);
+    EXPECT_FALSE(locked.file.valid());
+    EXPECT_EQ(locked.status, 404);
+    EXPECT_EQ(locked.message, "Unable to open this file for read");
+    ::close(writer);
 }
