@@ -43,7 +43,20 @@ void setTextQuietly(QLineEdit& edit, const QString& text) {
     edit.setText(text);
 }
 
+QString listeningCaption() {
+    return QStringLiteral("Server: ") + StateDisplayText(wsListening);
+}
+
 } // namespace
+
+std::optional<quint16> ListeningPortOf(const QString& trayHint) {
+    const QString prefix = listeningCaption() + QStringLiteral(" on port ");
+    if (!trayHint.startsWith(prefix))
+        return std::nullopt;
+    bool ok = false;
+    const quint16 port = trayHint.mid(prefix.size()).toUShort(&ok);
+    return ok && port != 0 ? std::optional<quint16>(port) : std::nullopt;
+}
 
 TF_KORUMain::TF_KORUMain(std::unique_ptr<TrayService> tray)
     : ui_(std::make_unique<Ui::TF_KORUMain>()) {
@@ -204,10 +217,8 @@ void TF_KORUMain::showStatus() {
 }
 
 void TF_KORUMain::connectServerControls() {
-    connect(ui_->ListenBtn, &QPushButton::clicked, this,
-            [this] { guarded([this] { StartServer(); }); });
-    connect(ui_->StopBtn, &QPushButton::clicked, this,
-            [this] { guarded([this] { StopServer(); }); });
+    connect(ui_->ListenBtn, &QPushButton::clicked, this, &TF_KORUMain::ListenBtnClick);
+    connect(ui_->StopBtn, &QPushButton::clicked, this, &TF_KORUMain::StopBtnClick);
     connect(ui_->Button6, &QPushButton::clicked, this, &TF_KORUMain::Button6Click);
     connect(ui_->Button4, &QPushButton::clicked, this, &TF_KORUMain::Button4Click);
     connect(ui_->Button11, &QPushButton::clicked, this, &TF_KORUMain::Button11Click);
@@ -273,11 +284,7 @@ void TF_KORUMain::connectMimeEditor() {
 }
 
 void TF_KORUMain::guarded(const std::function<void()>& handler) {
-    try {
-        handler();
-    } catch (const std::exception& e) {
-        dialogs::ShowMessage(this, QString::fromLocal8Bit(e.what()));
-    }
+    dialogs::Guarded(this, handler);
 }
 
 // The state panel tells how the last start went: "Failed" (the reason in its tip) until a
@@ -468,16 +475,20 @@ void TF_KORUMain::closeEvent(QCloseEvent* event) {
     emit Closed();
 }
 
-// The listener sets the caption on every change of its state: the Server page follows it there.
+// The listener sets the caption on every change of its state, and then the tray hint, which names
+// the port it bound once it listens: the Server page follows what the window is told there.
 void TF_KORUMain::SetCaption(const QString& caption) {
     setWindowTitle(caption);
-    ServerPage_->ShowServer(*Server_);
+    if (caption != listeningCaption())
+        ServerPage_->ShowStopped();
 }
 QString TF_KORUMain::Caption() const {
     return windowTitle();
 }
 void TF_KORUMain::SetTrayHint(const QString& hint) {
     RxTray1_->SetHint(hint);
+    if (const std::optional<quint16> port = ListeningPortOf(hint))
+        ServerPage_->ShowListening(*port, Server_->GetBasePath());
 }
 QString TF_KORUMain::TrayHint() const {
     return RxTray1_->Hint();

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace Ui {
 class TF_KORUMain;
@@ -61,14 +62,17 @@ public:
     void SaveSettings();
 
     // Handlers of the controls, named after control and event.
-    void Button6Click();
-    void RxTray1Click();
-    void Start1Click() {
+    void ListenBtnClick() {
         guarded([this] { StartServer(); });
     }
-    void Stop1Click() {
+    void StopBtnClick() {
         guarded([this] { StopServer(); });
     }
+    void Button6Click();
+    void RxTray1Click();
+    // The tray's items do what the buttons beside them do.
+    void Start1Click() { ListenBtnClick(); }
+    void Stop1Click() { StopBtnClick(); }
     void Exit1Click() { close(); }
     // Runs what the workers have handed the UI thread and the loop has not run yet: at the end,
     // every line of every answered request still reaches the log.
@@ -151,6 +155,10 @@ private:
     bool firstRun_ = false;
     QLabel* pluginsInsideBase_ = nullptr; // owned by its group box
 };
+
+// The port the listener bound, as its tray hint names it while it listens ("Server: Listening on
+// port 8080"); empty for every other hint.
+std::optional<quint16> ListeningPortOf(const QString& trayHint);
 
 // The program's one main window while it exists.
 extern TF_KORUMain* F_KORUMain;
