@@ -1,7 +1,6 @@
 #include "shell/SettingsPage.h"
 
 #include "config/HomeTool.h"
-#include "config/ServerSettings.h"
 #include "platform/FilePath.h"
 #include "shell/Dialogs.h"
 #include "ui_KORUMain.h"
