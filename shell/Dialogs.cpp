@@ -4,6 +4,8 @@
 #include <QInputDialog>
 #include <QMessageBox>
 
+#include <exception>
+
 namespace dialogs {
 namespace {
 
@@ -23,11 +25,17 @@ bool takeAnswer(std::optional<QString>& answer) {
 
 } // namespace
 
-void SetNextAnswer(std::optional<QString> answer) { gAnswers.push_back(std::move(answer)); }
+void SetNextAnswer(std::optional<QString> answer) {
+    gAnswers.push_back(std::move(answer));
+}
 
-std::deque<QString> TakeMessages() { return std::exchange(gMessages, {}); }
+std::deque<QString> TakeMessages() {
+    return std::exchange(gMessages, {});
+}
 
-void SetRecording(bool recording) { gRecording = recording; }
+void SetRecording(bool recording) {
+    gRecording = recording;
+}
 
 void ShowMessage(QWidget* parent, const QString& text) {
     if (gRecording) {
@@ -37,13 +45,21 @@ void ShowMessage(QWidget* parent, const QString& text) {
     QMessageBox::warning(parent, QStringLiteral("KORU"), text);
 }
 
+void Guarded(QWidget* parent, const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        ShowMessage(parent, QString::fromLocal8Bit(e.what()));
+    }
+}
+
 void ShowNotice(QWidget* parent, const QString& text) {
     if (gRecording) {
         gMessages.push_back(text);
         return;
     }
-    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("KORU"), text,
-                                QMessageBox::Ok, parent);
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("KORU"), text, QMessageBox::Ok,
+                                parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     box->show();

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <deque>
+#include <functional>
 #include <optional>
 
 class QWidget;
@@ -23,6 +24,8 @@ void ShowMessage(QWidget* parent, const QString& text);
 void ShowNotice(QWidget* parent, const QString& text);
 std::optional<QString> InputText(QWidget* parent, const QString& caption, const QString& prompt,
                                  const QString& initial);
+// Runs a control's handler; an error it raises is shown with its text and the program goes on.
+void Guarded(QWidget* parent, const std::function<void()>& handler);
 // Empty when cancelled.
 QString BrowseForFolder(QWidget* owner, const QString& root, const QString& title);
 // The chosen existing file, or empty when cancelled.

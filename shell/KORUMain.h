@@ -10,25 +10,29 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace Ui {
 class TF_KORUMain;
 }
 class QAction;
 class QLabel;
-class QLineEdit;
 class QMenu;
 class QTimer;
-class TCustomWSocket;
+class TClientPage;
 class TLCDate;
+class TMimePage;
 class TMover;
 class TRxTray;
 class TServerControl;
 class TServerPage;
+class TSettingsPage;
 class TWSocket;
 
-// The one window of the program: server controls, About text, settings pages, MIME editor,
-// plug-in list, raw-TCP test client and status bar; it hides to the tray. UI thread only.
+// The one window of the program: its life, the server's start and stop, the tray, the About
+// text, the plug-in list and the status bar, and the wiring of its pages (Server, Settings, MIME
+// and the raw-TCP test client), each a class of its own on the window's controls. The listener
+// tells it its state; it tells the Server page. UI thread only.
 class TF_KORUMain : public QMainWindow, public IServerView {
     Q_OBJECT
 public:
@@ -39,10 +43,10 @@ public:
     // The window's parts, for the program entry and for tests.
     Ui::TF_KORUMain& UI() { return *ui_; }
     TServerControl& Server() { return *Server_; }
-    TWSocket& CSock() { return *CSock_; }
+    TWSocket& CSock();
     TRxTray& RxTray1() { return *RxTray1_; }
     QMenu& PM2() { return *PM2_; }
-    TMover& Mover1() { return *Mover1_; }
+    TMover& Mover1();
     TServerPage& ServerPage() { return *ServerPage_; }
     ServerSettings& Settings() { return ServerSettings_; }
     MimeTable& Mime() { return MimeTable_; }
@@ -61,14 +65,17 @@ public:
     void SaveSettings();
 
     // Handlers of the controls, named after control and event.
-    void Button6Click();
-    void RxTray1Click();
-    void Start1Click() {
+    void ListenBtnClick() {
         guarded([this] { StartServer(); });
     }
-    void Stop1Click() {
+    void StopBtnClick() {
         guarded([this] { StopServer(); });
     }
+    void Button6Click();
+    void RxTray1Click();
+    // The tray's items do what the buttons beside them do.
+    void Start1Click() { ListenBtnClick(); }
+    void Stop1Click() { StopBtnClick(); }
     void Exit1Click() { close(); }
     // Runs what the workers have handed the UI thread and the loop has not run yet: at the end,
     // every line of every answered request still reaches the log.
@@ -79,15 +86,6 @@ public:
     void Button11Click() {
         guarded([this] { RestoreSettings(); });
     }
-    void AddBtnClick();
-    void Button7Click();
-    void Button10Click();
-    void Button9Click();
-    void CSockChangeState(TCustomWSocket* sender, int oldState, int newState);
-    void CSockDataAvailable(TCustomWSocket* sender, uint16_t error);
-    bool PickFolder(QLineEdit& field, const QString& title);
-    void BaseFileClick();
-    void LogFileClick();
 
     // IServerView
     void SetCaption(const QString& caption) override;
@@ -113,15 +111,9 @@ private:
     void FormDestroy();
     void createTray(std::unique_ptr<TrayService> tray);
     void createServerPage();
-    void createClientPage();
     void createStatusBar();
     void connectServerControls();
-    void connectSettingsFields();
-    void connectMimeEditor();
-    void showSettings();
-    void showMime();
     void showPlugins();
-    void showPluginsPlace();
     void showStatus();
     // Runs a handler; an error it raises is shown with its text and the program goes on.
     void guarded(const std::function<void()>& handler);
@@ -132,14 +124,16 @@ private:
     PluginPanel Plugins_;
     ServerContext context_{ServerSettings_, MimeTable_, *this, Plugins_};
     std::unique_ptr<TServerControl> Server_;
-    std::unique_ptr<TWSocket> CSock_;
+    // The pages bind the layout's controls to what the window owns, so they go first.
+    std::unique_ptr<TClientPage> ClientPage_;
+    std::unique_ptr<TSettingsPage> SettingsPage_;
+    std::unique_ptr<TMimePage> MimePage_;
     TRxTray* RxTray1_ = nullptr;
     QMenu* PM2_ = nullptr;
     QAction* Start1_ = nullptr;
     QAction* Stop1_ = nullptr;
     QAction* Exit1_ = nullptr;
     TLCDate* LCDate1_ = nullptr;
-    TMover* Mover1_ = nullptr;
     TServerPage* ServerPage_ = nullptr;
     QLabel* panels_[3] = {};
     // Counter texts change once per connection; the panels show the latest within a moment, so
@@ -147,10 +141,12 @@ private:
     QString pendingStatus_[3];
     QTimer* statusTimer_ = nullptr;
     bool destroying_ = false;
-    bool showingSettings_ = false;
     bool firstRun_ = false;
-    QLabel* pluginsInsideBase_ = nullptr; // owned by its group box
 };
+
+// The port the listener bound, as its tray hint names it while it listens ("Server: Listening on
+// port 8080"); empty for every other hint.
+std::optional<quint16> ListeningPortOf(const QString& trayHint);
 
 // The program's one main window while it exists.
 extern TF_KORUMain* F_KORUMain;

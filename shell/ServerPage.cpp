@@ -1,8 +1,6 @@
 #include "shell/ServerPage.h"
 
-#include "net/WSocket.h"
 #include "platform/FilePath.h"
-#include "server/ServerControl.h"
 #include "shell/QrCode.h"
 
 #include <QAction>
@@ -136,17 +134,8 @@ TServerPage::TServerPage(QWidget* parent) : QWidget(parent) {
     ShowStopped();
 }
 
-void TServerPage::ShowServer(TServerControl& server) {
-    TWSocket& socket = server.Socket();
-    if (socket.State() != wsListening) {
-        ShowStopped();
-        return;
-    }
-    const quint16 port = QString::fromStdString(socket.GetLocalPort()).toUShort();
-    ShowListening(port, missingFolderNotice(server.GetBasePath()));
-}
-
-void TServerPage::ShowListening(quint16 port, const QString& notice) {
+void TServerPage::ShowListening(quint16 port, const QString& basePath) {
+    const QString notice = missingFolderNotice(basePath);
     urls_ = {siteUrl(QStringLiteral("localhost"), port)};
     for (const QHostAddress& address : AddressSource())
         urls_.append(siteUrl(address.toString(), port));

@@ -15,7 +15,6 @@ class QLabel;
 class QPlainTextEdit;
 class QTimer;
 class QToolButton;
-class TServerControl;
 
 // The IPv4 addresses by which other machines reach this one: not loopback, on interfaces that are
 // up and connected. The listener takes every local address, so each of these leads to it.
@@ -32,10 +31,10 @@ public:
 
     explicit TServerPage(QWidget* parent = nullptr);
 
-    // Shows what the listener is doing now: its addresses and port while it listens, "Not
-    // listening" otherwise. Called on every change of the listener's state.
-    void ShowServer(TServerControl& server);
-    void ShowListening(quint16 port, const QString& notice = {});
+    // What the window was told the listener does now: the addresses with the port it bound while
+    // it listens, and a notice when the base folder (as the listener serves it) is missing or
+    // unset; "Not listening" otherwise.
+    void ShowListening(quint16 port, const QString& basePath);
     void ShowStopped();
     // One request-log line, as the log file has it without its line end.
     void AddRequest(const QByteArray& line);
