@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 
 struct ServerSettings;
@@ -30,6 +31,9 @@ public:
     // Status bar panels 0 ("Clients: "), 1 ("Requests: ") and 2 (the state, kStatePanelCaption at
     // rest).
     virtual void SetStatusText(int panel, const QString& text) = 0;
+    // The listener listens on `port` (the one bound: the setting may say 0), or no longer does.
+    virtual void ShowListening(uint16_t port) = 0;
+    virtual void ShowStopped() = 0;
     // True while the window is being destroyed: the display is no longer updated.
     virtual bool Destroying() const = 0;
 };

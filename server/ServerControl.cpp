@@ -99,11 +99,15 @@ void TServerControl::SSChangeState(TCustomWSocket*, int, int newState) {
             SetServerButtons(0);
         else if (newState >= wsOpened && newState <= wsAccepting)
             SetServerButtons(1);
-        else if (newState == wsListening) {
+        if (newState == wsListening) {
             SetServerButtons(2);
             // The port actually bound: the setting may say 0 (any free port).
+            const std::string port = SS->GetLocalPort();
             view.SetTrayHint(view.TrayHint() + QStringLiteral(" on port ") +
-                             QString::fromStdString(SS->GetLocalPort()));
+                             QString::fromStdString(port));
+            view.ShowListening(static_cast<uint16_t>(std::stoi(port)));
+        } else {
+            view.ShowStopped();
         }
     }
     if (newState == wsListening && ScanPlugins)

@@ -34,20 +34,7 @@ constexpr int kStatusDelayMs = 25;
 const QString kStateCaption = kStatePanelCaption;
 const QString kFailedState = QStringLiteral("Failed");
 
-QString listeningCaption() {
-    return QStringLiteral("Server: ") + StateDisplayText(wsListening);
-}
-
 } // namespace
-
-std::optional<quint16> ListeningPortOf(const QString& trayHint) {
-    const QString prefix = listeningCaption() + QStringLiteral(" on port ");
-    if (!trayHint.startsWith(prefix))
-        return std::nullopt;
-    bool ok = false;
-    const quint16 port = trayHint.mid(prefix.size()).toUShort(&ok);
-    return ok && port != 0 ? std::optional<quint16>(port) : std::nullopt;
-}
 
 TF_KORUMain::TF_KORUMain(std::unique_ptr<TrayService> tray)
     : ui_(std::make_unique<Ui::TF_KORUMain>()) {
@@ -297,20 +284,21 @@ void TF_KORUMain::closeEvent(QCloseEvent* event) {
     emit Closed();
 }
 
-// The listener sets the caption on every change of its state, and then the tray hint, which names
-// the port it bound once it listens: the Server page follows what the window is told there.
 void TF_KORUMain::SetCaption(const QString& caption) {
     setWindowTitle(caption);
-    if (caption != listeningCaption())
-        ServerPage_->ShowStopped();
 }
 QString TF_KORUMain::Caption() const {
     return windowTitle();
 }
 void TF_KORUMain::SetTrayHint(const QString& hint) {
     RxTray1_->SetHint(hint);
-    if (const std::optional<quint16> port = ListeningPortOf(hint))
-        ServerPage_->ShowListening(*port, Server_->GetBasePath());
+}
+// The Server page follows what the listener tells the window.
+void TF_KORUMain::ShowListening(uint16_t port) {
+    ServerPage_->ShowListening(port, Server_->GetBasePath());
+}
+void TF_KORUMain::ShowStopped() {
+    ServerPage_->ShowStopped();
 }
 QString TF_KORUMain::TrayHint() const {
     return RxTray1_->Hint();

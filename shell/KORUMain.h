@@ -91,6 +91,8 @@ public:
     void SetCaption(const QString& caption) override;
     QString Caption() const override;
     void SetTrayHint(const QString& hint) override;
+    void ShowListening(uint16_t port) override;
+    void ShowStopped() override;
     QString TrayHint() const override;
     void SetStartEnabled(bool enabled) override;
     void SetStopEnabled(bool enabled) override;
@@ -143,10 +145,6 @@ private:
     bool destroying_ = false;
     bool firstRun_ = false;
 };
-
-// The port the listener bound, as its tray hint names it while it listens ("Server: Listening on
-// port 8080"); empty for every other hint.
-std::optional<quint16> ListeningPortOf(const QString& trayHint);
 
 // The program's one main window while it exists.
 extern TF_KORUMain* F_KORUMain;

@@ -43,8 +43,11 @@ public:
         if (panel == 0)
             clientsHistory.push_back(text);
     }
+    void ShowListening(uint16_t port) override { listeningPort = port; }
+    void ShowStopped() override { listeningPort = 0; }
     bool Destroying() const override { return false; }
 
+    uint16_t listeningPort = 0;
     QString caption_;
     QString hint_;
     bool startEnabled = true;

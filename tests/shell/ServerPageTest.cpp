@@ -130,38 +130,14 @@ TEST_F(ServerPageTest, AddressesLinksAndTrayItemFollowTheListener) {
 }
 
 TEST_F(ServerPageTest, ShowsWhatTheWindowIsToldWithNoListenerBehind) {
-    // The listener tells the window its state in this order on every change.
-    window->SetCaption("Server: Listening");
-    window->SetTrayHint("Server: Listening");
-    EXPECT_EQ(state.text(), "Not listening") << "no port named yet";
-    window->SetTrayHint("Server: Listening on port 8123");
+    window->ShowListening(8123);
     EXPECT_EQ(state.text(), "Open the site at:");
     EXPECT_EQ(links(), expected(8123, 3));
     EXPECT_TRUE(window->PM2().actions().value(0)->isEnabled());
 
-    window->SetCaption("Server: Stopped");
-    window->SetTrayHint("Server: Stopped");
+    window->ShowStopped();
     EXPECT_EQ(state.text(), "Not listening");
     EXPECT_TRUE(links().isEmpty() && qr.isHidden());
-}
-
-TEST(ListeningPortOf, OnlyTheListeningHintNamesAPort) {
-    const struct {
-        const char* rule;
-        QString hint;
-        std::optional<quint16> port;
-    } rows[] = {
-        {"the port bound while listening", "Server: Listening on port 8080", 8080},
-        {"the highest port", "Server: Listening on port 65535", 65535},
-        {"before the port is named", "Server: Listening", std::nullopt},
-        {"another state", "Server: Stopped", std::nullopt},
-        {"a port beyond the range", "Server: Listening on port 65536", std::nullopt},
-        {"no port at all", "Server: Listening on port ", std::nullopt},
-        {"port 0 is never bound", "Server: Listening on port 0", std::nullopt},
-        {"text after the port", "Server: Listening on port 80x", std::nullopt},
-    };
-    for (const auto& row : rows)
-        EXPECT_EQ(ListeningPortOf(row.hint), row.port) << row.rule;
 }
 
 TEST_F(ServerPageTest, MissingBaseFolderIsToldWhereTheAddressesAre) {
