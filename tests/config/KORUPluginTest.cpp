@@ -119,6 +119,21 @@ protected:
         return RunPlugin(name, "1.2.3.4", "r", query, body, header, status);
     }
 
+    // Loads the shop module and starts a call into it that blocks until blocking is switched
+    // off; returns when the call is inside the module.
+    std::future<std::pair<int, std::string>> StartBlockedShopCall() {
+        Install("shop");
+        panel_.ScanPlugins(Folder());
+        Events().SetBlocking(true);
+        auto call = std::async(std::launch::async, [] {
+            std::string body, header;
+            int32_t status = 200;
+            return std::make_pair(Run(kShop, "slow", body, header, status), body);
+        });
+        Events().WaitUntilBlocked();
+        return call;
+    }
+
     QTemporaryDir folder_;
     PluginPanel panel_;
 };
@@ -402,15 +417,7 @@ TEST_F(PluginHostTest, DoneErrorKeepsNoOtherModuleFromItsOwn) {
 // The server's stop unloads the modules on the UI thread, which waited there for every running
 // call: a module taking 30 s held the window and the tray for 30 s.
 TEST_F(PluginHostTest, StopNeverWaitsForARunningCallAndAStartMeanwhileLoadsAfterIt) {
-    Install("shop");
-    panel_.ScanPlugins(Folder());
-    Events().SetBlocking(true);
-    auto call = std::async(std::launch::async, [] {
-        std::string body, header;
-        int32_t status = 200;
-        return std::make_pair(Run(kShop, "slow", body, header, status), body);
-    });
-    Events().WaitUntilBlocked();
+    auto call = StartBlockedShopCall();
 
     panel_.UnloadPlugins(KORUPG_DONE_SERVER_STOPPED); // returns at once
     EXPECT_FALSE(panel_.PluginsLoaded());
@@ -446,20 +453,12 @@ TEST_F(PluginHostTest, StopNeverWaitsForARunningCallAndAStartMeanwhileLoadsAfter
 
 // At the program's end the workers have been awaited: the shutdown waits for a running call.
 TEST_F(PluginHostTest, TheProgramsEndWaitsForARunningCall) {
-    Install("shop");
-    panel_.ScanPlugins(Folder());
-    Events().SetBlocking(true);
-    auto call = std::async(std::launch::async, [] {
-        std::string body, header;
-        int32_t status = 200;
-        return Run(kShop, "slow", body, header, status);
-    });
-    Events().WaitUntilBlocked();
+    auto call = StartBlockedShopCall();
     auto unload = std::async(std::launch::async, [] { ShutdownPlugins(KORUPG_DONE_PROGRAM_ENDS); });
     EXPECT_EQ(unload.wait_for(100ms), std::future_status::timeout);
     EXPECT_EQ(Events().Count("shop done 3") + Events().Count("shop fini"), 0u);
     Events().SetBlocking(false);
-    EXPECT_EQ(call.get(), 0);
+    EXPECT_EQ(call.get().first, 0);
     unload.get();
     const Lines events = Events().Get();
     EXPECT_EQ(Lines(events.end() - 3, events.end()),

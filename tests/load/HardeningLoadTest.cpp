@@ -19,6 +19,33 @@ using namespace load;
 
 namespace {
 
+// The highest resident set of a process, sampled every few milliseconds on a thread of its own
+// until Stop().
+class ResidentPeak {
+public:
+    ResidentPeak(pid_t pid, long startKiB)
+        : highest_(startKiB), watcher_([this, pid] {
+              while (watching_) {
+                  highest_ = std::max(highest_.load(), FiguresOf(pid).rssKiB);
+                  std::this_thread::sleep_for(std::chrono::milliseconds(2));
+              }
+          }) {}
+    ~ResidentPeak() { Stop(); }
+    ResidentPeak(const ResidentPeak&) = delete;
+    ResidentPeak& operator=(const ResidentPeak&) = delete;
+    long Stop() {
+        watching_ = false;
+        if (watcher_.joinable())
+            watcher_.join();
+        return highest_;
+    }
+
+private:
+    std::atomic<bool> watching_ = true;
+    std::atomic<long> highest_;
+    std::thread watcher_;
+};
+
 void Note(const std::string& text) {
     std::printf("[ figures  ] %s\n", text.c_str());
     std::fflush(stdout);
@@ -137,17 +164,8 @@ TEST_F(Hostile, MoreConnectionsThanAddressSpace) {
 // the program's memory grows by far less than what they send.
 TEST_F(Hostile, FloodsAndLargeUploadsKeepMemoryBounded) {
     startWith(defaults());
-    const pid_t pid = server->Pid();
     const long idle = server->Idle().rssKiB;
-    // The resident set, sampled while the clients send.
-    std::atomic<bool> sending = true;
-    std::atomic<long> highest = idle;
-    std::thread watcher([&] {
-        while (sending) {
-            highest = std::max(highest.load(), FiguresOf(pid).rssKiB);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    });
+    ResidentPeak peak(server->Pid(), idle);
     const uint16_t port = server->Port();
     constexpr size_t kUpload = 48u * 1024 * 1024;
     std::vector<std::future<std::string>> clients;
@@ -177,9 +195,7 @@ TEST_F(Hostile, FloodsAndLargeUploadsKeepMemoryBounded) {
     std::vector<std::string> replies;
     for (auto& client : clients)
         replies.push_back(client.get());
-    sending = false;
-    watcher.join();
-    const long grownKiB = highest - idle;
+    const long grownKiB = peak.Stop() - idle;
     Note("8 header floods of 16 MiB and 4 uploads of 48 MiB: peak resident set grew by " +
          std::to_string(grownKiB / 1024) + " MiB (idle " + std::to_string(idle / 1024) + " MiB)");
     for (int i = 0; i < 8; ++i)
@@ -200,16 +216,8 @@ TEST_F(Hostile, EightLargePostsAtOnceKeepMemoryBounded) {
     ChildServer::Options options = defaults();
     options.pluginsFolder = KORU_PLUGIN_DIR;
     startWith(options);
-    const pid_t pid = server->Pid();
     const long idle = server->Idle().rssKiB;
-    std::atomic<bool> sending = true;
-    std::atomic<long> highest = idle;
-    std::thread watcher([&] {
-        while (sending) {
-            highest = std::max(highest.load(), FiguresOf(pid).rssKiB);
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    });
+    ResidentPeak peak(server->Pid(), idle);
     const uint16_t port = server->Port();
     constexpr size_t kBody = 16u * 1024 * 1024;
     const auto post = [port](size_t length) {
@@ -233,9 +241,7 @@ TEST_F(Hostile, EightLargePostsAtOnceKeepMemoryBounded) {
     std::vector<std::string> replies;
     for (auto& client : clients)
         replies.push_back(client.get());
-    sending = false;
-    watcher.join();
-    const long grownKiB = highest - idle;
+    const long grownKiB = peak.Stop() - idle;
     Note("8 POSTs of 16 MiB at once: peak resident set grew by " + std::to_string(grownKiB / 1024) +
          " MiB (idle " + std::to_string(idle / 1024) + " MiB)");
     for (const std::string& reply : replies) {
