@@ -141,9 +141,14 @@ QString StoreProblem() {
 }
 
 bool AppendToLog(const QString& logFile, const QByteArray& line) {
+    // The folder is looked at only when a line could not be written: the UI thread writes a line
+    // per request, and a look per line cost a system call or two each time.
+    if (AppendToFile(logFile, line, true))
+        return true;
     const QFileInfo folder(QFileInfo(platform::ToFsPath(logFile)).absolutePath());
-    if (!folder.exists() && folder.filePath() == QFileInfo(DefaultLogFile()).absolutePath())
-        makePrivateFolder(folder.filePath());
+    if (folder.exists() || folder.filePath() != QFileInfo(DefaultLogFile()).absolutePath() ||
+        !makePrivateFolder(folder.filePath()))
+        return false;
     return AppendToFile(logFile, line, true);
 }
 
