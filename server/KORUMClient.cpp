@@ -102,7 +102,10 @@ bool tPeerThread::ReadyToRun() {
     char chunk[kHeaderChunkSize];
     const int n = platform::SocketRecv(PeerHandle, chunk, static_cast<int>(sizeof chunk));
     if (n > 0) {
-        Early.assign(chunk, static_cast<size_t>(n));
+        // Into the request's own buffer at once: the collector holds no socket, so it may take
+        // them on whichever thread looks.
+        Collector.Feed(chunk, static_cast<size_t>(n));
+        EarlyBytes = true;
         EarlyFull = n == static_cast<int>(sizeof chunk);
         return true;
     }
@@ -162,12 +165,9 @@ void tPeerThread::Collect() {
         return;
     // A client sends its request right after connecting, so it is usually there by the time the
     // worker runs: a read before the first wait saves the wait. Bytes taken before the socket was
-    // set up are looked at first; a read follows when they filled their buffer.
-    if (!Early.empty())
-        Collector.Feed(Early.data(), Early.size());
-    if (Early.empty() || EarlyFull)
+    // set up are in the collector already; a read follows when they filled their buffer.
+    if (!EarlyBytes || EarlyFull)
         PeerDataAvailable(Socket.get(), 0);
-    std::string().swap(Early);
     for (;;) {
         if (Collector.state() != request::RequestCollector::State::Incomplete) {
             Phase_ = Phase::Dispatching;

@@ -136,9 +136,9 @@ private:
     // Collecting: the request's bytes and what they make, read in bounded pieces.
     request::RequestCollector Collector;
     std::vector<char> ReadBuffer;
-    // Bytes of the request taken before the socket was set up (ReadyToRun), and whether that read
-    // filled its buffer, so that more may wait.
-    std::string Early;
+    // Bytes of the request were taken before the socket was set up (ReadyToRun), and whether that
+    // read filled its buffer, so that more may wait.
+    bool EarlyBytes = false;
     bool EarlyFull = false;
     // Held while the worker waits for its request: see platform::PromptWakeScope.
     std::optional<platform::PromptWakeScope> promptWake_;
