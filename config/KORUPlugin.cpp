@@ -3,7 +3,7 @@
 #include "config/HomeTool.h"
 #include "platform/FilePath.h"
 
-#include "platform/Thread.h"
+#include "platform/UiCalls.h"
 
 #include <QDirIterator>
 #include <QFile>

@@ -1,4 +1,6 @@
 #include "platform/Thread.h"
+#include "platform/Tuning.h"
+#include "platform/UiCalls.h"
 
 #include "support/WaitUntil.h"
 
