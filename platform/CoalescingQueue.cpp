@@ -23,7 +23,8 @@ bool CoalescingQueue::Add(std::function<void()> call, bool urgent) {
     if (!waker_)
         return false;
     calls_.push_back(std::move(call));
-    if (!std::exchange(wakePending_, true) || urgent)
+    // An urgent call wakes the receiver on its own and leaves the coalescing as it was.
+    if (urgent || !std::exchange(wakePending_, true))
         QCoreApplication::postEvent(waker_, new QEvent(QEvent::User));
     return true;
 }
