@@ -69,3 +69,33 @@ TEST(FileCalls, RegularFileSizeAndTheSharedLockAWriterRefuses) {
     ::unlink(pipe.c_str());
     ::rmdir(folder.c_str());
 }
+
+// What an upload's file must be: never handed to a program the server starts (close-on-exec),
+// and readable by others once published, as a file the user made would be.
+TEST(FileCalls, OpenedFilesCloseOnExecAndHiddenFilesArePublishedReadable) {
+    const std::string folder =
+        ::testing::TempDir() + "koru-filemodes-" + std::to_string(::getpid());
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    const mode_t savedMask = ::umask(022);
+    const std::string plain = folder + "/plain";
+    {
+        const platform::FileHandle file(
+            platform::OpenFile(plain.c_str(), O_WRONLY | O_CREAT, 0644));
+        ASSERT_TRUE(file.valid());
+        EXPECT_TRUE(::fcntl(file.get(), F_GETFD) & FD_CLOEXEC);
+    }
+    std::string hidden;
+    {
+        const platform::FileHandle file(platform::CreateHiddenFile(folder, "up", hidden));
+        ASSERT_TRUE(file.valid());
+        EXPECT_TRUE(::fcntl(file.get(), F_GETFD) & FD_CLOEXEC);
+        struct stat info {};
+        ASSERT_EQ(::fstat(file.get(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0644u) << "left private to its maker";
+        EXPECT_EQ(hidden.rfind(folder + "/.up", 0), 0u) << hidden;
+    }
+    ::umask(savedMask);
+    ::unlink(plain.c_str());
+    ::unlink(hidden.c_str());
+    ::rmdir(folder.c_str());
+}
