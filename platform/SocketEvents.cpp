@@ -1,5 +1,7 @@
 #include "platform/SocketEvents.h"
 
+#include "platform/PeerEndWatch.h"
+#include "platform/SelfPosts.h"
 #include "platform/Sockets.h"
 #include "platform/ThreadPump.h"
 
@@ -24,7 +26,6 @@ namespace {
 
 const QEvent::Type kNotifyEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 const QEvent::Type kLookupEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
-const QEvent::Type kRunSelfPostsEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 struct NotifyEvent : QEvent {
     NotifyEvent(unsigned g, int h, int ev, int err)
@@ -62,134 +63,28 @@ int SocketOption(int handle, int name, int* value) {
 
 } // namespace
 
-// Notifications that self-pumped endpoints of this thread queued to themselves, oldest first.
-// Only the owning thread touches its list; an endpoint that goes away blanks its entries.
-struct SelfPosts {
-    struct Entry {
-        SocketEndpoint* endpoint;
-        unsigned generation;
-        int handle, events, error;
-    };
-    static thread_local std::deque<Entry> queue;
-    static thread_local QAbstractEventDispatcher* hooked;
-
-    // Runs the entries that were queued when it started; later ones wait for the next run, so
-    // that a handler that keeps posting cannot hold the thread.
-    static bool Run() {
-        bool ran = false;
-        for (size_t n = queue.size(); n > 0 && !queue.empty(); --n) {
-            const Entry e = queue.front();
-            queue.pop_front();
-            if (!e.endpoint || e.generation != e.endpoint->generation_)
-                continue; // its endpoint went or released the connection since
-            ran = true;
-            e.endpoint->Dispatch(
-                [&] { e.endpoint->sink_->OnSocketNotify(e.handle, e.events, e.error); });
-            if (HandlerErrorPending())
-                break;
-        }
-        return ran;
+// Runs on the thread of the endpoints, as their own dispatch does.
+bool SelfPosts::Run() {
+    bool ran = false;
+    for (size_t n = queue.size(); n > 0 && !queue.empty(); --n) {
+        const Entry e = queue.front();
+        queue.pop_front();
+        if (!e.endpoint || e.generation != e.endpoint->generation_)
+            continue; // its endpoint went or released the connection since
+        ran = true;
+        e.endpoint->Dispatch(
+            [&] { e.endpoint->sink_->OnSocketNotify(e.handle, e.events, e.error); });
+        if (HandlerErrorPending())
+            break;
     }
-
-    // A toolkit loop that processes events or is about to block first gets an event that runs
-    // the list, so that the notifications never wait for a pump of this layer that may not come.
-    static void HookDispatcher() {
-        auto* dispatcher = QAbstractEventDispatcher::instance();
-        if (!dispatcher || dispatcher == hooked)
-            return;
-        hooked = dispatcher;
-        QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, dispatcher, &Schedule);
-        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher,
-                         &Schedule);
-    }
-
-    static void Schedule() {
-        for (const Entry& e : queue)
-            if (e.endpoint) {
-                QCoreApplication::postEvent(e.endpoint, new QEvent(kRunSelfPostsEvent));
-                return;
-            }
-    }
-
-    // The blanked entries at either end go at once: a thread whose connections all end without
-    // a pump after their last notice (a server's worker whose peer has gone when it closes) never
-    // runs its list, which otherwise kept two entries per connection for good, and each endpoint
-    // that went had to look through all of them.
-    static void Drop(const SocketEndpoint* endpoint) {
-        for (Entry& e : queue)
-            if (e.endpoint == endpoint)
-                e.endpoint = nullptr;
-        while (!queue.empty() && !queue.back().endpoint)
-            queue.pop_back();
-        while (!queue.empty() && !queue.front().endpoint)
-            queue.pop_front();
-    }
-};
-
-thread_local std::deque<SelfPosts::Entry> SelfPosts::queue;
-thread_local QAbstractEventDispatcher* SelfPosts::hooked = nullptr;
+    return ran;
+}
 
 // The resolver threads post through this and nothing else: the endpoint clears the target before
 // it goes away, so a late completion finds nobody and is dropped.
 struct SocketEndpoint::Link {
     std::mutex mutex;
     SocketEndpoint* target = nullptr; // guarded by mutex
-};
-
-// Watches a connection for its end while its read notifier is off because a read notice went
-// unconsumed: that notifier is level-triggered, so it cannot stay on over unread bytes without
-// firing again and again. An epoll instance that holds the connection for the peer's orderly close
-// only (or for nothing, which still reports errors and hang-ups) is readable exactly when the end
-// comes, and the arrival of more data does not wake it.
-class SocketEndpoint::PeerEndWatch {
-public:
-    explicit PeerEndWatch(SocketEndpoint* owner)
-        : notifier_(new QSocketNotifier(QSocketNotifier::Read, owner)) {
-        notifier_->setEnabled(false);
-        QObject::connect(notifier_, &QSocketNotifier::activated, owner,
-                         [owner] { owner->OnPeerEndWatch(); });
-    }
-    ~PeerEndWatch() { Release(); }
-    PeerEndWatch(const PeerEndWatch&) = delete;
-    PeerEndWatch& operator=(const PeerEndWatch&) = delete;
-
-    // False when no epoll instance could be had; the end then waits for the next read.
-    bool Start(int handle, std::uint32_t mask) {
-        if (fd_ < 0) {
-            fd_ = ::epoll_create1(EPOLL_CLOEXEC);
-            if (fd_ < 0)
-                return false;
-            notifier_->setSocket(fd_);
-            registered_ = false;
-        }
-        if (!registered_ || mask != mask_) {
-            epoll_event e{};
-            e.events = mask;
-            e.data.fd = handle;
-            if (::epoll_ctl(fd_, registered_ ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, handle, &e) < 0)
-                return false;
-            registered_ = true;
-            mask_ = mask;
-        }
-        notifier_->setEnabled(true);
-        return true;
-    }
-    void Pause() { notifier_->setEnabled(false); }
-    // The instance holds the connection: it goes with it, before the number can come back.
-    void Release() {
-        notifier_->setEnabled(false);
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-        registered_ = false;
-    }
-    bool Active() const { return notifier_->isEnabled(); }
-
-private:
-    QSocketNotifier* notifier_; // a child of the endpoint, like its other notifiers
-    int fd_ = -1;
-    bool registered_ = false;
-    std::uint32_t mask_ = 0;
 };
 
 SocketEndpoint::SocketEndpoint(SocketEventSink* sink)
@@ -526,7 +421,7 @@ void SocketEndpoint::customEvent(QEvent* event) {
     // for. Readiness handlers run after the sleep and need no such call.
     if (auto* dispatcher = QAbstractEventDispatcher::instance())
         dispatcher->interrupt();
-    if (event->type() == kRunSelfPostsEvent) {
+    if (event->type() == SelfPosts::RunEvent()) {
         SelfPosts::Run();
     } else if (event->type() == kNotifyEvent) {
         const auto* n = static_cast<NotifyEvent*>(event);
