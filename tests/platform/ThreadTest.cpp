@@ -13,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -323,5 +325,70 @@ TEST(TThread, AWorkerRefusedAThreadNeverRunsLater) {
     testwait::For(50);
     EXPECT_FALSE(refusedRan) << "the refused worker was run by the next thread";
     EXPECT_TRUE(testwait::Until([] { return platform::TThread::RunningCount() == 0; }, 5000));
+    platform::SetPoolIdleMs(platform::TThread::kIdleMs);
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Resumes a worker that notes when it started, and returns how long it took, waiting at most
+// `patienceMs` for it.
+long long StartDelayMs(int patienceMs) {
+    std::atomic<Clock::rep> started = 0;
+    LambdaThread worker([&](LambdaThread&) { started = Clock::now().time_since_epoch().count(); });
+    const auto resumed = Clock::now();
+    if (!worker.Resume() || !worker.wait(static_cast<unsigned long>(patienceMs)))
+        return patienceMs;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               Clock::time_point(Clock::duration(started.load())) - resumed)
+        .count();
+}
+
+} // namespace
+
+// Workers resumed just as idle threads' waits run out: a thread handed a worker in that moment
+// must take it and account for it, or later workers wait out a whole idle time for a thread that
+// was never woken. Every start is compared with the idle time, well above any start's cost.
+TEST(TThread, WorkersResumedAsIdleThreadsRunOutStartWithinTheIdleTime) {
+    platform::ResetUiCalls();
+    constexpr int kIdleMs = 200;
+    constexpr int kPromptMs = kIdleMs / 2;
+    constexpr int kIdleThreads = 6;
+    platform::SetPoolIdleMs(kIdleMs);
+    long long slowest = 0;
+    for (int round = 0; round < 12 && slowest < kPromptMs; ++round) {
+        // Idle threads whose waits all began together.
+        std::atomic<int> arrived = 0;
+        std::vector<std::unique_ptr<LambdaThread>> held;
+        for (int i = 0; i < kIdleThreads; ++i) {
+            held.push_back(std::make_unique<LambdaThread>([&](LambdaThread&) {
+                ++arrived;
+                while (arrived < kIdleThreads)
+                    std::this_thread::sleep_for(std::chrono::microseconds(100));
+            }));
+            held.back()->Resume();
+        }
+        for (auto& worker : held)
+            ASSERT_TRUE(worker->wait(10000));
+        const auto idleFrom = Clock::now();
+        std::this_thread::sleep_until(idleFrom +
+                                      std::chrono::milliseconds(kIdleMs - 3 + round % 4));
+        // A stream of workers across the moment their waits run out.
+        std::vector<std::unique_ptr<LambdaThread>> stream;
+        for (int i = 0; i < 60; ++i) {
+            stream.push_back(std::make_unique<LambdaThread>([](LambdaThread&) {}));
+            stream.back()->Resume();
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+        for (auto& worker : stream)
+            ASSERT_TRUE(worker->wait(10000));
+        // Then single workers, each of which an idle thread must be woken for at once.
+        for (int i = 0; i < 4; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            slowest = std::max(slowest, StartDelayMs(2 * kIdleMs));
+        }
+    }
+    EXPECT_LT(slowest, kPromptMs) << "a worker waited for a thread that was never woken";
     platform::SetPoolIdleMs(platform::TThread::kIdleMs);
 }
