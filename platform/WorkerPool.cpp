@@ -31,7 +31,7 @@ thread_local int tBlockingDepth = 0;
 } // namespace
 
 // The operating-system threads under the workers. A thread takes the next waiting worker, runs
-// it, and waits for another one up to TThread::kIdleMs before it ends.
+// it, and waits for another one up to its idle time (TThread::kIdleMs) before it ends.
 class WorkerPool {
 public:
     static WorkerPool& Instance() {
