@@ -1,6 +1,7 @@
 // Socket object over loopback between two threads: connection cycles and streaming throughput.
 // Run: build/bench/koru_bench_sockets
 #include "net/WSocket.h"
+#include "platform/ThreadPump.h"
 
 #include <QCoreApplication>
 

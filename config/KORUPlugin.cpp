@@ -2,7 +2,7 @@
 
 #include "platform/FilePath.h"
 
-#include "platform/Thread.h"
+#include "platform/UiCalls.h"
 
 #include <QFile>
 #include <QScopeGuard>

@@ -1,4 +1,5 @@
 #include "net/WSocket.h"
+#include "platform/ThreadPump.h"
 
 #include <arpa/inet.h>
 

@@ -1,8 +1,10 @@
 #pragma once
 
-#include "platform/SocketEvents.h"
+#include "net/WSocket.h"
+#include "platform/ThreadPump.h"
 
 #include <cstdint>
+#include <string>
 
 // What the socket object's waits share (ReadLine, Flush, Wait), inside the net folder only.
 namespace wsocket {
@@ -15,5 +17,26 @@ inline constexpr int kWaitSliceMs = 250;
 inline int RemainingMs(uint32_t deadline) {
     return static_cast<int>(static_cast<int32_t>(deadline - platform::TickCount()));
 }
+
+// Shows the wait object for a wait and hides it (stopping it first, for Flush) however the wait
+// ends.
+class ShownWait {
+public:
+    ShownWait(TWait* wait, int32_t seconds, bool stopAtEnd) : wait_(wait), stopAtEnd_(stopAtEnd) {
+        wait_->SetCaption(std::to_string(seconds));
+        wait_->Show();
+    }
+    ~ShownWait() {
+        if (stopAtEnd_)
+            wait_->Stop();
+        wait_->Hide();
+    }
+    ShownWait(const ShownWait&) = delete;
+    ShownWait& operator=(const ShownWait&) = delete;
+
+private:
+    TWait* wait_;
+    bool stopAtEnd_;
+};
 
 } // namespace wsocket

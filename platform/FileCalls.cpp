@@ -23,12 +23,33 @@ int CreateUnnamedFile(const std::string& folder) {
     return OpenFile(folder.c_str(), O_TMPFILE | O_WRONLY, 0644);
 }
 
+namespace {
+
+// The process's file mode mask, read without changing it: umask() both reads and sets it, which
+// would race with files other threads create meanwhile.
+mode_t CurrentUmask() {
+    FILE* status = std::fopen("/proc/self/status", "re");
+    if (!status)
+        return 022;
+    unsigned mask = 022;
+    char line[128];
+    while (std::fgets(line, sizeof line, status))
+        if (std::sscanf(line, "Umask: %o", &mask) == 1)
+            break;
+    std::fclose(status);
+    return static_cast<mode_t>(mask);
+}
+
+} // namespace
+
 int CreateHiddenFile(const std::string& folder, const char* prefix, std::string& name) {
     std::string pattern = folder + "/." + prefix + "XXXXXX";
     const int fd = RetryOnInterrupt([&] { return ::mkostemp(pattern.data(), O_CLOEXEC); });
     if (fd < 0)
         return -1;
-    ::fchmod(fd, 0644);
+    // mkostemp makes it 0600; published, it is to be what an unnamed file gets: 0644 less the
+    // umask, as for any file the user makes.
+    ::fchmod(fd, 0644 & ~CurrentUmask());
     name = std::move(pattern);
     return fd;
 }
@@ -73,16 +94,9 @@ bool WriteAll(int fd, const char* data, size_t size) {
 }
 
 size_t ReadFully(int fd, char* data, size_t size, off_t offset) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = RetryOnInterrupt([&] {
-            return ::pread(fd, data + done, size - done, offset + static_cast<off_t>(done));
-        });
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    return done;
+    return ReadFullyWith(
+        [fd](char* buffer, size_t count, off_t at) { return ::pread(fd, buffer, count, at); }, data,
+        size, offset);
 }
 
 } // namespace platform

@@ -43,8 +43,8 @@ bool IsRegularFile(const std::string& name);
 // A new file without a name in `folder`, open for writing (mode 0644 once named); -1 and errno
 // (EOPNOTSUPP or EISDIR where the file system has no unnamed files) on failure.
 int CreateUnnamedFile(const std::string& folder);
-// A new hidden file in `folder` under a fresh name (".<prefix>XXXXXX", mode 0644), open for
-// writing; the name is stored in `name`. -1 and errno on failure.
+// A new hidden file in `folder` under a fresh name (".<prefix>XXXXXX"; mode 0644 less the umask,
+// like an unnamed file), open for writing; the name is stored in `name`. -1 and errno on failure.
 int CreateHiddenFile(const std::string& folder, const char* prefix, std::string& name);
 // Gives the open unnamed file `fd` the name `name`, never replacing an existing one (then false,
 // errno EEXIST).
@@ -63,5 +63,19 @@ std::optional<int64_t> RegularFileSize(int fd);
 bool WriteAll(int fd, const char* data, size_t size);
 // Reads up to `size` bytes from `offset`; fewer only at the end of the file or on an error.
 size_t ReadFully(int fd, char* data, size_t size, off_t offset);
+// ReadFully's loop over `readAt(buffer, count, offset)`, which reads like pread(): a read may take
+// fewer bytes than asked for, and the next one goes on from where it stopped.
+template <typename ReadAt>
+size_t ReadFullyWith(ReadAt readAt, char* data, size_t size, off_t offset) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = RetryOnInterrupt(
+            [&] { return readAt(data + done, size - done, offset + static_cast<off_t>(done)); });
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
 
 } // namespace platform

@@ -1,27 +1,22 @@
 #include "platform/SocketEvents.h"
 
+#include "platform/PeerEndWatch.h"
+#include "platform/SelfPosts.h"
 #include "platform/Sockets.h"
-#include "platform/Thread.h"
+#include "platform/ThreadPump.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEvent>
-#include <QEventLoop>
 #include <QPointer>
 #include <QSocketNotifier>
-#include <QTimer>
 
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <deque>
-#include <exception>
 #include <mutex>
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
-#include <system_error>
-#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -29,32 +24,8 @@ namespace platform {
 
 namespace {
 
-// Socket notifications delivered on this thread; lets a pump tell an interrupted pass that did
-// work from an idle one.
-thread_local unsigned tDeliveries = 0;
-// Pumps and waits of this layer running on this thread, and the first exception a handler raised
-// inside them, waiting to be rethrown once the toolkit's frames are left.
-thread_local int tPumpDepth = 0;
-thread_local std::exception_ptr tPendingError;
-
-std::mutex gDisplayMutex;
-std::function<void(const std::string&)> gDisplay; // guarded by gDisplayMutex
-
-std::atomic<LookupRequest> gNextLookup{0};
-std::atomic<int> gLookupsInFlight{0};
-
-// Waits in a row that ended on this thread's own notices alone, without a look at the transport;
-// after kMaxQuickWaits of them a wait makes a full pass.
-thread_local int tQuickWaits = 0;
-constexpr int kMaxQuickWaits = 16;
-
-// A pump stops after this many passes even when sources keep reporting work, so that a timer or
-// a notifier that is always ready cannot hold the caller forever.
-constexpr int kMaxPumpPasses = 64;
-
 const QEvent::Type kNotifyEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 const QEvent::Type kLookupEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
-const QEvent::Type kRunSelfPostsEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 struct NotifyEvent : QEvent {
     NotifyEvent(unsigned g, int h, int ev, int err)
@@ -90,171 +61,30 @@ int SocketOption(int handle, int name, int* value) {
     return ::getsockopt(handle, SOL_SOCKET, name, value, &len);
 }
 
-std::string Describe(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "Unknown exception in a socket event handler";
-    }
-}
-
-void DisplayUnhandled(const std::exception_ptr& error) {
-    const std::string text = Describe(error);
-    std::function<void(const std::string&)> display;
-    {
-        const std::lock_guard<std::mutex> lock(gDisplayMutex);
-        display = gDisplay;
-    }
-    if (display)
-        display(text);
-    else
-        qWarning("%s", text.c_str());
-}
-
-class PumpScope {
-public:
-    PumpScope() { ++tPumpDepth; }
-    ~PumpScope() { --tPumpDepth; }
-    PumpScope(const PumpScope&) = delete;
-    PumpScope& operator=(const PumpScope&) = delete;
-    static void RethrowPending() {
-        if (tPendingError)
-            std::rethrow_exception(std::exchange(tPendingError, nullptr));
-    }
-};
-
 } // namespace
 
-// Notifications that self-pumped endpoints of this thread queued to themselves, oldest first.
-// Only the owning thread touches its list; an endpoint that goes away blanks its entries.
-struct SelfPosts {
-    struct Entry {
-        SocketEndpoint* endpoint;
-        unsigned generation;
-        int handle, events, error;
-    };
-    static thread_local std::deque<Entry> queue;
-    static thread_local QAbstractEventDispatcher* hooked;
-
-    // Runs the entries that were queued when it started; later ones wait for the next run, so
-    // that a handler that keeps posting cannot hold the thread.
-    static bool Run() {
-        bool ran = false;
-        for (size_t n = queue.size(); n > 0 && !queue.empty(); --n) {
-            const Entry e = queue.front();
-            queue.pop_front();
-            if (!e.endpoint || e.generation != e.endpoint->generation_)
-                continue; // its endpoint went or released the connection since
-            ran = true;
-            e.endpoint->Dispatch(
-                [&] { e.endpoint->sink_->OnSocketNotify(e.handle, e.events, e.error); });
-            if (tPendingError)
-                break;
-        }
-        return ran;
+// Runs on the thread of the endpoints, as their own dispatch does.
+bool SelfPosts::Run() {
+    bool ran = false;
+    for (size_t n = queue.size(); n > 0 && !queue.empty(); --n) {
+        const Entry e = queue.front();
+        queue.pop_front();
+        if (!e.endpoint || e.generation != e.endpoint->generation_)
+            continue; // its endpoint went or released the connection since
+        ran = true;
+        e.endpoint->Dispatch(
+            [&] { e.endpoint->sink_->OnSocketNotify(e.handle, e.events, e.error); });
+        if (HandlerErrorPending())
+            break;
     }
-
-    // A toolkit loop that processes events or is about to block first gets an event that runs
-    // the list, so that the notifications never wait for a pump of this layer that may not come.
-    static void HookDispatcher() {
-        auto* dispatcher = QAbstractEventDispatcher::instance();
-        if (!dispatcher || dispatcher == hooked)
-            return;
-        hooked = dispatcher;
-        QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, dispatcher, &Schedule);
-        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher,
-                         &Schedule);
-    }
-
-    static void Schedule() {
-        for (const Entry& e : queue)
-            if (e.endpoint) {
-                QCoreApplication::postEvent(e.endpoint, new QEvent(kRunSelfPostsEvent));
-                return;
-            }
-    }
-
-    // The blanked entries at either end go at once: a thread whose connections all end without
-    // a pump after their last notice (a server's worker whose peer has gone when it closes) never
-    // runs its list, which otherwise kept two entries per connection for good, and each endpoint
-    // that went had to look through all of them.
-    static void Drop(const SocketEndpoint* endpoint) {
-        for (Entry& e : queue)
-            if (e.endpoint == endpoint)
-                e.endpoint = nullptr;
-        while (!queue.empty() && !queue.back().endpoint)
-            queue.pop_back();
-        while (!queue.empty() && !queue.front().endpoint)
-            queue.pop_front();
-    }
-};
-
-thread_local std::deque<SelfPosts::Entry> SelfPosts::queue;
-thread_local QAbstractEventDispatcher* SelfPosts::hooked = nullptr;
+    return ran;
+}
 
 // The resolver threads post through this and nothing else: the endpoint clears the target before
 // it goes away, so a late completion finds nobody and is dropped.
 struct SocketEndpoint::Link {
     std::mutex mutex;
     SocketEndpoint* target = nullptr; // guarded by mutex
-};
-
-// Watches a connection for its end while its read notifier is off because a read notice went
-// unconsumed: that notifier is level-triggered, so it cannot stay on over unread bytes without
-// firing again and again. An epoll instance that holds the connection for the peer's orderly close
-// only (or for nothing, which still reports errors and hang-ups) is readable exactly when the end
-// comes, and the arrival of more data does not wake it.
-class SocketEndpoint::PeerEndWatch {
-public:
-    explicit PeerEndWatch(SocketEndpoint* owner)
-        : notifier_(new QSocketNotifier(QSocketNotifier::Read, owner)) {
-        notifier_->setEnabled(false);
-        QObject::connect(notifier_, &QSocketNotifier::activated, owner,
-                         [owner] { owner->OnPeerEndWatch(); });
-    }
-    ~PeerEndWatch() { Release(); }
-    PeerEndWatch(const PeerEndWatch&) = delete;
-    PeerEndWatch& operator=(const PeerEndWatch&) = delete;
-
-    // False when no epoll instance could be had; the end then waits for the next read.
-    bool Start(int handle, std::uint32_t mask) {
-        if (fd_ < 0) {
-            fd_ = ::epoll_create1(EPOLL_CLOEXEC);
-            if (fd_ < 0)
-                return false;
-            notifier_->setSocket(fd_);
-            registered_ = false;
-        }
-        if (!registered_ || mask != mask_) {
-            epoll_event e{};
-            e.events = mask;
-            e.data.fd = handle;
-            if (::epoll_ctl(fd_, registered_ ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, handle, &e) < 0)
-                return false;
-            registered_ = true;
-            mask_ = mask;
-        }
-        notifier_->setEnabled(true);
-        return true;
-    }
-    void Pause() { notifier_->setEnabled(false); }
-    // The instance holds the connection: it goes with it, before the number can come back.
-    void Release() {
-        notifier_->setEnabled(false);
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-        registered_ = false;
-    }
-    bool Active() const { return notifier_->isEnabled(); }
-
-private:
-    QSocketNotifier* notifier_; // a child of the endpoint, like its other notifiers
-    int fd_ = -1;
-    bool registered_ = false;
-    std::uint32_t mask_ = 0;
 };
 
 SocketEndpoint::SocketEndpoint(SocketEventSink* sink)
@@ -566,14 +396,11 @@ void SocketEndpoint::DeliverClose(short revents) {
 // it is kept and rethrown by the pump or wait of this thread, or shown when there is none.
 // Nothing of this endpoint is touched after the call: a handler may have closed the socket.
 template <typename Call> void SocketEndpoint::Dispatch(Call call) {
-    ++tDeliveries;
+    CountDelivery();
     try {
         call();
     } catch (...) {
-        if (tPumpDepth == 0)
-            DisplayUnhandled(std::current_exception());
-        else if (!tPendingError)
-            tPendingError = std::current_exception();
+        RelayHandlerError(std::current_exception());
     }
 }
 
@@ -594,7 +421,7 @@ void SocketEndpoint::customEvent(QEvent* event) {
     // for. Readiness handlers run after the sleep and need no such call.
     if (auto* dispatcher = QAbstractEventDispatcher::instance())
         dispatcher->interrupt();
-    if (event->type() == kRunSelfPostsEvent) {
+    if (event->type() == SelfPosts::RunEvent()) {
         SelfPosts::Run();
     } else if (event->type() == kNotifyEvent) {
         const auto* n = static_cast<NotifyEvent*>(event);
@@ -610,26 +437,15 @@ void SocketEndpoint::customEvent(QEvent* event) {
 }
 
 LookupRequest SocketEndpoint::StartLookup(const std::string& host) {
-    const LookupRequest request = ++gNextLookup;
-    ++gLookupsInFlight;
-    try {
-        std::thread([link = link_, request, host] {
-            std::vector<std::uint32_t> addresses;
-            const int error = LookupHost(host, &addresses) ? 0 : LastSocketError();
-            {
-                const std::lock_guard<std::mutex> lock(link->mutex);
-                if (link->target)
-                    QCoreApplication::postEvent(
-                        link->target, new LookupEvent(request, error, std::move(addresses)));
-            }
-            --gLookupsInFlight;
-        }).detach(); // a lookup that hangs in the resolver must not hold up the program's exit
-    } catch (const std::system_error& e) {
-        --gLookupsInFlight;
-        SetLastSocketError(ErrnoToSocketError(e.code().value()));
-        return 0;
-    }
-    lookups_.insert(request);
+    const LookupRequest request = StartHostLookup(
+        host, [link = link_](LookupRequest done, int error, std::vector<std::uint32_t> addresses) {
+            const std::lock_guard<std::mutex> lock(link->mutex);
+            if (link->target)
+                QCoreApplication::postEvent(link->target,
+                                            new LookupEvent(done, error, std::move(addresses)));
+        });
+    if (request != 0)
+        lookups_.insert(request);
     return request;
 }
 
@@ -640,98 +456,12 @@ int SocketEndpoint::CancelLookup(LookupRequest request) {
     return -1;
 }
 
-namespace {
-
-// Runs what this thread posted to itself, as a pump of this layer: a handler's exception comes out
-// here.
-void RunSelfPosts() {
-    {
-        const PumpScope scope;
-        SelfPosts::Run();
-    }
-    PumpScope::RethrowPending();
-}
-
-} // namespace
-
-void PumpThreadEvents() {
-    auto* dispatcher = QAbstractEventDispatcher::instance();
-    if (!dispatcher)
-        return;
-    {
-        const PumpScope scope;
-        tQuickWaits = 0;
-        for (int pass = 0; pass < kMaxPumpPasses && !tPendingError; ++pass) {
-            SelfPosts::Run();
-            if (tPendingError)
-                break;
-            const unsigned before = tDeliveries;
-            // An interrupted pass answers false although it delivered: the counter tells.
-            const bool worked =
-                dispatcher->processEvents(QEventLoop::AllEvents) || tDeliveries != before;
-            if (!worked && SelfPosts::queue.empty())
-                break;
-        }
-    }
-    PumpScope::RethrowPending();
-}
-
-void WaitThreadEvents(int maxMs) {
-    auto* dispatcher = QAbstractEventDispatcher::instance();
-    if (!dispatcher)
-        return;
-    if (!SelfPosts::queue.empty() && ++tQuickWaits < kMaxQuickWaits) {
-        // What this thread posted to itself has arrived: running it ends the wait. The transport
-        // is looked at by the next full pass, which comes at the latest after a few of these.
-        RunSelfPosts();
-        return;
-    }
-    if (maxMs > 0 && SelfPosts::queue.empty()) {
-        const PumpScope scope;
-        const BlockingScope blocking;
-        QTimer bound;
-        bound.setSingleShot(true);
-        bound.setTimerType(Qt::PreciseTimer);
-        bound.start(maxMs);
-        dispatcher->processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    PumpThreadEvents();
-}
-
-void PumpThreadEventsBriefly() {
-    if (++tQuickWaits >= kMaxQuickWaits || !QAbstractEventDispatcher::instance()) {
-        PumpThreadEvents();
-        return;
-    }
-    RunSelfPosts();
-}
-
-void ProcessApplicationEvents() {
-    {
-        const PumpScope scope;
-        SelfPosts::Run();
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-    }
-    PumpScope::RethrowPending();
-}
-
-void SetSocketErrorDisplay(std::function<void(const std::string&)> display) {
-    const std::lock_guard<std::mutex> lock(gDisplayMutex);
-    gDisplay = std::move(display);
-}
-
-std::uint32_t TickCount() {
-    using namespace std::chrono;
-    return static_cast<std::uint32_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
 int QueuedSelfPosts() {
     return static_cast<int>(SelfPosts::queue.size());
 }
 
-int LookupsInFlight() {
-    return gLookupsInFlight.load();
+bool RunSelfPostedNotices() {
+    return SelfPosts::Run();
 }
 
 } // namespace platform

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "platform/HostLookup.h"
+
 #include <QObject>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -34,8 +35,6 @@ enum SocketEventBits : int {
     kEventConnect = 16,
     kEventClose = 32,
 };
-
-using LookupRequest = std::uint64_t;
 
 // What an endpoint calls back; implemented by the socket object.
 class SocketEventSink {
@@ -150,29 +149,11 @@ private:
     std::set<LookupRequest> lookups_; // started and neither delivered nor cancelled
 };
 
-// Runs every event waiting for the calling thread and returns; never blocks. An exception raised
-// by a handler during the pump ends it and leaves it here, outside the toolkit's frames, which
-// must not be unwound through.
-void PumpThreadEvents();
-// Blocks on the calling thread's event source until something arrives or maxMs pass, then runs
-// what is waiting. Ends early as soon as an event comes: this is how the layer waits without
-// spinning.
-void WaitThreadEvents(int maxMs);
-// Runs the notices this thread queued to itself; every few calls (shared with the waits that end
-// on such notices) it makes the full pass of PumpThreadEvents instead. For a loop that pumps after
-// every small step and only needs the transport looked at now and then.
-void PumpThreadEventsBriefly();
-// The application's own step that processes pending events (used by single-threaded waits);
-// rethrows a handler's exception like PumpThreadEvents.
-void ProcessApplicationEvents();
-// Where a handler's exception goes when no pump or wait of this layer is running on the thread
-// (the main loop): the shell shows it to the user. Without one it is logged.
-void SetSocketErrorDisplay(std::function<void(const std::string&)> display);
-// A monotonic millisecond tick, 32 bits, for deadlines.
-std::uint32_t TickCount();
-// Resolver threads still running, for tests and for diagnostics at exit.
-int LookupsInFlight();
 // Notices that self-pumped endpoints of the calling thread have queued and not yet run.
 int QueuedSelfPosts();
+// Runs those notices that were queued when it starts (later ones wait for the next run, so that a
+// handler that keeps posting cannot hold the thread); stops after a handler's exception, which
+// the pump that called it rethrows. True when any ran. For the pumps and waits of ThreadPump.h.
+bool RunSelfPostedNotices();
 
 } // namespace platform

@@ -42,9 +42,6 @@ int SocketCreate(int family, int type, int protocol);
 int SocketBind(int handle, const SockAddrIn& address);
 int SocketListen(int handle, int backlog);
 int SocketMaxBacklog();
-// Raises the soft limit of open descriptors to the hard limit: every connection costs one, and
-// a desktop session's default soft limit is far below what a busy server needs.
-void RaiseDescriptorLimit();
 // Returns the new handle (non-blocking, close-on-exec) or -1; fills peer when given.
 int SocketAccept(int handle, SockAddrIn* peer);
 int SocketConnect(int handle, const SockAddrIn& address);

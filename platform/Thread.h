@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/UiCalls.h"
+
 #include <QObject>
 
 #include <atomic>
@@ -7,66 +9,6 @@
 #include <functional>
 
 namespace platform {
-
-// Runs `fn` on the UI thread (the application object's thread) and blocks until it has run.
-// Returns false, without running it, once ShutdownUiCalls() was called: a worker must never
-// hang on a UI thread that no longer runs its loop. Runs `fn` at once when called on the UI thread.
-bool RunOnUiThread(const std::function<void()>& fn);
-// Queues `fn` to run on the UI thread and returns at once. Calls from one thread run in the order
-// they were queued, also relative to RunOnUiThread calls of that thread. Dropped after
-// ShutdownUiCalls(), like the blocking kind.
-void PostToUiThread(std::function<void()> fn);
-// Called once at start-up, before any worker runs: the allocator keeps one arena per core instead
-// of up to eight. Every worker thread otherwise gets an arena of its own, and each arena keeps the
-// memory its short-lived thread gave back, so a flood of connections left the program's resident
-// memory megabytes higher for good.
-void LimitAllocatorArenas();
-// Called once at start-up, on the UI thread: it and every thread it starts afterwards (the
-// pooled threads under the workers) are scheduled as batch work. Every request crosses threads
-// (the listener on the UI thread wakes a pooled thread for it), and under load each such wake-up
-// took the core from the thread running at that moment, usually one serving another request. As
-// batch work a woken thread waits for its turn instead: the running one finishes its request
-// and the UI thread accepts connections in larger batches. The UI thread still gets its full
-// share of the processor; only its wake-ups no longer preempt other threads. False when the
-// system refused it (the program then runs as before).
-bool FavourThroughput();
-
-// The toolkit's shared thread pool runs parts of large image operations, such as the window's
-// drawing. Its threads are started here, while descriptors are plenty, and kept for good: each
-// thread it started later would need a descriptor for its event source, and without one the
-// toolkit ends the whole process, which a server out of descriptors must survive.
-void KeepToolkitPoolThreads();
-// Marks a wait whose end somebody waits for in turn (a connection's request still on its way):
-// woken from it, a thread run as batch work would queue behind the running threads for up to a
-// time slice, so for the span of such a wait it is scheduled normally and runs as soon as its
-// input is there. Does nothing on a thread that is not batch work.
-class PromptWakeScope {
-public:
-    PromptWakeScope();
-    ~PromptWakeScope();
-    PromptWakeScope(const PromptWakeScope&) = delete;
-    PromptWakeScope& operator=(const PromptWakeScope&) = delete;
-
-private:
-    const bool switched_;
-};
-// Marks a stretch in which the calling worker waits (for its peer, the UI thread, a module): the
-// pool then lets another worker run in its place. Does nothing on threads that run no worker.
-class BlockingScope {
-public:
-    BlockingScope();
-    ~BlockingScope();
-    BlockingScope(const BlockingScope&) = delete;
-    BlockingScope& operator=(const BlockingScope&) = delete;
-
-private:
-    const bool counted_;
-};
-
-// Called on the UI thread at exit: pending and later calls return false without running.
-void ShutdownUiCalls();
-// For tests that start and stop the program's pieces more than once in one process.
-void ResetUiCalls();
 
 // The thread class workers derive from: created suspended, started by Resume(), optionally
 // deleted (on the thread that owns the object) once Execute() has returned. Each object is one

@@ -79,11 +79,15 @@ void ThreadEventDispatcher::fillPollSet(PollSet& set, bool withNotifiers) const 
     }
 }
 
-// The flag goes first: a wake-up written after it is left for the next poll, never lost.
+// The counter goes first, the flag after it. Cleared first, the flag let a wake-up be written
+// between the two, and the read took it: the flag then stayed set with nothing to read, and every
+// later wakeUp() took it for pending and wrote nothing, so that posts to the thread waited for a
+// timer or a socket for good. A post that comes between the read and the clearing wrote nothing
+// either, but its event is already queued and the pass runs it right after this.
 void ThreadEventDispatcher::takeWakeUp() {
-    wakePending_.store(false, std::memory_order_release);
     eventfd_t count = 0;
     ::eventfd_read(wakeFd_, &count);
+    wakePending_.store(false, std::memory_order_release);
 }
 
 int ThreadEventDispatcher::activateNotifiers(const PollSet& polled) {

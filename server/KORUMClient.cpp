@@ -9,6 +9,8 @@
 #include "platform/SocketErrors.h"
 #include "platform/SocketEvents.h"
 #include "platform/Sockets.h"
+#include "platform/ThreadPump.h"
+#include "platform/WorkerPool.h"
 #include "server/Delivery.h"
 #include "server/ModuleCall.h"
 #include "server/Reply.h"

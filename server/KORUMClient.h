@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Thread.h"
+#include "platform/Tuning.h"
 #include "server/RequestCollector.h"
 #include "server/ServerContext.h"
 

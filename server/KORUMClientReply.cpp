@@ -3,7 +3,7 @@
 
 #include "config/MimeTable.h"
 #include "net/WSocket.h"
-#include "platform/SocketEvents.h"
+#include "platform/ThreadPump.h"
 #include "server/Delivery.h"
 #include "server/Reply.h"
 #include "server/Request.h"

@@ -1,7 +1,7 @@
 #include "server/ModuleCall.h"
 
 #include "config/KORUPlugin.h"
-#include "platform/Thread.h"
+#include "platform/WorkerPool.h"
 #include "server/Reply.h"
 
 namespace modulecall {

@@ -1,18 +1,19 @@
 #pragma once
 
+#include "platform/CoalescingQueue.h"
+
 #include <functional>
 #include <memory>
 
 // How workers tell the UI thread what happened (a connection counted, a line to log) without ever
-// waiting for it. Calls run on the UI thread in the order they were posted. The UI thread is not
-// woken once per call: after a wake-up it takes whatever arrives for another kCoalesceMs before
-// it sleeps again, so a busy server wakes it a hundred times a second at most.
+// waiting for it. Calls run on the UI thread in the order they were posted, coalesced as
+// platform::CoalescingQueue describes.
 //
 // Owned by the UI thread's server context. A worker keeps a Sender: posting stays safe after the
 // owner is gone, and calls that have not run by then are dropped.
 class UiHandOff {
 public:
-    static constexpr int kCoalesceMs = 10;
+    static constexpr int kCoalesceMs = platform::CoalescingQueue::kCoalesceMs;
 
     class Sender {
     public:

@@ -1,6 +1,6 @@
 #include "shell/Application.h"
 
-#include "platform/SocketEvents.h"
+#include "platform/ThreadPump.h"
 
 #include <exception>
 

@@ -1,7 +1,8 @@
 // The program entry: the main window, the server started at once, the loop, and an orderly end
 // on the tray menu's Exit, the window's close box, SIGTERM or SIGINT.
-#include "platform/Sockets.h"
 #include "platform/Thread.h"
+#include "platform/Tuning.h"
+#include "platform/UiCalls.h"
 #include "server/Upload.h"
 #include "shell/Application.h"
 #include "shell/KORUMain.h"

@@ -2,8 +2,6 @@
 // fields of tpgInfo. Pure functions without shared state, so they are safe on any thread.
 #pragma once
 
-#include "platform/Text.h"
-
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -21,12 +19,22 @@ template <size_t N> void SetField(char (&field)[N], std::string_view text) {
         field[length] = '\0';
 }
 
+// The value of a hexadecimal digit in either case; -1 for any other character. The modules' own:
+// a module builds against plugins/KORUPG.h alone, as a module author's would, never against the
+// program's sources.
+constexpr int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    const char lower = static_cast<char>(c | 0x20); // 'A'-'F' become 'a'-'f'
+    return lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
+}
+
 // The byte that "%XX" at `at` stands for; -1 when no such escape starts there.
 inline int EscapedByte(std::string_view text, size_t at) {
     if (text[at] != '%' || at + 2 >= text.size())
         return -1;
-    const int high = platform::HexDigitValue(text[at + 1]);
-    const int low = platform::HexDigitValue(text[at + 2]);
+    const int high = HexDigitValue(text[at + 1]);
+    const int low = HexDigitValue(text[at + 2]);
     return high < 0 || low < 0 ? -1 : high * 16 + low;
 }
 

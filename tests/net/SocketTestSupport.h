@@ -2,6 +2,7 @@
 
 #include "net/WSocket.h"
 #include "platform/SocketEvents.h"
+#include "platform/ThreadPump.h"
 #include "support/LoopbackClient.h"
 
 #include <arpa/inet.h>

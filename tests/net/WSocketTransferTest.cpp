@@ -8,7 +8,11 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <stdexcept>
 #include <thread>
 
@@ -370,4 +374,53 @@ TEST(WSocketTransport, OptionsAndBytesTheyHaveNotTaken) {
     EXPECT_TRUE(PumpUntil([&] { return c.s.UnsentBytes() == 0; }));
     reader.join();
     EXPECT_EQ(received, data);
+}
+
+// A send made while earlier bytes wait in the queue goes behind them, never straight to the
+// transport past them, even when the transport has room again: the peer gets all of A before B.
+TEST(Send, ALaterSendNeverOvertakesQueuedBytes) {
+    // Ordinary transport buffers: tiny ones can stall the connection for seconds once the reader
+    // pauses, which says nothing about the order.
+    constexpr size_t kFirstRead = 1 << 20;
+    constexpr int kPromptMs = 5000; // bytes that went astray fail the test in seconds
+    Connected c(true, false);
+    const std::string a = Pattern(16 << 20);
+    const std::string b = "and then B";
+    c.s.Send(a.data(), static_cast<int32_t>(a.size()));
+    ASSERT_GT(c.s.QueuedBytes(), 0u) << "the transport took everything: nothing is queued";
+    std::string received;
+    std::atomic<bool> roomMade = false;
+    std::thread reader([&] {
+        received = c.pair.client.ReadExactly(kFirstRead, kPromptMs);
+        roomMade = true;
+        received += c.pair.client.ReadExactly(a.size() + b.size() - kFirstRead, kPromptMs);
+    });
+    // No events are run meanwhile, so the queue has not been sent on into the room the reader
+    // made: only B could take it.
+    while (!roomMade)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    c.s.SendText(b);
+    const bool allSent = PumpUntil([&] { return c.s.Count("sent 0") == 1; }, kPromptMs);
+    reader.join();
+    ASSERT_TRUE(allSent);
+    ASSERT_EQ(received.size(), a.size() + b.size());
+    EXPECT_TRUE(received.compare(0, a.size(), a) == 0) << "B reached the peer inside A";
+    EXPECT_EQ(received.substr(a.size()), b);
+}
+
+// A peer that reset the connection ends it: the send closes the socket with its close notice,
+// and reports no error, since nothing the program did went wrong.
+TEST(Send, ASendToAPeerThatResetClosesTheSocketWithoutAnError) {
+    Connected c;
+    c.pair.client.Reset();
+    // The reset has arrived once the transport shows it; no notice has been pumped yet.
+    ASSERT_TRUE(TransportShows(c.handle, POLLHUP));
+    c.s.SendText("too late");
+    ASSERT_TRUE(PumpUntil([&] { return c.s.State() == wsClosed; }, 5000));
+    EXPECT_EQ(c.s.Count("error"), 0);
+    EXPECT_EQ(std::count_if(c.s.log.begin(), c.s.log.end(),
+                            [](const std::string& e) { return e.rfind("closed", 0) == 0; }),
+              1)
+        << ::testing::PrintToString(c.s.log);
 }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <optional>
 #include <string>
@@ -68,4 +70,67 @@ TEST(FileCalls, RegularFileSizeAndTheSharedLockAWriterRefuses) {
     ::unlink(file.c_str());
     ::unlink(pipe.c_str());
     ::rmdir(folder.c_str());
+}
+
+// What an upload's file must be: never handed to a program the server starts (close-on-exec),
+// and readable by others once published, as a file the user made would be.
+TEST(FileCalls, OpenedFilesCloseOnExecAndHiddenFilesArePublishedReadable) {
+    const std::string folder =
+        ::testing::TempDir() + "koru-filemodes-" + std::to_string(::getpid());
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    const mode_t savedMask = ::umask(022);
+    const std::string plain = folder + "/plain";
+    {
+        const platform::FileHandle file(
+            platform::OpenFile(plain.c_str(), O_WRONLY | O_CREAT, 0644));
+        ASSERT_TRUE(file.valid());
+        EXPECT_TRUE(::fcntl(file.get(), F_GETFD) & FD_CLOEXEC);
+    }
+    std::string hidden;
+    {
+        const platform::FileHandle file(platform::CreateHiddenFile(folder, "up", hidden));
+        ASSERT_TRUE(file.valid());
+        EXPECT_TRUE(::fcntl(file.get(), F_GETFD) & FD_CLOEXEC);
+        struct stat info {};
+        ASSERT_EQ(::fstat(file.get(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0644u) << "left private to its maker";
+        EXPECT_EQ(hidden.rfind(folder + "/.up", 0), 0u) << hidden;
+    }
+    std::string guarded;
+    ::umask(027);
+    {
+        const platform::FileHandle file(platform::CreateHiddenFile(folder, "up", guarded));
+        ASSERT_TRUE(file.valid());
+        struct stat info {};
+        ASSERT_EQ(::fstat(file.get(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0640u) << "the user's umask is kept";
+    }
+    ::unlink(guarded.c_str());
+    ::umask(savedMask);
+    ::unlink(plain.c_str());
+    ::unlink(hidden.c_str());
+    ::rmdir(folder.c_str());
+}
+
+// A read that takes fewer bytes than asked for (a signal, a slow file system) is followed by one
+// from where it stopped, until the end of the file.
+TEST(FileCalls, ShortReadsGoOnFromWhereTheyStopped) {
+    const std::string file = "0123456789abcdefghij";
+    int reads = 0;
+    const auto threeAtATime = [&](char* buffer, size_t count, off_t at) -> ssize_t {
+        ++reads;
+        if (at >= static_cast<off_t>(file.size()))
+            return 0;
+        const size_t n = std::min({count, size_t{3}, file.size() - static_cast<size_t>(at)});
+        std::memcpy(buffer, file.data() + at, n);
+        return static_cast<ssize_t>(n);
+    };
+    std::string out(12, '\0');
+    EXPECT_EQ(platform::ReadFullyWith(threeAtATime, out.data(), out.size(), 5), 12u);
+    EXPECT_EQ(out, "56789abcdefg");
+    EXPECT_EQ(reads, 4);
+    std::string tail(10, '\0');
+    EXPECT_EQ(platform::ReadFullyWith(threeAtATime, tail.data(), tail.size(), 15), 5u)
+        << "fewer only at the end of the file";
+    EXPECT_EQ(tail.substr(0, 5), "fghij");
 }

@@ -2,6 +2,7 @@
 // when a notice comes again. Every socket object relies on exactly these rules.
 #include "platform/SocketEvents.h"
 #include "platform/Sockets.h"
+#include "platform/ThreadPump.h"
 #include "support/LoopbackClient.h"
 #include "support/LoopbackPorts.h"
 

@@ -1,5 +1,5 @@
 #include "platform/Sockets.h"
-#include "platform/SocketEvents.h"
+#include "platform/ThreadPump.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,8 @@
 // Starting threads while the process is out of descriptors. Each of these runs in a child process
 // of its own: it lowers the descriptor limit and takes every descriptor left.
 #include "platform/Thread.h"
+#include "platform/Tuning.h"
+#include "platform/WorkerPool.h"
 
 #include <QThreadPool>
 

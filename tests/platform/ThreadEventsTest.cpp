@@ -2,7 +2,9 @@
 // notifiers, posted events, event loops) on a thread that has it.
 #include "platform/ThreadEvents.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QEventLoop>
 #include <QPointer>
 #include <QSocketNotifier>
@@ -12,8 +14,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
+#include <fcntl.h>
 #include <functional>
 #include <memory>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -192,4 +197,110 @@ TEST(ThreadEventDispatcher, ANotifierDeletedByAnEarlierOneInTheSamePassIsNotTold
     });
     EXPECT_EQ(firstCalls, 1);
     EXPECT_FALSE(secondCalled) << "a notifier was told after its deletion";
+}
+
+namespace {
+
+// Counts the events posted to it; lives on the dispatcher's thread, counted from any.
+class Counter : public QObject {
+public:
+    std::atomic<int> seen = 0;
+
+protected:
+    void customEvent(QEvent*) override { seen.fetch_add(1, std::memory_order_release); }
+};
+
+} // namespace
+
+// Posts that race the thread's taking of the last wake-up: a post that lands while the counter is
+// being read must still wake the next poll, or it waits there with nothing else due.
+TEST(ThreadEventDispatcher, EveryPostFromAnotherThreadIsDeliveredPromptly) {
+    constexpr int kRounds = 3000;
+    constexpr int kBurst = 16;
+    constexpr int kPromptMs = 500;
+    auto dispatcher = platform::ThreadEventDispatcher::Create();
+    ASSERT_TRUE(dispatcher);
+    std::atomic<Counter*> target = nullptr;
+    std::atomic<bool> stop = false;
+    const std::unique_ptr<QThread> thread(QThread::create([&] {
+        Counter counter;
+        target = &counter;
+        // Slower than the bound below, so that a lost wake-up still fails the test, but it lets
+        // the stop through then.
+        QTimer rescue;
+        rescue.start(1000);
+        QEventLoop loop;
+        while (!stop.load())
+            loop.processEvents(QEventLoop::WaitForMoreEvents);
+    }));
+    thread->setEventDispatcher(dispatcher.release());
+    thread->start();
+    QElapsedTimer started;
+    started.start();
+    while (!target && started.elapsed() < 10000)
+        QThread::msleep(1);
+    ASSERT_TRUE(target.load());
+    int posted = 0;
+    int late = -1;
+    for (int round = 0; round < kRounds && late < 0; ++round) {
+        // Several at once, so that some land while an earlier one's wake-up is taken.
+        for (int i = 0; i < kBurst; ++i, ++posted)
+            QCoreApplication::postEvent(target.load(), new QEvent(QEvent::User));
+        QElapsedTimer waited;
+        waited.start();
+        while (target.load()->seen.load(std::memory_order_acquire) < posted)
+            if (waited.elapsed() > kPromptMs) {
+                late = round;
+                break;
+            }
+    }
+    EXPECT_EQ(late, -1) << "a post was not delivered within " << kPromptMs << " ms";
+    // Stopped from its own thread, so that nothing is posted to the counter once it may be gone.
+    QMetaObject::invokeMethod(target.load(), [&] { stop = true; });
+    ASSERT_TRUE(thread->wait(10000));
+}
+
+// A repeating timer is due again one interval after each firing; loose bounds, as a loaded
+// machine delays timers but never makes one fire faster.
+TEST(ThreadEventDispatcher, ARepeatingTimerFiresOncePerInterval) {
+    int fired = 0;
+    RunOnDispatcherThread([&] {
+        QEventLoop loop;
+        QTimer repeating;
+        repeating.setInterval(20);
+        QObject::connect(&repeating, &QTimer::timeout, [&] { ++fired; });
+        repeating.start();
+        QTimer::singleShot(200, &loop, &QEventLoop::quit);
+        loop.exec();
+    });
+    EXPECT_GE(fired, 3) << "the timer was not armed again";
+    EXPECT_LE(fired, 11) << "the timer fired without waiting out its interval";
+}
+
+// A writer blocked on a full pipe learns that its reader went: the error is news for a write
+// notifier too, or the writer would wait for room that never comes.
+TEST(ThreadEventDispatcher, AWriteNotifierOnAFullPipeIsToldWhenItsReaderCloses) {
+    int fds[2] = {-1, -1};
+    ASSERT_EQ(::pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0);
+    const std::string block(65536, 'x');
+    while (::write(fds[1], block.data(), block.size()) > 0) {
+    }
+    ASSERT_EQ(errno, EAGAIN);
+    bool told = false;
+    RunOnDispatcherThread([&] {
+        QEventLoop loop;
+        QSocketNotifier writer(fds[1], QSocketNotifier::Write);
+        QObject::connect(&writer, &QSocketNotifier::activated, [&] {
+            told = true;
+            writer.setEnabled(false);
+            loop.quit();
+        });
+        QTimer::singleShot(20, [&] {
+            ::close(fds[0]);
+            fds[0] = -1;
+        });
+        RunLoop(loop, 5000);
+    });
+    EXPECT_TRUE(told);
+    ::close(fds[1]);
 }

@@ -1,4 +1,8 @@
 #include "platform/Thread.h"
+#include "platform/CoalescingQueue.h"
+#include "platform/Tuning.h"
+#include "platform/UiCalls.h"
+#include "platform/WorkerPool.h"
 
 #include "support/WaitUntil.h"
 
@@ -9,11 +13,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <sched.h>
 #include <string>
+#include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -112,7 +122,9 @@ TEST(TThread, QueuedCallsRunInOrderAfterEarlierBlockingOnesAndStopAtShutdown) {
     bool ran = false;
     platform::PostToUiThread([&] { ran = true; });
     platform::ShutdownUiCalls();
-    QCoreApplication::processEvents();
+    // Long enough for a call held back by the coalescing to come up, while still shut down: run
+    // after the reset below, it would write into this test's finished frame.
+    testwait::For(5 * platform::CoalescingQueue::kCoalesceMs);
     EXPECT_FALSE(ran);
     platform::ResetUiCalls();
 }
@@ -223,4 +235,140 @@ TEST(TThread, PromptWakeScopesScheduleBatchThreadsNormallyOnlyForTheirSpan) {
         EXPECT_EQ(sched_getscheduler(0), SCHED_OTHER);
     }
     EXPECT_EQ(sched_getscheduler(0), SCHED_OTHER);
+}
+
+// The blocking call returns once the UI thread has run it; bounded here, so that a call whose end
+// is never reported fails the test in seconds instead of hanging it.
+TEST(TThread, ABlockingCallIntoTheUiThreadReturnsOnceItHasRun) {
+    platform::ResetUiCalls();
+    std::atomic<int> calls = 0;
+    std::atomic<bool> allReturned = false;
+    // Leaked when it hangs: its destructor would wait for it for ever.
+    auto* worker = new LambdaThread([&](LambdaThread& self) {
+        bool ok = true;
+        for (int i = 0; i < 20; ++i)
+            ok = self.Call([&] { ++calls; }) && ok;
+        allReturned = ok;
+    });
+    worker->Resume();
+    QElapsedTimer waited;
+    waited.start();
+    while (!worker->wait(0) && waited.elapsed() < 5000)
+        testwait::Nap();
+    if (!worker->wait(0)) {
+        ADD_FAILURE() << "the worker still waits for a call that has run: " << calls.load()
+                      << " ran";
+        // Shutdown releases a waiting worker; one that stays would hold the process at its end,
+        // when the pool waits for its threads, so it ends here instead.
+        platform::ShutdownUiCalls();
+        if (!worker->wait(2000)) {
+            std::fflush(nullptr);
+            std::_Exit(1);
+        }
+        platform::ResetUiCalls();
+    }
+    EXPECT_TRUE(allReturned);
+    EXPECT_EQ(calls, 20);
+    delete worker;
+}
+
+namespace {
+
+// Lowers the address-space limit to just above what the process uses, so that the pool may
+// start no thread (it stops short of the limit), and restores it when it goes.
+class NoRoomForThreads {
+public:
+    NoRoomForThreads() {
+        ::getrlimit(RLIMIT_AS, &saved_);
+        unsigned long long pages = 0;
+        if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%llu", &pages) != 1)
+                pages = 0;
+            std::fclose(statm);
+        }
+        rlimit tight = saved_;
+        tight.rlim_cur = pages * static_cast<unsigned long long>(::getpagesize()) +
+                         platform::TThread::kStackSize / 2;
+        set_ = pages > 0 && ::setrlimit(RLIMIT_AS, &tight) == 0;
+    }
+    ~NoRoomForThreads() { ::setrlimit(RLIMIT_AS, &saved_); }
+    NoRoomForThreads(const NoRoomForThreads&) = delete;
+    NoRoomForThreads& operator=(const NoRoomForThreads&) = delete;
+    bool set() const { return set_; }
+
+private:
+    rlimit saved_{};
+    bool set_ = false;
+};
+
+} // namespace
+
+// A worker refused a thread stays with its owner: it is not left queued for the next thread
+// that comes, and it is not counted as running.
+TEST(TThread, AWorkerRefusedAThreadNeverRunsLater) {
+    platform::ResetUiCalls();
+    platform::SetPoolIdleMs(20); // no idle thread may take it
+    ASSERT_TRUE(testwait::Until([] { return platform::TThread::PooledThreadCount() == 0; }));
+    std::atomic<bool> refusedRan = false;
+    LambdaThread refused([&](LambdaThread&) { refusedRan = true; });
+    {
+        const NoRoomForThreads noRoom;
+        ASSERT_TRUE(noRoom.set());
+        EXPECT_FALSE(refused.Resume());
+    }
+    EXPECT_EQ(platform::TThread::RunningCount(), 0);
+    std::atomic<bool> laterRan = false;
+    LambdaThread later([&](LambdaThread&) { laterRan = true; });
+    ASSERT_TRUE(later.Resume());
+    ASSERT_TRUE(later.wait(10000));
+    EXPECT_TRUE(laterRan);
+    testwait::For(50);
+    EXPECT_FALSE(refusedRan) << "the refused worker was run by the next thread";
+    EXPECT_TRUE(testwait::Until([] { return platform::TThread::RunningCount() == 0; }, 5000));
+    platform::SetPoolIdleMs(platform::TThread::kIdleMs);
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Resumes a worker that notes when it started, and returns how long it took, waiting at most
+// `patienceMs` for it.
+long long StartDelayMs(int patienceMs) {
+    std::atomic<Clock::rep> started = 0;
+    LambdaThread worker([&](LambdaThread&) { started = Clock::now().time_since_epoch().count(); });
+    const auto resumed = Clock::now();
+    if (!worker.Resume() || !worker.wait(static_cast<unsigned long>(patienceMs)))
+        return patienceMs;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               Clock::time_point(Clock::duration(started.load())) - resumed)
+        .count();
+}
+
+} // namespace
+
+// Workers resumed just as idle threads' waits run out: a thread handed a worker in that moment
+// must take it and account for the wake-up, or the pool counts wake-ups that never come and
+// later workers wait out a whole idle time for a thread that was never woken.
+TEST(TThread, WorkersResumedAsIdleThreadsRunOutStartWithinTheIdleTime) {
+    platform::ResetUiCalls();
+    // Waits that run out all the time, each resume about when the last one to sleep runs out.
+    platform::SetPoolIdleMs(1);
+    for (int i = 0; i < 1500; ++i) {
+        LambdaThread worker([](LambdaThread&) {});
+        ASSERT_TRUE(worker.Resume());
+        ASSERT_TRUE(worker.wait(10000));
+        std::this_thread::sleep_for(std::chrono::microseconds(900 + 50 * (i % 5)));
+    }
+    // Then a long idle time: a worker resumed beside an idle thread must not wait it out.
+    constexpr int kIdleMs = 600;
+    platform::SetPoolIdleMs(kIdleMs);
+    long long slowest = 0;
+    for (int i = 0; i < 3; ++i) {
+        StartDelayMs(2 * kIdleMs); // leaves its thread idle, waiting kIdleMs
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        slowest = std::max(slowest, StartDelayMs(2 * kIdleMs));
+    }
+    EXPECT_LT(slowest, kIdleMs / 2) << "a worker waited for a thread that was never woken";
+    platform::SetPoolIdleMs(platform::TThread::kIdleMs);
 }

@@ -1,4 +1,5 @@
 #include "ServerFixture.h"
+#include "platform/UiCalls.h"
 
 namespace {
 

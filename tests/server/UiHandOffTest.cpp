@@ -63,3 +63,15 @@ TEST(UiHandOff, PostingAfterTheOwnerIsGoneIsDropped) {
     testwait::For(3 * UiHandOff::kCoalesceMs);
     EXPECT_FALSE(ran) << "calls not run by then are dropped, later ones too";
 }
+
+// Once the hand-off has gone quiet (its coalescing timer stopped), the next post must wake the
+// UI thread again; a wake-up taken for granted there leaves the call waiting for good.
+TEST(UiHandOff, APostAfterTheHandOffHasGoneQuietStillRuns) {
+    UiHandOff handOff;
+    std::atomic<int> ran = 0;
+    for (int round = 1; round <= 5; ++round) {
+        std::thread([sender = handOff.sender(), &ran] { sender.Post([&ran] { ++ran; }); }).join();
+        ASSERT_TRUE(testwait::Until([&] { return ran == round; }, 5000)) << "round " << round;
+        testwait::For(5 * UiHandOff::kCoalesceMs); // the timer finds nothing and stops
+    }
+}

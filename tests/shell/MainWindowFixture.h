@@ -5,6 +5,7 @@
 
 #include "net/WSocket.h"
 #include "platform/Thread.h"
+#include "platform/UiCalls.h"
 #include "server/ServerControl.h"
 #include "shell/Dialogs.h"
 #include "shell/KORUMain.h"
