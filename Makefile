@@ -5,7 +5,7 @@ BUILD ?= build
 PACKAGES := cmake g++ make qt6-base-dev qt6-base-dev-tools libgtest-dev libgmock-dev libbenchmark-dev pkg-config libqrencode-dev
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test run test-sanitize test-asan test-tsan install clean
+.PHONY: all deps test-deps build test run test-sanitize test-asan test-tsan install clean
 
 all: build
 
@@ -37,7 +37,13 @@ build: deps
 
 # The load tests (label "load") run only with `make test-load`.
 TEST_ENV ?=
-test: build
+# The browser checks (tests/browser/) need a real browser; without root they skip.
+TEST_PACKAGES := chromium curl
+test-deps:
+	@$(MAKE) --no-print-directory deps PACKAGES="$(PACKAGES) $(TEST_PACKAGES)" || \
+	  echo "The browser checks will be skipped."
+
+test: test-deps build
 	cd $(BUILD) && $(TEST_ENV) ctest --output-on-failure -j$(JOBS) -LE '^load$$' $(FOLDER_LABELS)
 
 test-asan:
