@@ -56,6 +56,7 @@ struct ServerSettings {
     bool AutoClose = true;
     bool LogEnabled = true;
     bool HideOnStartup = true;
+    bool FolderPages = false;
 };
 
 inline const QString kSettingsKey = QStringLiteral("KORU\\Settings");

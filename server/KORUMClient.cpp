@@ -56,20 +56,14 @@ std::string toBytes(const QString& text) {
 
 } // namespace
 
-PeerSite::PeerSite(const QString& file, const QString& path, const QString& idle,
-                   const QString& plugins)
-    : sourceFile(file), sourcePath(path), sourceIdle(idle), sourcePlugins(plugins),
-      baseFile(toBytes(file)), basePath(toBytes(path)),
+PeerSite::PeerSite(Sources from)
+    : sources(std::move(from)), baseFile(toBytes(sources.baseFile)),
+      basePath(toBytes(sources.basePath)),
       // The folder the scan looks in: the same trimming, "" for the current folder.
-      pluginsFolder(toBytes(platform::ToFsPath(AddBackslash(plugins)))),
+      pluginsFolder(toBytes(platform::ToFsPath(AddBackslash(sources.pluginsPath)))),
+      logFile(toBytes(platform::ToFsPath(sources.logFile))),
       // Milliseconds, 64 bits wide: no setting can overflow it.
-      idleLimit(1000 * static_cast<int64_t>(TrimToIntDef(idle, 40))) {}
-
-bool PeerSite::From(const QString& file, const QString& path, const QString& idle,
-                    const QString& plugins) const {
-    return file == sourceFile && path == sourcePath && idle == sourceIdle &&
-           plugins == sourcePlugins;
-}
+      idleLimit(1000 * static_cast<int64_t>(TrimToIntDef(sources.idleSeconds, 40))) {}
 
 tPeerThread::tPeerThread(int handle, std::string peerAddress, std::shared_ptr<const PeerSite> site,
                          ServerContext& context)
@@ -313,7 +307,8 @@ void tPeerThread::Answer() {
         SendError(decision.status, decision.message);
         break;
     case route::Kind::File:
-        SendFile(decision.fileName);
+        if (!ServeFromBase(decision))
+            SendError(404, "<h2>File not really found</h2>");
         break;
     case route::Kind::Upload:
         Upload(decision.fileName);
@@ -348,6 +343,11 @@ void tPeerThread::Upload(const std::string& fileName) {
 }
 
 void tPeerThread::CallModule(route::Decision decision) {
+    // A link passed on with a query added to it still reaches its file; a module of the name
+    // always comes first.
+    if (decision.fileFallback && !modulecall::LoadedModules().Has(decision.module) &&
+        ServeFromBase(decision))
+        return;
     const ServerSettings& settings = context_.settings;
     modulecall::Call call{std::move(decision.module),
                           std::move(decision.query),

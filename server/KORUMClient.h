@@ -28,16 +28,21 @@ extern int32_t PeerCounter;
 // immutable, by every worker started while the settings stay the same, so that an accept costs no
 // conversion of them.
 struct PeerSite {
-    PeerSite(const QString& baseFile, const QString& basePath, const QString& idleSeconds,
-             const QString& pluginsPath = {});
-    bool From(const QString& baseFile, const QString& basePath, const QString& idleSeconds,
-              const QString& pluginsPath = {}) const;
+    // The setting texts a site is made from: a site is made again only when one of them changed.
+    struct Sources {
+        QString baseFile, basePath, idleSeconds, pluginsPath, logFile;
+        bool folderPages = false;
+        bool operator==(const Sources&) const = default;
+    };
+    explicit PeerSite(Sources from);
 
-    const QString sourceFile, sourcePath, sourceIdle, sourcePlugins; // the texts it was made from
+    const Sources sources;
     const std::string baseFile; // in the file system's encoding
     const std::string basePath;
     // Where modules are loaded from ("" is the current folder): no upload may land there.
     const std::string pluginsFolder;
+    // The request log: never listed on a folder page, whatever folder it is in.
+    const std::string logFile;
     const int64_t idleLimit; // milliseconds
 };
 
@@ -101,7 +106,10 @@ private:
     void WaitReplyGone();
     void SendError(int32_t code, const std::string& message);
     void SendText(const std::string& text);
-    void SendFile(const std::string& fileName);
+    // `typeName` is the name whose extension gives the file's type.
+    void SendFile(const std::string& fileName, const std::string& typeName);
+    bool ServeFromBase(const route::Decision& decision);
+    void SendFolderPage(const std::string& folder, const route::Decision& decision);
     void Upload(const std::string& fileName);
     bool UploadAllowed(const std::string& fileName) const;
     void CallModule(route::Decision decision);

@@ -97,10 +97,10 @@ void tPeerThread::SendError(int32_t code, const std::string& message) {
     SendText(reply::PageReply(code, message));
 }
 
-void tPeerThread::SendFile(const std::string& fileName) {
+void tPeerThread::SendFile(const std::string& fileName, const std::string& typeName) {
     // The table as the UI thread last published it: a change applies from the next request.
-    const delivery::FileReply opened = delivery::OpenForReply(fileName, [this] {
-        return context_.mime.Published()->Lookup(request::FileExtension(RequestPath));
+    const delivery::FileReply opened = delivery::OpenForReply(fileName, [this, &typeName] {
+        return context_.mime.Published()->Lookup(request::FileExtension(typeName));
     });
     if (!opened.file.valid()) {
         SendError(opened.status, opened.message);

@@ -1,5 +1,6 @@
 #include "server/Router.h"
 
+#include "server/Percent.h"
 #include "server/Reply.h"
 #include "server/Request.h"
 #include "server/Upload.h"
@@ -47,27 +48,53 @@ Decision Module(Decision decision, std::string_view body, bool withBody) {
     return decision;
 }
 
+// A name no reader may reach, as received or decoded: outside the base folder, or an upload in
+// progress (it waits under a hidden temporary name and is nobody's to read). A decoded name must
+// not carry what the raw form could not: a NUL or a control byte.
+bool Unreadable(std::string_view path, bool decoded) {
+    return request::EscapesBase(path) || upload::NamesTemporary(path) ||
+           (decoded && request::HasControlBytes(path));
+}
+
+// Fills the names a file target may be found by; false when either may not be read.
+bool NameFile(Decision& decision, const Input& input, std::string_view path) {
+    if (input.basePath.empty() || Unreadable(path, false))
+        return false;
+    if (percent::HasEscapes(path)) {
+        const std::string decoded = percent::Decode(path);
+        if (Unreadable(decoded, true))
+            return false;
+        decision.decodedFileName = FileName(input.basePath, decoded);
+    }
+    decision.fileName = FileName(input.basePath, path);
+    return true;
+}
+
 // GET: a target with a "?" runs a module, any other names a file below the base.
-Decision Read(Decision decision, const Input& input) {
-    if (decision.requestPath.find('?') != std::string::npos)
-        return Module(std::move(decision), {}, false);
-    // An upload in progress waits under a hidden temporary name: it is nobody's to read.
-    if (input.basePath.empty() || request::EscapesBase(decision.requestPath) ||
-        upload::NamesTemporary(decision.requestPath))
+Decision Read(Decision decision, const Input& input, bool defaultTarget) {
+    if (decision.requestPath.find('?') != std::string::npos) {
+        decision = Module(std::move(decision), {}, false);
+        const bool root = decision.requestPath == "/";
+        const std::string path = root ? std::string(input.baseFile) : decision.requestPath;
+        decision.defaultTarget = root;
+        decision.fileFallback = !path.empty() && NameFile(decision, input, path);
+        return decision;
+    }
+    if (!NameFile(decision, input, decision.requestPath))
         return Refuse(std::move(decision), 404, "<h2>File not really found</h2>");
     decision.kind = Kind::File;
-    decision.fileName = FileName(input.basePath, decision.requestPath);
+    decision.defaultTarget = defaultTarget;
     return decision;
 }
 
 // PUT: a "?" is part of the new file's name. A name that could never be created is refused
 // before the missing length, which would not make it creatable.
 Decision Write(Decision decision, const Input& input) {
-    // An empty target names the base folder itself, which no upload can create.
-    if (input.basePath.empty() || decision.requestPath.empty() ||
-        request::EscapesBase(decision.requestPath) ||
-        request::HasControlBytes(decision.requestPath) ||
-        upload::NamesTemporary(decision.requestPath)) {
+    // An empty target names the base folder itself, which no upload can create. The file is
+    // stored under the decoded name, as the browser that sent it showed it.
+    const std::string decoded = percent::Decode(decision.requestPath);
+    if (input.basePath.empty() || decision.requestPath.empty() || decoded.empty() ||
+        Unreadable(decision.requestPath, true) || Unreadable(decoded, true)) {
         const std::string name = reply::EscapeHtml(decision.requestPath);
         return Refuse(std::move(decision), 406, "Cannot create such a file: " + name);
     }
@@ -76,7 +103,7 @@ Decision Write(Decision decision, const Input& input) {
     if (request::DeclaresTransferEncoding(input.header) || !request::DeclaredLength(input.header))
         return Refuse(std::move(decision), 411, "Content-Length required");
     decision.kind = Kind::Upload;
-    decision.fileName = FileName(input.basePath, decision.requestPath);
+    decision.fileName = FileName(input.basePath, decoded);
     return decision;
 }
 
@@ -93,7 +120,7 @@ Decision Decide(const Input& input) {
         decision.requestPath = Resolve(*target, input.baseFile);
         // An empty target (no version, or "/" without a base file) is no request at all.
         if (!decision.requestPath.empty())
-            return Read(std::move(decision), input);
+            return Read(std::move(decision), input, *target == "/");
     } else if (const auto target = request::MethodTarget(*line, "POST")) {
         decision.requestPath = Resolve(*target, input.baseFile);
         return Module(std::move(decision), input.body, true);

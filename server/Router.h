@@ -9,7 +9,8 @@
 // table.
 //
 // What the decision cannot know stays with the worker, after it:
-//   File   - is `fileName` a regular file (else 404 "<h2>File not really found</h2>"), can it be
+//   File   - is `fileName` (else `decodedFileName`) a regular file, or a folder (else 404 "<h2>File
+//   not really found</h2>"), can it be
 //            opened and share-locked (else 404 "Unable to open this file for read");
 //   Upload - does `fileName` exist already, or was a streamed body refused at the header (406
 //            "File already exists"), and what publishing the file says;
@@ -34,9 +35,19 @@ struct Decision {
     // "?" there).
     std::string requestPath;
     std::string fileName; // File, Upload: the base folder and the target, "\" read as "/"
-    std::string module;   // Module
-    std::string query;    // Module
-    int status = 0;       // Error: the code and the text of the error page
+    // File: the same with the target percent-decoded, as browsers write blanks and accents;
+    // empty when decoding changes nothing. Tried only when no file has the name as received.
+    // Upload: fileName itself is decoded.
+    std::string decodedFileName;
+    // File: the target was "/", which stands for the base file (or the base folder's page).
+    bool defaultTarget = false;
+    // Module, GET only: a file of the name before the "?" may answer when no module of that name
+    // is loaded (a link decorated with a query by whoever passed it on). fileName,
+    // decodedFileName and defaultTarget then name that file.
+    bool fileFallback = false;
+    std::string module; // Module
+    std::string query;  // Module
+    int status = 0;     // Error: the code and the text of the error page
     std::string message;
     // The request line, as received; none when the header has no line at all.
     std::optional<std::string> logLine;

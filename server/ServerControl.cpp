@@ -187,10 +187,15 @@ QString TServerControl::GetBaseFile() const {
 bool TServerControl::StartPeer(int handle, const std::string& peerAddress, const QString& basePath,
                                const QString& baseFile) {
     // The worker deletes itself when it has served its connection.
-    const QString& idle = context_.settings.IdleSeconds;
-    const QString& plugins = context_.settings.PluginsPath;
-    if (!site_ || !site_->From(baseFile, basePath, idle, plugins))
-        site_ = std::make_shared<const PeerSite>(baseFile, basePath, idle, plugins);
+    const ServerSettings& settings = context_.settings;
+    PeerSite::Sources sources{baseFile,
+                              basePath,
+                              settings.IdleSeconds,
+                              settings.PluginsPath,
+                              settings.LogFile,
+                              settings.FolderPages};
+    if (!site_ || !(site_->sources == sources))
+        site_ = std::make_shared<const PeerSite>(std::move(sources));
     auto peer = std::make_unique<tPeerThread>(handle, peerAddress, site_, context_);
     if (peer->Resume()) {
         peer.release();

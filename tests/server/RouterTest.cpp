@@ -36,6 +36,26 @@ Decision File(std::string path, std::string fileName) {
     return d;
 }
 
+// The same file target, also found by its decoded name.
+Decision Decoded(Decision d, std::string decodedFileName) {
+    d.decodedFileName = std::move(decodedFileName);
+    return d;
+}
+
+// "/": the base file, and the base folder's own page.
+Decision Start(Decision d) {
+    d.defaultTarget = true;
+    return d;
+}
+
+// A GET with a query whose name before the "?" may be served as a file when no module has it.
+Decision Fallback(Decision d, std::string fileName, std::string decodedFileName = {}) {
+    d.fileFallback = true;
+    d.fileName = std::move(fileName);
+    d.decodedFileName = std::move(decodedFileName);
+    return d;
+}
+
 Decision Upload(std::string path, std::string fileName) {
     Decision d = File(std::move(path), std::move(fileName));
     d.kind = Kind::Upload;
@@ -91,6 +111,11 @@ std::string Show(const Decision& d) {
     };
     add("path", d.requestPath);
     add("file", d.fileName);
+    add("decoded", d.decodedFileName);
+    if (d.defaultTarget)
+        text += " start";
+    if (d.fileFallback)
+        text += " fallback";
     add("module", d.module);
     add("query", d.query);
     add("status", std::to_string(d.status));
@@ -162,7 +187,7 @@ INSTANTIATE_TEST_SUITE_P(
 
         // GET of a file.
         Row{"/ is the base file", "GET / HTTP/1.1\r\n\r\n", kSite, "GET / HTTP/1.1",
-            File("index.html", "/srv/site/index.html")},
+            Start(File("index.html", "/srv/site/index.html"))},
         Row{"/ without a base folder", "GET / HTTP/1.1\r\n\r\n", kNoBase, "GET / HTTP/1.1",
             Error(404, kNotFound, "index.html")},
         Row{"/ with an empty base file", "GET / HTTP/1.1\r\n\r\n", kNoBaseFile, "GET / HTTP/1.1",
@@ -189,23 +214,63 @@ INSTANTIATE_TEST_SUITE_P(
 
         // GET of a module.
         Row{"a ? runs a module", "GET /shop?item=1 HTTP/1.1\r\n\r\n", kSite,
-            "GET /shop?item=1 HTTP/1.1", Module("/shop?item=1", "shop", "item=1")},
+            "GET /shop?item=1 HTTP/1.1",
+            Fallback(Module("/shop?item=1", "shop", "item=1"), "/srv/site//shop")},
         Row{"the first ? splits", "GET /shop?a=1?b=2 HTTP/1.1\r\n\r\n", kSite,
-            "GET /shop?a=1?b=2 HTTP/1.1", Module("/shop?a=1?b=2", "shop", "a=1?b=2")},
+            "GET /shop?a=1?b=2 HTTP/1.1",
+            Fallback(Module("/shop?a=1?b=2", "shop", "a=1?b=2"), "/srv/site//shop")},
         Row{"a ? at the start of the target", "GET ?a=1 HTTP/1.1\r\n\r\n", kSite,
             "GET ?a=1 HTTP/1.1", Module("?a=1", "", "a=1")},
         Row{"a ? right after /", "GET /?a=1 HTTP/1.1\r\n\r\n", kSite, "GET /?a=1 HTTP/1.1",
-            Module("/?a=1", "", "a=1")},
+            Start(Fallback(Module("/?a=1", "", "a=1"), "/srv/site/index.html"))},
         Row{"a ? with nothing after it", "GET /shop? HTTP/1.1\r\n\r\n", kSite,
-            "GET /shop? HTTP/1.1", Module("/shop?", "shop", "")},
+            "GET /shop? HTTP/1.1", Fallback(Module("/shop?", "shop", ""), "/srv/site//shop")},
         Row{"the first character goes, whatever it is", "GET shop?a HTTP/1.1\r\n\r\n", kSite,
-            "GET shop?a HTTP/1.1", Module("shop?a", "hop", "a")},
+            "GET shop?a HTTP/1.1", Fallback(Module("shop?a", "hop", "a"), "/srv/site/shop")},
         Row{"a module in a folder", "GET /tools/shop?x HTTP/1.1\r\n\r\n", kSite,
-            "GET /tools/shop?x HTTP/1.1", Module("/tools/shop?x", "tools/shop", "x")},
+            "GET /tools/shop?x HTTP/1.1",
+            Fallback(Module("/tools/shop?x", "tools/shop", "x"), "/srv/site//tools/shop")},
         Row{"modules run without a base folder", "GET /shop?x HTTP/1.1\r\n\r\n", kNoBase,
             "GET /shop?x HTTP/1.1", Module("/shop?x", "shop", "x")},
         Row{"a .. in a module target is not looked at", "GET /../shop?x HTTP/1.1\r\n\r\n", kSite,
             "GET /../shop?x HTTP/1.1", Module("/../shop?x", "../shop", "x")},
+
+        Row{"a query on a name with escapes", "GET /a%20b.jpg?fbclid=1 HTTP/1.1\r\n\r\n", kSite,
+            "GET /a%20b.jpg?fbclid=1 HTTP/1.1",
+            Fallback(Module("/a%20b.jpg?fbclid=1", "a%20b.jpg", "fbclid=1"), "/srv/site//a%20b.jpg",
+                     "/srv/site//a b.jpg")},
+        Row{"no file stands in for a module whose name leaves the base",
+            "GET /%2e%2e/shop?x HTTP/1.1\r\n\r\n", kSite, "GET /%2e%2e/shop?x HTTP/1.1",
+            Module("/%2e%2e/shop?x", "%2e%2e/shop", "x")},
+
+        // Names as browsers send them: tried as received first, then decoded; the decoded name
+        // is held to the same rules as the raw one.
+        Row{"a blank", "GET /holiday%20photo.jpg HTTP/1.1\r\n\r\n", kSite,
+            "GET /holiday%20photo.jpg HTTP/1.1",
+            Decoded(File("/holiday%20photo.jpg", "/srv/site//holiday%20photo.jpg"),
+                    "/srv/site//holiday photo.jpg")},
+        Row{"accents in either case of hex digit", "GET /R%C3%a9sum%c3%A9.pdf HTTP/1.1\r\n\r\n",
+            kSite, "GET /R%C3%a9sum%c3%A9.pdf HTTP/1.1",
+            Decoded(File("/R%C3%a9sum%c3%A9.pdf", "/srv/site//R%C3%a9sum%c3%A9.pdf"),
+                    "/srv/site//R\xC3\xA9sum\xC3\xA9.pdf")},
+        Row{"a % without two hex digits stays", "GET /100%25%/a%2/b%zz HTTP/1.1\r\n\r\n", kSite,
+            "GET /100%25%/a%2/b%zz HTTP/1.1",
+            Decoded(File("/100%25%/a%2/b%zz", "/srv/site//100%25%/a%2/b%zz"),
+                    "/srv/site//100%%/a%2/b%zz")},
+        Row{"a decoded % is not decoded again", "GET /a%2541 HTTP/1.1\r\n\r\n", kSite,
+            "GET /a%2541 HTTP/1.1",
+            Decoded(File("/a%2541", "/srv/site//a%2541"), "/srv/site//a%41")},
+        Row{"a decoded slash and backslash are folder steps", "GET /a%2Fb%5Cc HTTP/1.1\r\n\r\n",
+            kSite, "GET /a%2Fb%5Cc HTTP/1.1",
+            Decoded(File("/a%2Fb%5Cc", "/srv/site//a%2Fb%5Cc"), "/srv/site//a/b/c")},
+        Row{"a decoded .. segment", "GET /%2e%2e/etc/passwd HTTP/1.1\r\n\r\n", kSite,
+            "GET /%2e%2e/etc/passwd HTTP/1.1", Error(404, kNotFound, "/%2e%2e/etc/passwd")},
+        Row{"a decoded .. before a decoded backslash", "GET /a/%2E.%5Cx HTTP/1.1\r\n\r\n", kSite,
+            "GET /a/%2E.%5Cx HTTP/1.1", Error(404, kNotFound, "/a/%2E.%5Cx")},
+        Row{"a decoded NUL", "GET /a%00.html HTTP/1.1\r\n\r\n", kSite, "GET /a%00.html HTTP/1.1",
+            Error(404, kNotFound, "/a%00.html")},
+        Row{"a decoded control byte", "GET /a%1b[2J HTTP/1.1\r\n\r\n", kSite,
+            "GET /a%1b[2J HTTP/1.1", Error(404, kNotFound, "/a%1b[2J")},
 
         // POST: always a module, the body its query.
         Row{"the body follows a ?", "POST /shop HTTP/1.1\r\nContent-Length: 6\r\n\r\nitem=1", kSite,
@@ -233,6 +298,18 @@ INSTANTIATE_TEST_SUITE_P(
             "PUT / HTTP/1.1", Upload("index.html", "/srv/site/index.html")},
         Row{"a ? belongs to the name", "PUT /a?b HTTP/1.1\r\nContent-length:0\r\n\r\n", kSite,
             "PUT /a?b HTTP/1.1", Upload("/a?b", "/srv/site//a?b")},
+        Row{"stored under the decoded name",
+            "PUT /my%20file.txt HTTP/1.1\r\nContent-Length: 0\r\n\r\n", kSite,
+            "PUT /my%20file.txt HTTP/1.1", Upload("/my%20file.txt", "/srv/site//my file.txt")},
+        Row{"a decoded .. segment in an upload",
+            "PUT /%2E%2E/x HTTP/1.1\r\nContent-Length: 0\r\n\r\n", kSite, "PUT /%2E%2E/x HTTP/1.1",
+            Error(406, kCannotCreate + "/%2E%2E/x", "/%2E%2E/x")},
+        Row{"a decoded .. before a decoded backslash in an upload",
+            "PUT /..%5cx HTTP/1.1\r\nContent-Length: 0\r\n\r\n", kSite, "PUT /..%5cx HTTP/1.1",
+            Error(406, kCannotCreate + "/..%5cx", "/..%5cx")},
+        Row{"a decoded NUL or control byte in an upload",
+            "PUT /a%00b%01 HTTP/1.1\r\nContent-Length: 0\r\n\r\n", kSite, "PUT /a%00b%01 HTTP/1.1",
+            Error(406, kCannotCreate + "/a%00b%01", "/a%00b%01")},
         Row{"a backslash is a folder step", "PUT /d\\n.txt HTTP/1.1\r\nCONTENT-LENGTH: 0\r\n\r\n",
             kSite, "PUT /d\\n.txt HTTP/1.1", Upload("/d\\n.txt", "/srv/site//d/n.txt")},
         // An empty target names the base folder itself, which no upload can create.

@@ -333,7 +333,8 @@ TEST_F(Server, PluginNamesWithoutModulesGetTheFailureReply) {
     const std::string cgiFail =
         page(500, "Internal Server Error", "Cannot create temporary file. CGI fail.");
     EXPECT_EQ(get("GET /nosuch?x HTTP/1.0\r\n\r\n"), cgiFail);
-    EXPECT_EQ(get("GET /?x HTTP/1.0\r\n\r\n"), cgiFail);
+    EXPECT_EQ(get("GET /?x HTTP/1.0\r\n\r\n"), fileReply("text/html", "<p>home</p>"))
+        << "a start page link with a query added";
     EXPECT_EQ(get("POST /index.htm HTTP/1.0\r\nContent-Length: 3\r\n\r\na=1"), cgiFail)
         << "POST never serves a file";
 }

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+// Folders as the server reads them: links followed, as for files.
+namespace platform {
+
+// True for a folder (links followed), false for anything else or nothing.
+bool IsFolder(const std::string& name);
+
+// Calls `each` with every name in `folder` but "." and ".."; false when the folder could not be
+// opened or read to its end.
+bool ForEachName(const std::string& folder, const std::function<void(std::string_view)>& each);
+
+} // namespace platform
