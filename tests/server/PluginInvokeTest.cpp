@@ -86,6 +86,8 @@ TEST_F(PluginInvoke, ModuleCallsGetAnOrdinaryThreadsStack) {
 }
 
 TEST_F(PluginInvoke, BasicQueryBodyIsWrappedInHeaderAndFooter) {
+    // A module of the name always comes before a file that a link with a query could reach.
+    writeFile("QueryOnly", "a file of the module's name");
     portNumber = start();
     EXPECT_EQ(get("GET /QueryOnly?x=1 HTTP/1.0\r\n\r\n"),
               pluginReply("HTTP/1.0 200 OK\r\n", "Content-type: text/html\r\n", "q:x=1"));
