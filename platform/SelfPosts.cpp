@@ -1,5 +1,8 @@
 #include "platform/SelfPosts.h"
 
+#include "platform/SocketEvents.h"
+#include "platform/ThreadPump.h"
+
 #include <QCoreApplication>
 
 namespace platform {
@@ -37,6 +40,30 @@ void SelfPosts::Drop(const SocketEndpoint* endpoint) {
         queue.pop_back();
     while (!queue.empty() && !queue.front().endpoint)
         queue.pop_front();
+}
+
+// Runs on the thread of the endpoints, as their own dispatch does.
+bool SelfPosts::Run() {
+    bool ran = false;
+    for (size_t n = queue.size(); n > 0 && !queue.empty(); --n) {
+        const Entry e = queue.front();
+        queue.pop_front();
+        if (!e.endpoint || e.generation != e.endpoint->generation_)
+            continue; // its endpoint went or released the connection since
+        ran = true;
+        e.endpoint->Deliver(e.handle, e.events, e.error);
+        if (HandlerErrorPending())
+            break;
+    }
+    return ran;
+}
+
+int QueuedSelfPosts() {
+    return static_cast<int>(SelfPosts::queue.size());
+}
+
+bool RunSelfPostedNotices() {
+    return SelfPosts::Run();
 }
 
 } // namespace platform

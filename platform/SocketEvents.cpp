@@ -63,23 +63,6 @@ int SocketOption(int handle, int name, int* value) {
 
 } // namespace
 
-// Runs on the thread of the endpoints, as their own dispatch does.
-bool SelfPosts::Run() {
-    bool ran = false;
-    for (size_t n = queue.size(); n > 0 && !queue.empty(); --n) {
-        const Entry e = queue.front();
-        queue.pop_front();
-        if (!e.endpoint || e.generation != e.endpoint->generation_)
-            continue; // its endpoint went or released the connection since
-        ran = true;
-        e.endpoint->Dispatch(
-            [&] { e.endpoint->sink_->OnSocketNotify(e.handle, e.events, e.error); });
-        if (HandlerErrorPending())
-            break;
-    }
-    return ran;
-}
-
 // The resolver threads post through this and nothing else: the endpoint clears the target before
 // it goes away, so a late completion finds nobody and is dropped.
 struct SocketEndpoint::Link {
@@ -405,7 +388,10 @@ template <typename Call> void SocketEndpoint::Dispatch(Call call) {
 }
 
 void SocketEndpoint::Deliver(int events, int error) {
-    const int handle = handle_;
+    Deliver(handle_, events, error);
+}
+
+void SocketEndpoint::Deliver(int handle, int events, int error) {
     Dispatch([&] { sink_->OnSocketNotify(handle, events, error); });
 }
 
@@ -454,14 +440,6 @@ int SocketEndpoint::CancelLookup(LookupRequest request) {
         return 0;
     SetLastSocketError(sockerr::InvalidArgument);
     return -1;
-}
-
-int QueuedSelfPosts() {
-    return static_cast<int>(SelfPosts::queue.size());
-}
-
-bool RunSelfPostedNotices() {
-    return SelfPosts::Run();
 }
 
 } // namespace platform

@@ -124,6 +124,7 @@ private:
     void OnAcceptable();
     void OnWritable();
     void Deliver(int events, int error);
+    void Deliver(int handle, int events, int error);
     template <typename Call> void Dispatch(Call call);
 
     SocketEventSink* sink_;
