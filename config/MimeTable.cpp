@@ -1,5 +1,7 @@
 #include "config/MimeTable.h"
 
+#include "config/TodaysMime.h"
+
 namespace {
 
 void checkStorable(const QString& text, const char* what) {
@@ -102,10 +104,7 @@ void MimeTable::SetMIME(const QString& extension, const QString& contentType) {
     checkStorable(contentType, "content type");
     const int i = find(extension);
     if (i < 0) {
-        extensions_.append(extension);
-        contentTypes_.append(contentType);
-        lines_.append(line(extension, contentType));
-        dropEnabled_ = true;
+        append(extension, contentType);
         selected_ = static_cast<int>(lines_.size()) - 1;
     } else {
         // The stored extension keeps its letter case; only the line shows the one passed here.
@@ -115,6 +114,13 @@ void MimeTable::SetMIME(const QString& extension, const QString& contentType) {
     }
     publish();
     LBClick();
+}
+
+void MimeTable::append(const QString& extension, const QString& contentType) {
+    extensions_.append(extension);
+    contentTypes_.append(contentType);
+    lines_.append(line(extension, contentType));
+    dropEnabled_ = true;
 }
 
 void MimeTable::DropMIME(const QString& extension) {
@@ -194,6 +200,31 @@ void MimeTable::LoadMIME(const QString& text) {
         edit5_.clear();
         changed();
     }
+}
+
+int MimeTable::AddMissing(const QString& text) {
+    const int first = static_cast<int>(lines_.size());
+    QString rest = text;
+    for (;;) {
+        const QString extension = NextQuoted(rest);
+        const QString contentType = NextQuoted(rest);
+        if (extension.isEmpty() || contentType.isEmpty())
+            break;
+        // Tokens never hold a quote, so every pair is storable.
+        if (find(extension) < 0)
+            append(extension, contentType);
+    }
+    const int added = static_cast<int>(lines_.size()) - first;
+    if (added > 0) {
+        publish();
+        selected_ = first;
+        LBClick();
+    }
+    return added;
+}
+
+int MimeTable::AddTodaysTypes() {
+    return AddMissing(TodaysMimeText());
 }
 
 void MimeTable::Select(int line) {

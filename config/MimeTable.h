@@ -61,6 +61,13 @@ public:
     void DropMIME(const QString& extension);
     QString GetMIME() const;
     void LoadMIME(const QString& text);
+    // Adds each pair of the stored `text` whose extension the table lacks (matched without regard
+    // to case, as lookups are) and changes none it has, so that a type the user set stays. The
+    // workers see the additions at once, in one publication; the first added line is selected.
+    // The number of pairs added.
+    int AddMissing(const QString& text);
+    // AddMissing(TodaysMimeText()): brings an earlier version's table up to today's types.
+    int AddTodaysTypes();
     // Takes the next quoted token off the front of `text`; empty at the end or on a token whose
     // closing quote is missing (then `text` is emptied too).
     static QString NextQuoted(QString& text);
@@ -80,6 +87,7 @@ public:
 
 private:
     int find(const QString& extension) const;
+    void append(const QString& extension, const QString& contentType);
     void changed() const;
     void publish();
 

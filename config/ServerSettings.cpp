@@ -28,38 +28,43 @@ QString textOf(const SharedText& field) {
 // so that reading and writing cannot pair a name with the wrong field.
 struct TextField {
     const char* name;
-    QString (*fallback)();
+    QString (*fallback)(Defaults);
     QString (*get)(const ServerSettings&);
     void (*set)(ServerSettings&, const QString&);
 };
 
-template <auto Member> constexpr TextField field(const char* name, QString (*fallback)()) {
+template <auto Member> constexpr TextField field(const char* name, QString (*fallback)(Defaults)) {
     return {name, fallback, [](const ServerSettings& s) { return textOf(s.*Member); },
             [](ServerSettings& s, const QString& value) { s.*Member = value; }};
 }
 
+// A default that is the same for a first run and an earlier version's store.
+template <QString (*Fallback)()> QString always(Defaults) {
+    return Fallback();
+}
+
 // Value names and defaults in the order they are read and written.
 constexpr std::array<TextField, 11> kTextFields{{
-    field<&ServerSettings::BaseFolder>("Edit1", DefaultBaseFolder),
-    field<&ServerSettings::BaseFileName>("Edit2", [] { return QStringLiteral("Index.Htm"); }),
-    field<&ServerSettings::TempPath>("Edit3", [] { return QStringLiteral("C:\\Windows\\Temp\\"); }),
+    field<&ServerSettings::BaseFolder>("Edit1", always<DefaultBaseFolder>),
+    field<&ServerSettings::BaseFileName>("Edit2", DefaultBaseFileName),
+    field<&ServerSettings::TempPath>(
+        "Edit3", [](Defaults) { return QStringLiteral("C:\\Windows\\Temp\\"); }),
     // Ports below 1024 are refused to a normal user here.
-    field<&ServerSettings::ListenPort>("Edit4", [] { return QStringLiteral("8080"); }),
-    field<&ServerSettings::PluginsPath>("Edit6", DefaultPluginsFolder),
+    field<&ServerSettings::ListenPort>("Edit4", [](Defaults) { return QStringLiteral("8080"); }),
+    field<&ServerSettings::PluginsPath>("Edit6", always<DefaultPluginsFolder>),
     field<&ServerSettings::PageHeader>(
-        "Edit10", [] { return QStringLiteral("<html><body bgcolor=#c0c0c0>"); }),
-    field<&ServerSettings::PageFooter>("Edit11", DefaultPageFooter),
-    field<&ServerSettings::LogFile>("Edit12", DefaultLogFile),
-    field<&ServerSettings::IdleSeconds>("Edit13", [] { return QStringLiteral("40"); }),
+        "Edit10", [](Defaults) { return QStringLiteral("<html><body bgcolor=#c0c0c0>"); }),
+    field<&ServerSettings::PageFooter>("Edit11", always<DefaultPageFooter>),
+    field<&ServerSettings::LogFile>("Edit12", always<DefaultLogFile>),
+    field<&ServerSettings::IdleSeconds>("Edit13", [](Defaults) { return QStringLiteral("40"); }),
     field<&ServerSettings::UploadPath>(
-        "Edit14", [] { return DefaultBaseFolder() + QStringLiteral("Uploads/"); }),
-    field<&ServerSettings::MasterCommand>("Edit15",
-                                          [] { return QStringLiteral("Be_Now_The_Chef"); }),
+        "Edit14", [](Defaults) { return DefaultBaseFolder() + QStringLiteral("Uploads/"); }),
+    field<&ServerSettings::MasterCommand>(
+        "Edit15", [](Defaults) { return QStringLiteral("Be_Now_The_Chef"); }),
 }};
 
-QString read(const TextField& field) {
-    return ReadRegString(kSettingsKey, QString::fromLatin1(field.name), field.fallback());
-}
+const QString kFolderPages = QStringLiteral("FolderPages");
+const QString kMime = QStringLiteral("MIME");
 
 // Every text field from `valueOf`, in the order of kTextFields: a restore that stops at a bad
 // value has then filled exactly the fields before it.
@@ -175,23 +180,33 @@ QString FlagBoxes(const ServerSettings& s) {
     return boxes;
 }
 
-void ResetSettings(ServerSettings& s, MimeTable& mime) {
+void ResetSettings(ServerSettings& s, MimeTable& mime, Defaults defaults) {
     ReadFlagBoxes(kDefaultBoxes, s);
-    fillTextFields(s, [](const TextField& field) { return field.fallback(); });
-    mime.LoadMIME(DefaultMimeText());
+    s.FolderPages = DefaultFolderPages(defaults);
+    fillTextFields(s, [defaults](const TextField& field) { return field.fallback(defaults); });
+    mime.LoadMIME(DefaultMimeTextFor(defaults));
 }
 
+// The choice between a first run's and an earlier version's defaults is made once, before
+// anything is read, so that every value of one restore follows the same choice.
 void RestoreSettings(ServerSettings& s, MimeTable& mime) {
+    const Defaults defaults = StoreDefaults();
     ReadFlagBoxes(ReadRegString(kSettingsKey, QStringLiteral("CBoxes"), kDefaultBoxes), s);
-    fillTextFields(s, [](const TextField& field) { return read(field); });
-    mime.LoadMIME(ReadRegString(kSettingsKey, QStringLiteral("MIME"), DefaultMimeText()));
+    s.FolderPages = ReadFolderPages(
+        ReadRegString(kSettingsKey, kFolderPages, FolderPagesText(DefaultFolderPages(defaults))));
+    fillTextFields(s, [defaults](const TextField& field) {
+        return ReadRegString(kSettingsKey, QString::fromLatin1(field.name),
+                             field.fallback(defaults));
+    });
+    mime.LoadMIME(ReadRegString(kSettingsKey, kMime, DefaultMimeTextFor(defaults)));
 }
 
 void SaveSettings(const ServerSettings& s, const MimeTable& mime) {
     write("CBoxes", FlagBoxes(s));
+    WriteRegString(kSettingsKey, kFolderPages, FolderPagesText(s.FolderPages));
 
     for (const TextField& field : kTextFields)
         write(field.name, field.get(s));
 
-    write("MIME", mime.GetMIME());
+    WriteRegString(kSettingsKey, kMime, mime.GetMIME());
 }

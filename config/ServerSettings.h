@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/StoreDefaults.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -56,6 +58,8 @@ struct ServerSettings {
     bool AutoClose = true;
     bool LogEnabled = true;
     bool HideOnStartup = true;
+    // A folder without a default document is answered with a page listing its files. Stored as
+    // its own value "FolderPages", "1" or "0"; off until the store says otherwise.
     bool FolderPages = false;
 };
 
@@ -96,13 +100,18 @@ bool AppendToLog(const QString& logFile, const QByteArray& line);
 // refused.
 bool PluginsInsideBase(const ServerSettings& settings);
 
-// Every field and the MIME table as an empty store restores them.
-void ResetSettings(ServerSettings& settings, MimeTable& mime);
+// Every field and the MIME table as a store restores them that lacks every value: by default as
+// an empty store (a first run) does. Start-up resets with the store's own choice before it
+// restores, so that the values after one that cannot be read take the store's defaults.
+void ResetSettings(ServerSettings& settings, MimeTable& mime,
+                   Defaults defaults = Defaults::FirstRun);
 
-// Fills the record and the MIME table from the store, defaults where nothing is stored. Throws
-// platform::StoreError at a value that is not text; fields not read yet keep what they held.
+// Fills the record and the MIME table from the store, and where it holds no value, with the
+// defaults StoreDefaults() chooses for it. Throws platform::StoreError at a value that is not
+// text; fields not read yet keep what they held.
 void RestoreSettings(ServerSettings& settings, MimeTable& mime);
 
-// Writes every field and the MIME table. Throws platform::StoreError (store file and reason) at
-// the first value that could not be written; the values before it stay written.
+// Writes every field, FolderPages included, and the MIME table: what the window shows is kept.
+// Throws platform::StoreError (store file and reason) at the first value that could not be written;
+// the values before it stay written.
 void SaveSettings(const ServerSettings& settings, const MimeTable& mime);

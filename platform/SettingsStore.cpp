@@ -55,6 +55,20 @@ QString writeFailureReason(const QString& file) {
     return QStringLiteral("the file could not be written completely");
 }
 
+// Whether the settings format reads `file` without an error. Qt parses a file once and shares
+// the result with every later reader of the same name, reporting a damaged file to the first one
+// only: a second look at a damaged store found it readable, and so took it for a first run. A
+// copy of its own under a new name is parsed afresh each time.
+bool parsesWell(const QString& file) {
+    QFile original(file);
+    QTemporaryFile copy(QDir::tempPath() + QStringLiteral("/koru-store-XXXXXX.conf"));
+    const bool copied = original.open(QIODevice::ReadOnly) && copy.open() &&
+                        copy.write(original.readAll()) == original.size() && copy.flush();
+    QSettings settings(copied ? copy.fileName() : file, QSettings::NativeFormat);
+    settings.allKeys();
+    return settings.status() == QSettings::NoError;
+}
+
 } // namespace
 
 QString StoreFileFor(StoreRoot root, const QString& keyPath) {
@@ -75,12 +89,8 @@ QString UnreadableStore(StoreRoot root, const QString& keyPath) {
         reason = QStringLiteral("a folder stands in its place");
     else if (!info.isFile() || !QFile(file).open(QIODevice::ReadOnly))
         reason = QStringLiteral("it cannot be opened");
-    else {
-        QSettings settings(file, QSettings::NativeFormat);
-        settings.allKeys();
-        if (settings.status() != QSettings::NoError)
-            reason = QStringLiteral("its contents are damaged");
-    }
+    else if (!parsesWell(file))
+        reason = QStringLiteral("its contents are damaged");
     return reason.isEmpty()
                ? QString()
                : QStringLiteral("The settings store %1 cannot be read: %2.").arg(file, reason);

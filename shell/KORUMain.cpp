@@ -85,7 +85,8 @@ void TF_KORUMain::FormCreate() {
     ui_->Label7->setText(AboutText());
     // A store that cannot be read is an earlier run's, damaged: never a first run, and said so.
     const QString unreadable = StoreProblem();
-    firstRun_ = unreadable.isEmpty() && !SettingsStored();
+    const Defaults defaults = DefaultsFor(SettingsStored(), unreadable);
+    firstRun_ = defaults == Defaults::FirstRun;
     if (!unreadable.isEmpty()) {
         const QString text =
             unreadable + QStringLiteral(" KORU starts with the settings of an earlier "
@@ -93,9 +94,10 @@ void TF_KORUMain::FormCreate() {
         QTimer::singleShot(0, this, [this, text] { dialogs::ShowNotice(this, text); });
     }
     // A damaged store must not keep the program from starting: the values read before the bad
-    // one stay, the rest start from their defaults, and the user is told once the loop runs,
-    // when the window is shown or in the tray as start-up left it.
-    ::ResetSettings(ServerSettings_, MimeTable_);
+    // one stay, the rest start from the defaults this store gets (an earlier version's: no folder
+    // pages, the built-in MIME table), and the user is told once the loop runs, when the window
+    // is shown or in the tray as start-up left it.
+    ::ResetSettings(ServerSettings_, MimeTable_, defaults);
     try {
         RestoreSettings();
     } catch (const std::exception& e) {

@@ -131,7 +131,7 @@ QGridLayout* layOutPageGroup(Ui::TF_KORUMain& ui) {
 
 void layOutMainPage(Ui::TF_KORUMain& ui) {
     auto* flags = new QHBoxLayout(ui.GroupBox1);
-    for (QCheckBox* box : {ui.CheckBox1, ui.CheckBox4, ui.CheckBox2})
+    for (QCheckBox* box : {ui.CheckBox1, ui.CheckBox4, ui.CheckBox2, ui.FolderPagesBox})
         flags->addWidget(box);
     flags->addStretch();
     QGridLayout* fields = layOutFieldsGroup(ui);
@@ -156,6 +156,10 @@ void layOutMimePage(Ui::TF_KORUMain& ui) {
         keepDesignedSize(*button, {75, 25});
         side->addWidget(button, 0, Qt::AlignLeft);
     }
+    // Apart from the editing buttons: it adds many lines at once.
+    side->addSpacing(8);
+    keepDesignedSize(*ui.TypesBtn, {75, 25});
+    side->addWidget(ui.TypesBtn, 0, Qt::AlignLeft);
     side->addStretch();
     ui.Edit5->setFixedWidth(std::max(100, fieldWidthFor(*ui.Edit5, widestBuiltInType(*ui.Edit5))));
     // The list keeps room for about 30 characters of its lines beside the wider field.

@@ -17,6 +17,7 @@ TMimePage::TMimePage(Ui::TF_KORUMain& ui, MimeTable& mime, QWidget& window)
     connect(ui_.AddBtn, &QPushButton::clicked, this, &TMimePage::AddBtnClick);
     connect(ui_.DropBtn, &QPushButton::clicked, this, &TMimePage::DropBtnClick);
     connect(ui_.ChangeBtn, &QPushButton::clicked, this, &TMimePage::ChangeBtnClick);
+    connect(ui_.TypesBtn, &QPushButton::clicked, this, &TMimePage::TypesBtnClick);
 }
 
 TMimePage::~TMimePage() {
@@ -72,4 +73,8 @@ void TMimePage::DropBtnClick() {
 
 void TMimePage::ChangeBtnClick() {
     dialogs::Guarded(&window_, [this] { mime_.ChangeBtnClick(); });
+}
+
+void TMimePage::TypesBtnClick() {
+    mime_.AddTodaysTypes();
 }

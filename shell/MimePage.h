@@ -10,8 +10,8 @@ class MimeTable;
 class QWidget;
 
 // The Settings tab's MIME page: the list, the value field and the Add, Drop and Change buttons
-// of the stored layout, shown from the MIME table whenever it changes and handing it every edit.
-// UI thread only; the window's controls and table outlive it.
+// of the stored layout and "Add today's types", shown from the MIME table whenever it changes and
+// handing it every edit. UI thread only; the window's controls and table outlive it.
 class TMimePage : public QObject {
 public:
     TMimePage(Ui::TF_KORUMain& ui, MimeTable& mime, QWidget& window);
@@ -27,6 +27,7 @@ public:
     void AddBtnClick();
     void DropBtnClick();
     void ChangeBtnClick();
+    void TypesBtnClick();
 
 private:
     Ui::TF_KORUMain& ui_;

@@ -43,6 +43,7 @@ void TSettingsPage::connectFields() {
     connect(ui_.CheckBox2, &QCheckBox::toggled, this, &TSettingsPage::CheckBox2Click);
     connect(ui_.CheckBox4, &QCheckBox::toggled, this, &TSettingsPage::CheckBox4Click);
     connect(ui_.CheckBox5, &QCheckBox::toggled, this, &TSettingsPage::CheckBox5Click);
+    connect(ui_.FolderPagesBox, &QCheckBox::toggled, this, &TSettingsPage::FolderPagesBoxClick);
 }
 
 void TSettingsPage::connectButtons() {
@@ -67,10 +68,11 @@ void TSettingsPage::Show() {
     setTextQuietly(*ui_.Edit13, s.IdleSeconds);
     setTextQuietly(*ui_.Edit14, s.UploadPath);
     setTextQuietly(*ui_.Edit15, s.MasterCommand);
-    const std::array<std::pair<QCheckBox*, bool>, 4> boxes{{{ui_.CheckBox1, s.ShowPeers},
+    const std::array<std::pair<QCheckBox*, bool>, 5> boxes{{{ui_.CheckBox1, s.ShowPeers},
                                                             {ui_.CheckBox2, s.AutoClose},
                                                             {ui_.CheckBox5, s.LogEnabled},
-                                                            {ui_.CheckBox4, s.HideOnStartup}}};
+                                                            {ui_.CheckBox4, s.HideOnStartup},
+                                                            {ui_.FolderPagesBox, s.FolderPages}}};
     for (const auto& [box, on] : boxes) {
         const QSignalBlocker blocker(box);
         box->setChecked(on);

@@ -40,6 +40,7 @@ public:
     void CheckBox2Click(bool on) { settings_.AutoClose = on; }
     void CheckBox4Click(bool on) { settings_.HideOnStartup = on; }
     void CheckBox5Click(bool on) { settings_.LogEnabled = on; }
+    void FolderPagesBoxClick(bool on) { settings_.FolderPages = on; }
     void BaseFolderBtnClick();
     void TempPathBtnClick();
     void PluginsPathBtnClick();

@@ -1,6 +1,7 @@
 #include "config/HomeTool.h"
 #include "config/MimeTable.h"
 #include "config/ServerSettings.h"
+#include "config/TodaysMime.h"
 
 #include "support/TempStore.h"
 #include "support/TestFiles.h"
@@ -46,7 +47,7 @@ TEST_F(SettingsTest, EmptyStoreGivesThisDesktopsDefaults) {
     RestoreSettings(settings, mime);
     EXPECT_FALSE(SettingsStored()) << "a first run";
     EXPECT_EQ(settings.BaseFolder, store.path() + "/user/Public/");
-    EXPECT_EQ(settings.BaseFileName, "Index.Htm");
+    EXPECT_EQ(settings.BaseFileName, "index.html");
     EXPECT_EQ(settings.TempPath, "C:\\Windows\\Temp\\");
     EXPECT_EQ(settings.ListenPort, "8080");
     EXPECT_EQ(settings.PluginsPath, QCoreApplication::applicationDirPath() + "/plugins/")
@@ -60,7 +61,8 @@ TEST_F(SettingsTest, EmptyStoreGivesThisDesktopsDefaults) {
     EXPECT_EQ(settings.MasterCommand, "Be_Now_The_Chef");
     EXPECT_FALSE(settings.ShowPeers);
     EXPECT_TRUE(settings.AutoClose && settings.LogEnabled && settings.HideOnStartup);
-    EXPECT_EQ(mime.Extensions().size(), 63);
+    EXPECT_TRUE(settings.FolderPages);
+    EXPECT_EQ(mime.GetMIME(), TodaysMimeText());
     EXPECT_FALSE(QFile::exists(storeFile())) << "reading never creates the store";
 
     ServerSettings reset;
@@ -68,6 +70,8 @@ TEST_F(SettingsTest, EmptyStoreGivesThisDesktopsDefaults) {
     EXPECT_EQ(reset.BaseFolder, settings.BaseFolder);
     EXPECT_EQ(reset.ListenPort, "8080");
     EXPECT_EQ(reset.LogFile, settings.LogFile);
+    EXPECT_EQ(reset.BaseFileName, "index.html");
+    EXPECT_TRUE(reset.FolderPages);
 }
 
 TEST_F(SettingsTest, LogDefaultsUnderHomeWithoutAnAbsoluteStateFolder) {
@@ -126,6 +130,7 @@ TEST_F(SettingsTest, SaveThenRestoreKeepsEveryFieldVerbatim) {
     settings.AutoClose = false;
     settings.LogEnabled = true;
     settings.HideOnStartup = false;
+    settings.FolderPages = true;
     mime.LoadMIME("\"a\"=\"b/c\"\"D\"=\"e/f\"");
     SaveSettings(settings, mime);
 
@@ -147,6 +152,7 @@ TEST_F(SettingsTest, SaveThenRestoreKeepsEveryFieldVerbatim) {
     EXPECT_FALSE(restored.AutoClose);
     EXPECT_TRUE(restored.LogEnabled);
     EXPECT_FALSE(restored.HideOnStartup);
+    EXPECT_TRUE(restored.FolderPages);
     EXPECT_EQ(restoredMime.GetMIME(), "\"a\"=\"b/c\"@\"D\"=\"e/f\"@");
     EXPECT_EQ(ReadRegString(kSettingsKey, "CBoxes", "?"), "1010");
 }
@@ -157,8 +163,8 @@ TEST_F(SettingsTest, StoreLayoutOnDisk) {
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray content = file.readAll();
     EXPECT_TRUE(content.startsWith("[KORU]\n"));
-    for (const char* name : {"CBoxes", "Edit1", "Edit2", "Edit3", "Edit4", "Edit6", "Edit10",
-                             "Edit11", "Edit12", "Edit13", "Edit14", "Edit15", "MIME"})
+    for (const char* name : {"CBoxes", "FolderPages", "Edit1", "Edit2", "Edit3", "Edit4", "Edit6",
+                             "Edit10", "Edit11", "Edit12", "Edit13", "Edit14", "Edit15", "MIME"})
         EXPECT_TRUE(content.contains(QByteArray("\nSettings\\") + name + "="))
             << name << " missing in\n"
             << content.constData();

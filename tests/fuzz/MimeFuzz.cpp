@@ -1,5 +1,6 @@
 // The stored MIME text as anything a settings file could hold: the loader never throws, leaves a
-// table the stored format can carry, and its own text loads back to itself.
+// table the stored format can carry, and its own text loads back to itself; adding its pairs
+// takes the same extensions and changes none a table has.
 #include "FuzzCheck.h"
 #include "config/MimeTable.h"
 
@@ -52,6 +53,21 @@ void checkTable(const MimeTable& table) {
     FUZZ_REQUIRE(table.DropEnabled() == (n > 0) && !table.ChangeEnabled());
 }
 
+// Adding the pairs of a text takes the same extensions as loading it, each with its first type
+// rather than its last, and adds nothing to a table that already has them.
+void checkAddMissing(const QString& text, const MimeTable& loaded) {
+    MimeTable added;
+    FUZZ_REQUIRE(added.AddMissing(text) == loaded.Extensions().size());
+    FUZZ_REQUIRE(added.Extensions() == loaded.Extensions());
+    FUZZ_REQUIRE(added.Lines().size() == added.Extensions().size());
+    for (const QString& type : added.ContentTypes())
+        FUZZ_REQUIRE(!type.isEmpty() && !type.contains(QLatin1Char('"')));
+    const QString before = added.GetMIME();
+    FUZZ_REQUIRE(added.AddMissing(text) == 0 && added.GetMIME() == before);
+    MimeTable copy = loaded;
+    FUZZ_REQUIRE(copy.AddMissing(text) == 0 && copy.GetMIME() == loaded.GetMIME());
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -78,5 +94,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                      extension + QStringLiteral(" --> ") + again.ContentTypes()[i]);
         FUZZ_REQUIRE(again.LookupMIME(extension) == again.ContentTypes()[i]);
     }
+    checkAddMissing(text, table);
     return 0;
 }

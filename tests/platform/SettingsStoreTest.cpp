@@ -125,6 +125,25 @@ TEST(SettingsStore, ValueThatIsNotTextIsAnError) {
     EXPECT_EQ(store.ReadString("Edit3"), "plain");
 }
 
+// The format shares one parse of a file among its readers and tells only the first that it was
+// damaged: every look must still say so, whoever read the file before, until it is mended.
+TEST(SettingsStore, ADamagedStoreIsReportedAtEveryLook) {
+    TempStore temp;
+    const QString file = temp.systemDir() + "/Quillbrook/Projects.conf";
+    QByteArray garbage(4096, '\0');
+    for (int i = 0; i < garbage.size(); ++i)
+        garbage[i] = static_cast<char>((i * 7919 + 13) % 251);
+    ASSERT_TRUE(testfiles::write(file, garbage));
+    SettingsStore reader(StoreRoot::MachineWide);
+    reader.OpenKey(kKey, false);
+    for (int look = 0; look < 3; ++look)
+        EXPECT_TRUE(platform::UnreadableStore(StoreRoot::MachineWide, kKey)
+                        .endsWith("its contents are damaged."))
+            << look;
+    ASSERT_TRUE(testfiles::write(file, "[KORU]\nSettings\\Edit1=/srv/\n"));
+    EXPECT_EQ(platform::UnreadableStore(StoreRoot::MachineWide, kKey), "") << "mended";
+}
+
 TEST(SettingsStore, WriteThatDoesNotReachTheDiskIsReportedWithFileAndReason) {
     TempStore temp;
     // A plain file where the store's folder should be: no user, root included, can write there.

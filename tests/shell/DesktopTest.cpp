@@ -95,11 +95,14 @@ TEST_F(Desktop, FirstRunShowsTheWindowServesThePublicFolderAndLogsOutsideIt) {
     const QString log = store.stateDir() + "/koru/KORU.Log";
     EXPECT_EQ(ui->Edit12->text(), log);
 
-    ASSERT_TRUE(testfiles::write(publicFolder + "Index.Htm", "shared"));
+    EXPECT_EQ(ui->Edit2->text(), "index.html") << "what sites are written with today";
+    EXPECT_TRUE(ui->FolderPagesBox->isChecked());
+
+    ASSERT_TRUE(testfiles::write(publicFolder + "index.html", "shared"));
     EXPECT_TRUE(testnet::fetchWhileServing(startOnFreePort(), "GET / HTTP/1.0\r\n\r\n")
                     .ends_with("\r\n\r\nshared"));
     ASSERT_TRUE(testwait::Until([&] { return QFile::exists(log); })) << "the log's folder is made";
-    EXPECT_EQ(QDir(publicFolder).entryList(QDir::Files), QStringList{"Index.Htm"});
+    EXPECT_EQ(QDir(publicFolder).entryList(QDir::Files), QStringList{"index.html"});
 
     ui->Button4->click();
     open();

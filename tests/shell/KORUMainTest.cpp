@@ -1,6 +1,7 @@
 #include "MainWindowFixture.h"
 
 #include "config/HomeTool.h"
+#include "config/TodaysMime.h"
 #include "shell/Mover.h"
 #include "shell/RxTray.h"
 
@@ -23,7 +24,7 @@ protected:
         return startOnFreePort();
     }
     bool writeIndex(const QByteArray& content) {
-        return testfiles::write(docroot.path() + "/Index.Htm", content);
+        return testfiles::write(docroot.path() + "/index.html", content);
     }
 
     QTemporaryDir docroot;
@@ -48,7 +49,10 @@ TEST_F(MainWindow, InitialStateFromAnEmptyStore) {
     EXPECT_EQ(ui->Edit13->text(), "40");
     EXPECT_TRUE(ui->CheckBox4->isChecked());
     EXPECT_TRUE(ui->CheckBox5->isChecked());
-    EXPECT_EQ(ui->LB->count(), 63);
+    EXPECT_EQ(ui->Edit2->text(), "index.html");
+    EXPECT_TRUE(ui->FolderPagesBox->isChecked());
+    EXPECT_EQ(window->Mime().GetMIME(), TodaysMimeText());
+    EXPECT_EQ(ui->LB->count(), window->Mime().Extensions().size());
     EXPECT_TRUE(window->ShowAtStartup()) << "a first run shows the window";
     EXPECT_EQ(RegRoot, platform::StoreRoot::MachineWide);
     EXPECT_TRUE(tray->Shown()) << "the application icon goes to the tray at once";
@@ -161,15 +165,18 @@ TEST_F(MainWindow, TrayMenuStartsStopsAndExits) {
 TEST_F(MainWindow, MimeEditorAddDropChange) {
     ui->PageControl1->setCurrentWidget(ui->TabSheet2);
     ui->PageControl2->setCurrentWidget(ui->TabSheet6);
+    const int count = ui->LB->count();
+    const int gif = static_cast<int>(window->Mime().Extensions().indexOf("gif"));
+    ASSERT_GE(gif, 0);
     dialogs::SetNextAnswer(QString("gif"));
     ui->AddBtn->click();
-    EXPECT_EQ(ui->LB->count(), 63);
-    EXPECT_EQ(ui->LB->item(14)->text(), "gif --> type/info");
-    EXPECT_EQ(ui->LB->currentRow(), 14);
+    EXPECT_EQ(ui->LB->count(), count);
+    EXPECT_EQ(ui->LB->item(gif)->text(), "gif --> type/info");
+    EXPECT_EQ(ui->LB->currentRow(), gif);
     dialogs::SetNextAnswer(QString("new"));
     ui->AddBtn->click();
-    EXPECT_EQ(ui->LB->count(), 64);
-    EXPECT_EQ(ui->LB->currentRow(), 63);
+    EXPECT_EQ(ui->LB->count(), count + 1);
+    EXPECT_EQ(ui->LB->currentRow(), count);
     EXPECT_EQ(ui->Edit5->text(), "type/info");
     EXPECT_FALSE(ui->ChangeBtn->isEnabled());
 
@@ -178,23 +185,72 @@ TEST_F(MainWindow, MimeEditorAddDropChange) {
     EXPECT_TRUE(ui->ChangeBtn->isEnabled()) << "typing in the type field enables Change";
     ui->ChangeBtn->click();
     EXPECT_EQ(window->Mime().LookupMIME("new"), "type/infox");
-    EXPECT_EQ(ui->LB->item(63)->text(), "new --> type/infox");
+    EXPECT_EQ(ui->LB->item(count)->text(), "new --> type/infox");
 
     ui->DropBtn->click();
-    EXPECT_EQ(ui->LB->count(), 63);
-    EXPECT_EQ(ui->LB->currentRow(), 62);
+    EXPECT_EQ(ui->LB->count(), count);
+    EXPECT_EQ(ui->LB->currentRow(), count - 1);
 
     dialogs::SetNextAnswer(std::nullopt);
     ui->AddBtn->click();
-    EXPECT_EQ(ui->LB->count(), 63) << "Cancel adds nothing";
+    EXPECT_EQ(ui->LB->count(), count) << "Cancel adds nothing";
     dialogs::SetNextAnswer(QString("bad\"ext"));
     ui->AddBtn->click();
-    EXPECT_EQ(ui->LB->count(), 63);
+    EXPECT_EQ(ui->LB->count(), count);
     EXPECT_EQ(dialogs::TakeMessages().size(), 1u);
     dialogs::SetNextAnswer(QString(""));
     ui->AddBtn->click();
-    EXPECT_EQ(ui->LB->count(), 63);
+    EXPECT_EQ(ui->LB->count(), count);
     EXPECT_EQ(dialogs::TakeMessages().size(), 1u);
+}
+
+// An earlier version's store keeps its table; the button brings it up to today's types without
+// touching a type it has, and the list shows them.
+TEST_F(MainWindow, TodaysTypesButtonAddsWhatTheTableLacks) {
+    ASSERT_TRUE(testfiles::write(store.systemDir() + "/Quillbrook/Projects.conf",
+                                 "[KORU]\nSettings\\MIME=\"\\\"jpg\\\"=\\\"image/x-mine\\\"@\"\n"));
+    open();
+    EXPECT_EQ(ui->TypesBtn->text(), "Add today's &types");
+    EXPECT_EQ(ui->TypesBtn->parentWidget(), ui->TabSheet6);
+    ASSERT_EQ(ui->LB->count(), 1);
+    ui->TypesBtn->click();
+    MimeTable today;
+    today.LoadMIME(TodaysMimeText());
+    EXPECT_EQ(ui->LB->count(), today.Extensions().size());
+    EXPECT_EQ(ui->LB->item(0)->text(), "jpg --> image/x-mine");
+    EXPECT_EQ(ui->LB->item(1)->text(), today.Lines().at(0));
+    EXPECT_EQ(ui->LB->currentRow(), 1) << "the first added line";
+    EXPECT_EQ(window->Mime().Published()->Lookup("png"), "image/png") << "served at once";
+    ui->TypesBtn->click();
+    EXPECT_EQ(ui->LB->count(), today.Extensions().size()) << "nothing twice";
+    EXPECT_TRUE(dialogs::TakeMessages().empty());
+
+    ui->Button4->click();
+    open();
+    EXPECT_EQ(ui->LB->count(), today.Extensions().size()) << "saved with the rest";
+}
+
+// A store an earlier version wrote lacks FolderPages, the base file and the table: it keeps what
+// they meant then, and a save writes them, so that they stay as shown.
+TEST_F(MainWindow, AnEarlierVersionsStoreKeepsItsDefaultsAndTheBoxIsSaved) {
+    ASSERT_TRUE(testfiles::write(store.systemDir() + "/Quillbrook/Projects.conf",
+                                 "[KORU]\nSettings\\Edit4=8081\n"));
+    open();
+    EXPECT_EQ(ui->Edit2->text(), "Index.Htm");
+    EXPECT_FALSE(ui->FolderPagesBox->isChecked());
+    EXPECT_FALSE(window->Settings().FolderPages);
+    EXPECT_EQ(ui->LB->count(), 63);
+
+    ui->FolderPagesBox->click();
+    EXPECT_TRUE(window->Settings().FolderPages);
+    ui->Button4->click();
+    EXPECT_TRUE(dialogs::TakeMessages().empty());
+    ui->FolderPagesBox->click();
+    ui->Button11->click();
+    EXPECT_TRUE(ui->FolderPagesBox->isChecked()) << "Restore shows what was saved";
+    open();
+    EXPECT_TRUE(window->Settings().FolderPages);
+    EXPECT_EQ(ui->Edit2->text(), "Index.Htm");
 }
 
 TEST_F(MainWindow, FieldsFeedTheLiveSettingsAndSaveRestoreRoundTrip) {
@@ -251,11 +307,20 @@ TEST_F(MainWindow, AStoreThatCannotBeReadIsReportedAndIsNoFirstRun) {
         ASSERT_NO_THROW(open());
         EXPECT_FALSE(window->ShowAtStartup()) << "not taken for a first run";
         EXPECT_EQ(ui->Edit4->text(), "8080");
+        EXPECT_FALSE(ui->FolderPagesBox->isChecked()) << "shares no more than before";
+        EXPECT_EQ(ui->Edit2->text(), "Index.Htm");
+        EXPECT_EQ(ui->LB->count(), 63);
         QApplication::processEvents();
         const std::deque<QString> messages = dialogs::TakeMessages();
         ASSERT_EQ(messages.size(), 1u) << damage;
         EXPECT_TRUE(messages[0].startsWith("The settings store " + file + " cannot be read"))
             << messages[0].toStdString();
+        // The store is looked at again: it must still count as an earlier version's.
+        ui->FolderPagesBox->setChecked(true);
+        ui->Button11->click();
+        EXPECT_FALSE(ui->FolderPagesBox->isChecked()) << "nor when restored again";
+        EXPECT_EQ(ui->LB->count(), 63);
+        dialogs::TakeMessages();
     }
 }
 
@@ -277,6 +342,8 @@ TEST_F(MainWindow, DamagedValueInTheStoreStillOpensTheWindowAndIsReported) {
     EXPECT_EQ(window->Settings().LogFile, store.stateDir() + "/koru/KORU.Log");
     EXPECT_EQ(ui->Edit13->text(), "40");
     EXPECT_EQ(ui->LB->count(), 63) << "the MIME table after the bad value is the built-in one";
+    EXPECT_FALSE(ui->FolderPagesBox->isChecked()) << "an earlier version's store: no folder pages";
+    EXPECT_EQ(ui->Edit2->text(), "Index.Htm");
 
     QApplication::processEvents();
     std::deque<QString> messages = dialogs::TakeMessages();

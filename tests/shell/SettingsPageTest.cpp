@@ -48,7 +48,8 @@ protected:
         return {{"CheckBox1", ui.CheckBox1, &ServerSettings::ShowPeers},
                 {"CheckBox2", ui.CheckBox2, &ServerSettings::AutoClose},
                 {"CheckBox5", ui.CheckBox5, &ServerSettings::LogEnabled},
-                {"CheckBox4", ui.CheckBox4, &ServerSettings::HideOnStartup}};
+                {"CheckBox4", ui.CheckBox4, &ServerSettings::HideOnStartup},
+                {"FolderPagesBox", ui.FolderPagesBox, &ServerSettings::FolderPages}};
     }
 
     Form form;
@@ -92,4 +93,15 @@ TEST_F(SettingsPageTest, ShowPutsEachSettingInItsOwnControl) {
         EXPECT_EQ(field.edit->text(), field.setting(shown)) << field.control;
     for (const Flag& flag : flags())
         EXPECT_EQ(flag.box->isChecked(), shown.*flag.setting) << flag.control;
+}
+
+TEST_F(SettingsPageTest, FolderContentsBoxStandsWithTheFlagsAndIsOffUntilShown) {
+    EXPECT_EQ(ui.FolderPagesBox->text(), "Show &folder contents");
+    EXPECT_EQ(ui.FolderPagesBox->parentWidget(), ui.GroupBox1);
+    EXPECT_FALSE(ui.FolderPagesBox->isChecked()) << "the layout alone shows nothing more";
+    settings.FolderPages = true;
+    page.Show();
+    EXPECT_TRUE(ui.FolderPagesBox->isChecked());
+    ui.FolderPagesBox->click();
+    EXPECT_FALSE(settings.FolderPages) << "a click is an edit";
 }
