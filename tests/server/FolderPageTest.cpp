@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
-#include <regex>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,20 +66,27 @@ protected:
     std::string root;
 };
 
-// Every match of `pattern`'s first group, in page order.
-std::vector<std::string> all(const std::string& page, const std::string& pattern) {
+// The text after each `open` up to the next `close`, in page order (a plain scan: a regular
+// expression over a page of 10,000 rows would be slow under the sanitizers).
+std::vector<std::string> all(const std::string& page, const std::string& open, char close) {
     std::vector<std::string> found;
-    const std::regex re(pattern);
-    for (auto it = std::sregex_iterator(page.begin(), page.end(), re); it != std::sregex_iterator();
-         ++it)
-        found.push_back((*it)[1]);
+    for (size_t at = page.find(open); at != std::string::npos; at = page.find(open, at)) {
+        at += open.size();
+        const size_t end = page.find(close, at);
+        found.push_back(page.substr(at, end - at));
+    }
     return found;
 }
 std::vector<std::string> hrefs(const std::string& page) {
-    return all(page, R"(<a href="([^"]*)\")");
+    return all(page, "<a href=\"", '"');
 }
+// The shown names of the entries (not the parent link's text).
 std::vector<std::string> shown(const std::string& page) {
-    return all(page, R"(<li class="[df][^"]*"><a [^>]*><span class="n">([^<]*)<)");
+    std::vector<std::string> names = all(page, "<span class=\"n\">", '<');
+    names.erase(names.begin()); // the heading row
+    if (!names.empty() && names.front() == "Parent folder")
+        names.erase(names.begin());
+    return names;
 }
 
 TEST_F(FolderPage, FoldersComeFirstThenFilesEachByNameWithoutRegardToCase) {
