@@ -183,6 +183,8 @@ class Peer:
                 f.write(f'server.document-root = "{docroot}"\nserver.port = {self.port}\n'
                         f'server.bind = "127.0.0.1"\nserver.max-keep-alive-requests = 0\n'
                         f'server.errorlog = "{conf}/error.log"\n'
+                        # Listings are made afresh for each request, as KORU's are; beyond a
+                        # few at a time it answers 503, which counts as failed requests.
                         f'server.modules += ("mod_dirlisting")\ndir-listing.activate = "enable"\n')
             cmd = ["lighttpd", "-D", "-f", path]
         elif name == "webfs":
