@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Loads KORU (and, with --peers, general-purpose servers) over loopback with ab.
 
-Loads: a 1 KB file at concurrency 1 and 32, a 10 MiB file at concurrency 1 and 8, all HTTP/1.0
-without keep-alive. Prints requests per second, mean, median and 99th-percentile latency, MB/s,
+Loads: a 1 KB file at concurrency 1 and 32, a 10 MiB file at concurrency 1 and 8, and the listing
+of a folder of 1,000 files at concurrency 8, all HTTP/1.0 without keep-alive. A server that does
+not list the folder (an answer other than 200, or a page without the files' names) skips that
+load. Prints requests per second, mean, median and 99th-percentile latency, MB/s,
 failures, and KORU's thread count and resident memory before and after each load. With --peers
 the servers run alternately in every round and a ratio KORU / best peer is printed per load.
 With --counts it prints instead the program's system calls and context switches per request
@@ -19,6 +21,8 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.error
+import urllib.request
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 LOADS = [  # name, file, concurrency, requests
@@ -26,7 +30,10 @@ LOADS = [  # name, file, concurrency, requests
     ("1k-c32", "1k.bin", 32, 20000),
     ("10m-c1", "10m.bin", 1, 100),
     ("10m-c8", "10m.bin", 8, 200),
+    ("dir-c8", "many/", 8, 2000),
 ]
+# The folder the listing load asks for, and how many files it holds.
+LISTED_FILES = 1000
 # Every server runs in a session of its own, as a service or a program started from the desktop
 # does. In the load generator's session the kernel's per-session scheduling (autogroups) would set
 # each server thread against `ab` one by one, which weighs on servers with several threads.
@@ -61,6 +68,29 @@ def make_docroot(folder):
         f.write(os.urandom(10 * 1024 * 1024))
     with open(os.path.join(folder, "index.htm"), "w") as f:
         f.write("<p>bench</p>")
+    many = os.path.join(folder, "many")
+    os.makedirs(many, exist_ok=True)
+    for i in range(LISTED_FILES):
+        with open(os.path.join(many, f"file-{i:04d}.txt"), "w") as f:
+            f.write(f"{i}\n")
+
+
+def lists_folder(port, path):
+    """Whether the server answers `path` with a listing that names the folder's files."""
+    try:
+        with urllib.request.urlopen(f"http://127.0.0.1:{port}/{path}", timeout=10) as reply:
+            page = reply.read().decode("utf-8", "replace")
+            return reply.status == 200 and f"file-{LISTED_FILES - 1:04d}.txt" in page
+    except (OSError, urllib.error.URLError):
+        return False
+
+
+def runnable(server, path):
+    """False, with a note, for a folder load on a server that does not list folders."""
+    if not path.endswith("/") or lists_folder(server.port, path):
+        return True
+    print(f"{server.name}: /{path} is not listed, its load is skipped", file=sys.stderr)
+    return False
 
 
 def cpu_seconds(pid):
@@ -117,7 +147,7 @@ class Koru:
             f.write("[KORU]\nSettings\\CBoxes=0000\n"
                     f"Settings\\Edit1={docroot}/\nSettings\\Edit2=index.htm\n"
                     f"Settings\\Edit4={self.port}\nSettings\\Edit6={work}/noplugins/\n"
-                    f"Settings\\Edit12={work}/koru.log\n")
+                    f"Settings\\Edit12={work}/koru.log\nSettings\\FolderPages=1\n")
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen",
                    XDG_CONFIG_DIRS=os.path.join(work, "store"))
         self.proc = subprocess.Popen([binary or os.path.join(ROOT, "build", "koru")], env=env,
@@ -145,14 +175,17 @@ class Peer:
                         f"http {{ access_log off; sendfile on; keepalive_timeout 0;\n"
                         f"  client_body_temp_path {conf}; proxy_temp_path {conf};\n"
                         f"  fastcgi_temp_path {conf}; uwsgi_temp_path {conf}; scgi_temp_path {conf};\n"
-                        f"  server {{ listen 127.0.0.1:{self.port}; root {docroot}; }} }}\n")
+                        f"  server {{ listen 127.0.0.1:{self.port}; root {docroot}; autoindex on; }} }}\n")
             cmd = ["nginx", "-c", path, "-p", conf]
         elif name == "lighttpd":
             path = os.path.join(conf, "lighttpd.conf")
             with open(path, "w") as f:
                 f.write(f'server.document-root = "{docroot}"\nserver.port = {self.port}\n'
                         f'server.bind = "127.0.0.1"\nserver.max-keep-alive-requests = 0\n'
-                        f'server.errorlog = "{conf}/error.log"\n')
+                        f'server.errorlog = "{conf}/error.log"\n'
+                        # Listings are made afresh for each request, as KORU's are; beyond a
+                        # few at a time it answers 503, which counts as failed requests.
+                        f'server.modules += ("mod_dirlisting")\ndir-listing.activate = "enable"\n')
             cmd = ["lighttpd", "-D", "-f", path]
         elif name == "webfs":
             cmd = ["webfsd", "-F", "-p", str(self.port), "-i", "127.0.0.1", "-r", docroot]
@@ -214,6 +247,8 @@ def count_per_request(binary, work, docroot, scale, name="koru"):
     try:
         for load, path, conc, count in LOADS:
             n = max(conc, int(count * scale))
+            if not runnable(server, path):
+                continue
             out = subprocess.run(
                 ["perf", "stat", "-x", ",", "-e", "context-switches,raw_syscalls:sys_enter",
                  "-p", ",".join(server_pids(server.proc.pid)), "--", "ab", "-q", "-r", "-n", str(n), "-c",
@@ -240,7 +275,15 @@ def main():
     parser.add_argument("--koru", help="the program to load (default: build/koru)")
     parser.add_argument("--same-session", action="store_true",
                         help="run the servers in the load generator's session")
+    parser.add_argument("--loads", help="only these loads, by name, comma-separated (" +
+                        ", ".join(load[0] for load in LOADS) + ")")
     args = parser.parse_args()
+    if args.loads:
+        wanted = args.loads.split(",")
+        unknown = set(wanted) - {load[0] for load in LOADS}
+        if unknown:
+            sys.exit("Unknown loads: " + ", ".join(sorted(unknown)))
+        LOADS[:] = [load for load in LOADS if load[0] in wanted]
     global SESSIONS
     SESSIONS = not args.same_session
     if args.counts:
@@ -274,6 +317,8 @@ def main():
                 try:
                     for load, path, conc, count in LOADS:
                         n = max(conc, int(count * args.scale))
+                        if not runnable(server, path):
+                            continue
                         before = proc_status(server.proc.pid) if name == "koru" else None
                         cpu = cpu_seconds(server.proc.pid)
                         result = run_ab(server.port, path, conc, n)
@@ -296,14 +341,16 @@ def report(servers, results, koru_status):
         best = {}
         for name in servers:
             runs = results[(name, load)]
+            if not runs:
+                continue
             med = {k: statistics.median(r[k] for r in runs) for k in runs[0]}
             med["failed"] = sum(r["failed"] for r in runs)
             best[name] = med
             print(f"{load:8} {name:9} {med['rps']:9.0f} {med['mean_ms']:8.3f} "
                   f"{med['median_ms']:7.0f} {med['p99_ms']:7.0f} {med['mbs']:8.1f} "
                   f"{med['failed']:6d} {med['cpu_us']:10.1f}")
-        peers = [n for n in servers if n != "koru"]
-        if peers:
+        peers = [n for n in servers if n != "koru" and n in best]
+        if peers and "koru" in best:
             key = "mbs" if load.startswith("10m") else "rps"
             # A server that failed requests did not serve the load: it cannot be the best peer.
             sound = [n for n in peers if best[n]["failed"] == 0] or peers

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -14,5 +15,30 @@ std::string Page(std::string_view title, std::string_view bodyHtml);
 // A reply with `status` carrying `page`, typed "text/html; charset=utf-8", with `extraHeader`
 // (whole lines, each ending in CR LF) after the status line.
 std::string Reply(int status, std::string_view page, std::string_view extraHeader = {});
+
+// The parts of a folder listing's body, kept here beside the style that lays them out: the
+// start (with a link to the parent folder when `withParent`), the rows, then the end.
+void AppendListingStart(std::string& body, bool withParent);
+
+// What a file holds, as far as its icon tells.
+enum class FileKind { Other, Image, Video, Audio };
+
+// One row: `href` (already percent-encoded), `nameHtml` (already escaped), `size` and `time`
+// (plain text without markup characters; `size` empty for a folder).
+struct ListingRow {
+    std::string_view href;
+    std::string_view nameHtml;
+    std::string_view size;
+    std::string_view time;
+    bool folder = false;
+    FileKind kind = FileKind::Other;
+};
+void AppendListingRow(std::string& body, const ListingRow& row);
+
+// The bytes AppendListingRow adds besides the row's own texts, to reserve room for many rows.
+inline constexpr size_t kListingRowMarkup = 160;
+
+// The end: the listing closed and a line counting its folders and files.
+void AppendListingEnd(std::string& body, size_t folders, size_t files);
 
 } // namespace webpage
