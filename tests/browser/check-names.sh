@@ -53,7 +53,7 @@ Settings\FolderPages=1
 dom=$(chrome --virtual-time-budget=10000 --dump-dom "http://127.0.0.1:$port/")
 grep -q '<title>My share</title>' <<<"$dom" && pass "/ serves index.html for the default document Index.Htm" ||
     fail "/ serves index.html for the default document Index.Htm"
-line() { sed -n "s/^$1 //p" <<<"$dom" | head -n 1; }
+line() { sed -n "s/^\(.*<pre id=\"out\">\)\{0,1\}$1 //p" <<<"$dom" | head -n 1; }
 expect "a photo with a blank in its name shows" "$(line photo)" "40x30"
 expect "a PDF with accents in its name" "$(line accents)" "200"
 expect "a link with a query added" "$(line query)" "200"
