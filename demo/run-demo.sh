@@ -23,6 +23,7 @@ Settings\\Edit6=$build/plugins/
 Settings\\Edit12=$build/koru.log
 Settings\\Edit13=40
 Settings\\Edit14=$site/
+Settings\\FolderPages=1
 CONF
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     export QT_QPA_PLATFORM=offscreen
