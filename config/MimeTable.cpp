@@ -181,14 +181,10 @@ void MimeTable::LoadMIME(const QString& text) {
     selected_ = -1;
     // Workers go on with the old table until the new one is whole.
     loading_ = true;
-    QString rest = text;
-    for (;;) {
-        const QString extension = NextQuoted(rest);
-        const QString contentType = NextQuoted(rest);
-        if (extension.isEmpty() || contentType.isEmpty())
-            break;
-        SetMIME(extension, contentType); // tokens never hold a quote, so this cannot throw
-    }
+    // Tokens never hold a quote, so SetMIME cannot throw here.
+    forEachPair(text, [this](const QString& extension, const QString& contentType) {
+        SetMIME(extension, contentType);
+    });
     loading_ = false;
     publish();
     if (!lines_.isEmpty()) {
@@ -202,18 +198,26 @@ void MimeTable::LoadMIME(const QString& text) {
     }
 }
 
-int MimeTable::AddMissing(const QString& text) {
-    const int first = static_cast<int>(lines_.size());
+// Calls `each` with every pair of the stored text, up to the first that is not whole.
+void MimeTable::forEachPair(const QString& text,
+                            const std::function<void(const QString&, const QString&)>& each) {
     QString rest = text;
     for (;;) {
         const QString extension = NextQuoted(rest);
         const QString contentType = NextQuoted(rest);
         if (extension.isEmpty() || contentType.isEmpty())
-            break;
-        // Tokens never hold a quote, so every pair is storable.
+            return;
+        each(extension, contentType);
+    }
+}
+
+int MimeTable::AddMissing(const QString& text) {
+    const int first = static_cast<int>(lines_.size());
+    // Tokens never hold a quote, so every pair is storable.
+    forEachPair(text, [this](const QString& extension, const QString& contentType) {
         if (find(extension) < 0)
             append(extension, contentType);
-    }
+    });
     const int added = static_cast<int>(lines_.size()) - first;
     if (added > 0) {
         publish();

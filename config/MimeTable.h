@@ -86,6 +86,8 @@ public:
     std::function<void()> OnChanged;
 
 private:
+    static void forEachPair(const QString& text,
+                            const std::function<void(const QString&, const QString&)>& each);
     int find(const QString& extension) const;
     void append(const QString& extension, const QString& contentType);
     void changed() const;

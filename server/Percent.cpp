@@ -1,26 +1,18 @@
 #include "server/Percent.h"
 
+#include "platform/Text.h"
+
 #include <array>
 
 namespace percent {
 namespace {
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // The value of the escape starting at `at` (a "%"), or -1 when it is not one.
 int EscapeAt(std::string_view text, size_t at) {
     if (at + 2 >= text.size())
         return -1;
-    const int high = HexValue(text[at + 1]);
-    const int low = HexValue(text[at + 2]);
+    const int high = platform::HexDigitValue(text[at + 1]);
+    const int low = platform::HexDigitValue(text[at + 2]);
     return high < 0 || low < 0 ? -1 : high * 16 + low;
 }
 
