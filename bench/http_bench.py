@@ -256,13 +256,15 @@ def ensure_peers(names):
             subprocess.run(["service", service, "stop"], capture_output=True)
 
 
-def count_per_request(binary, work, docroot, scale, name="koru"):
+def count_per_request(binary, work, docroot, scale, name="koru", only=None):
     """System calls and context switches of a server per request, for each load."""
     if shutil.which("perf") is None:
         sys.exit("Missing perf: apt-get install -y linux-perf")
     server = Koru(work, docroot, binary) if name == "koru" else Peer(name, work, docroot)
     try:
         for load, path, conc, count in LOADS:
+            if only and load not in only:
+                continue
             if load in RANGES and not serves_ranges(server.port, path):
                 print(f"{name:9} {load:8} (serves no ranges)")
                 continue
@@ -309,7 +311,7 @@ def main():
             docroot = os.path.join(work, "site")
             make_docroot(docroot)
             for name in ["koru"] + peers:
-                count_per_request(args.koru, work, docroot, args.scale, name)
+                count_per_request(args.koru, work, docroot, args.scale, name, args.only)
         finally:
             shutil.rmtree(work, ignore_errors=True)
         return
