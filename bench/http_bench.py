@@ -29,7 +29,7 @@ LOADS = [  # name, file, concurrency, requests
     ("range-c8", "10m.bin", 8, 1000),
 ]
 MIB = 1024 * 1024
-# The range load reads the 10 MiB file as its ten 1 MiB parts, a run of `ab` for each (it sends
+# The range load reads the 10 MiB file as its ten 1 MiB ranges, a run of `ab` for each (it sends
 # one fixed header per run), the requests shared out evenly.
 RANGES = {"range-c8": [f"bytes={i * MIB}-{(i + 1) * MIB - 1}" for i in range(10)]}
 # Every server runs in a session of its own, as a service or a program started from the desktop

@@ -63,13 +63,13 @@ Answer ForValue(std::string_view value, int64_t size) {
     // The unit is compared without regard to case; only bytes are known here.
     if (!startsWithNoCase(value, "bytes="))
         return whole;
-    const std::string_view spec = value.substr(6);
+    const std::string_view set = value.substr(6);
     // Several ranges would need a multipart body; the whole file serves such a client too.
-    const size_t dash = spec.find('-');
-    if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos)
+    const size_t dash = set.find('-');
+    if (dash == std::string_view::npos || set.find(',') != std::string_view::npos)
         return whole;
-    const std::string_view from = spec.substr(0, dash);
-    const std::string_view to = spec.substr(dash + 1);
+    const std::string_view from = set.substr(0, dash);
+    const std::string_view to = set.substr(dash + 1);
     if (from.empty()) {
         const std::optional<int64_t> suffix = number(to);
         if (!suffix)

@@ -81,10 +81,10 @@ const type = 'video/webm;codecs=vp8';
 if (!MediaRecorder.isTypeSupported(type)) fetch('/report?recorded=unsupported');
 const recorder = new MediaRecorder(c.captureStream(25), {mimeType: type,
     videoBitsPerSecond: 16000000, videoKeyFrameIntervalDuration: 400});
-const parts = [];
-recorder.ondataavailable = e => parts.push(e.data);
+const pieces = [];
+recorder.ondataavailable = e => pieces.push(e.data);
 recorder.onstop = async () => {
-    const blob = new Blob(parts, {type: 'video/webm'});
+    const blob = new Blob(pieces, {type: 'video/webm'});
     const put = await fetch('/rec.webm', {method: 'PUT', body: blob});
     fetch('/report?recorded=' + blob.size + '&put=' + put.status);
 };
