@@ -105,7 +105,7 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 # Extra libFuzzer flags; CI passes a fixed -seed so that its runs take the same paths each time.
 FUZZ_FLAGS ?=
-FUZZ_TARGETS := request collector names reply mime settings plugininfo folderpage
+FUZZ_TARGETS := request collector names reply range mime settings plugininfo folderpage
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 
 .PHONY: fuzz fuzz-build fuzz-seeds

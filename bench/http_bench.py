@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Loads KORU (and, with --peers, general-purpose servers) over loopback with ab.
 
-Loads: a 1 KB file at concurrency 1 and 32, a 10 MiB file at concurrency 1 and 8, and the listing
-of a folder of 1,000 files at concurrency 8, all HTTP/1.0 without keep-alive. A server that does
-not list the folder (an answer other than 200, or a page without the files' names) skips that
-load. Prints requests per second, mean, median and 99th-percentile latency, MB/s,
+Loads: a 1 KB file at concurrency 1 and 32, a 10 MiB file at concurrency 1 and 8, the 10 MiB file
+read in 1 MiB ranges at concurrency 8, and the listing of a folder of 1,000 files at concurrency 8,
+all HTTP/1.0 without keep-alive. A server that serves no ranges, or does not list the folder (an
+answer other than 200, or a page without the files' names), skips that load. Prints requests per
+second, mean, median and 99th-percentile latency, MB/s,
 failures, and KORU's thread count and resident memory before and after each load. With --peers
 the servers run alternately in every round and a ratio KORU / best peer is printed per load.
 With --counts it prints instead the program's system calls and context switches per request
@@ -30,10 +31,15 @@ LOADS = [  # name, file, concurrency, requests
     ("1k-c32", "1k.bin", 32, 20000),
     ("10m-c1", "10m.bin", 1, 100),
     ("10m-c8", "10m.bin", 8, 200),
+    ("range-c8", "10m.bin", 8, 1000),
     ("dir-c8", "many/", 8, 2000),
 ]
 # The folder the listing load asks for, and how many files it holds.
 LISTED_FILES = 1000
+MIB = 1024 * 1024
+# The range load reads the 10 MiB file as its ten 1 MiB ranges, a run of `ab` for each (it sends
+# one fixed header per run), the requests shared out evenly.
+RANGES = {"range-c8": [f"bytes={i * MIB}-{(i + 1) * MIB - 1}" for i in range(10)]}
 # Every server runs in a session of its own, as a service or a program started from the desktop
 # does. In the load generator's session the kernel's per-session scheduling (autogroups) would set
 # each server thread against `ab` one by one, which weighs on servers with several threads.
@@ -205,9 +211,54 @@ class Peer:
             self.proc.kill()
 
 
-def run_ab(port, path, concurrency, requests):
-    out = subprocess.run(["ab", "-q", "-r", "-n", str(requests), "-c", str(concurrency),
-                          f"http://127.0.0.1:{port}/{path}"],
+def ab_command(port, path, concurrency, requests, header=None):
+    extra = ["-H", f"Range: {header}"] if header else []
+    return (["ab", "-q", "-r", "-n", str(requests), "-c", str(concurrency)] + extra +
+            [f"http://127.0.0.1:{port}/{path}"])
+
+
+def load_runs(load, path, concurrency, requests):
+    """The `ab` runs of a load: (range header or None, requests) each."""
+    ranges = RANGES.get(load)
+    if not ranges:
+        return [(None, requests)]
+    each = max(concurrency, requests // len(ranges))
+    return [(r, each) for r in ranges]
+
+
+def serves_ranges(port, path):
+    """True when the server answers a Range request with 206 and the part's length."""
+    with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
+        s.sendall(f"GET /{path} HTTP/1.0\r\nHost: x\r\nRange: bytes=1-10\r\n\r\n".encode())
+        reply = b""
+        while chunk := s.recv(65536):
+            reply += chunk
+    head, _, body = reply.partition(b"\r\n\r\n")
+    return head.split(b" ")[1:2] == [b"206"] and len(body) == 10
+
+
+def run_load(port, load, path, concurrency, requests):
+    """One load: a single `ab` run, or the runs of a range load combined into one result."""
+    runs = [dict(run_ab(port, path, concurrency, n, header), n=n)
+            for header, n in load_runs(load, path, concurrency, requests)]
+    if len(runs) == 1:
+        return runs[0]
+    seconds = [r["n"] / r["rps"] if r["rps"] else 0.0 for r in runs]
+    total = sum(seconds) or float("nan")
+    return {
+        "rps": sum(r["n"] for r in runs) / total,
+        "mean_ms": sum(r["mean_ms"] * r["n"] for r in runs) / sum(r["n"] for r in runs),
+        "median_ms": statistics.median(r["median_ms"] for r in runs),
+        "p99_ms": max(r["p99_ms"] for r in runs),
+        "mbs": sum(r["mbs"] * t for r, t in zip(runs, seconds)) / total,
+        "failed": sum(r["failed"] for r in runs),
+        "complete": sum(r["complete"] for r in runs),
+        "n": sum(r["n"] for r in runs),
+    }
+
+
+def run_ab(port, path, concurrency, requests, header=None):
+    out = subprocess.run(ab_command(port, path, concurrency, requests, header),
                          capture_output=True, text=True, timeout=600).stdout
 
     def grab(pattern, default=0.0):
@@ -239,20 +290,27 @@ def ensure_peers(names):
             subprocess.run(["service", service, "stop"], capture_output=True)
 
 
-def count_per_request(binary, work, docroot, scale, name="koru"):
+def count_per_request(binary, work, docroot, scale, name="koru", only=None):
     """System calls and context switches of a server per request, for each load."""
     if shutil.which("perf") is None:
         sys.exit("Missing perf: apt-get install -y linux-perf")
     server = Koru(work, docroot, binary) if name == "koru" else Peer(name, work, docroot)
     try:
         for load, path, conc, count in LOADS:
-            n = max(conc, int(count * scale))
+            if only and load not in only:
+                continue
+            if load in RANGES and not serves_ranges(server.port, path):
+                print(f"{name:9} {load:8} (serves no ranges)")
+                continue
             if not runnable(server, path):
                 continue
+            runs = load_runs(load, path, conc, max(conc, int(count * scale)))
+            n = sum(k for _, k in runs)
+            script = " && ".join(" ".join(f"'{a}'" for a in ab_command(server.port, path, conc, k, h))
+                                 for h, k in runs)
             out = subprocess.run(
                 ["perf", "stat", "-x", ",", "-e", "context-switches,raw_syscalls:sys_enter",
-                 "-p", ",".join(server_pids(server.proc.pid)), "--", "ab", "-q", "-r", "-n", str(n), "-c",
-                 str(conc), f"http://127.0.0.1:{server.port}/{path}"],
+                 "-p", ",".join(server_pids(server.proc.pid)), "--", "sh", "-c", script],
                 capture_output=True, text=True, timeout=600).stderr
             values = {}
             for line in out.splitlines():
@@ -275,15 +333,9 @@ def main():
     parser.add_argument("--koru", help="the program to load (default: build/koru)")
     parser.add_argument("--same-session", action="store_true",
                         help="run the servers in the load generator's session")
-    parser.add_argument("--loads", help="only these loads, by name, comma-separated (" +
-                        ", ".join(load[0] for load in LOADS) + ")")
+    parser.add_argument("--only", nargs="+", metavar="LOAD",
+                        help="run only these loads (" + ", ".join(l[0] for l in LOADS) + ")")
     args = parser.parse_args()
-    if args.loads:
-        wanted = args.loads.split(",")
-        unknown = set(wanted) - {load[0] for load in LOADS}
-        if unknown:
-            sys.exit("Unknown loads: " + ", ".join(sorted(unknown)))
-        LOADS[:] = [load for load in LOADS if load[0] in wanted]
     global SESSIONS
     SESSIONS = not args.same_session
     if args.counts:
@@ -295,7 +347,7 @@ def main():
             docroot = os.path.join(work, "site")
             make_docroot(docroot)
             for name in ["koru"] + peers:
-                count_per_request(args.koru, work, docroot, args.scale, name)
+                count_per_request(args.koru, work, docroot, args.scale, name, args.only)
         finally:
             shutil.rmtree(work, ignore_errors=True)
         return
@@ -316,13 +368,19 @@ def main():
                           else Peer(name, work, docroot))
                 try:
                     for load, path, conc, count in LOADS:
+                        if args.only and load not in args.only:
+                            continue
+                        # A server that ignores ranges would send the whole file each time: it
+                        # is not measured on a range load.
+                        if load in RANGES and not serves_ranges(server.port, path):
+                            continue
                         n = max(conc, int(count * args.scale))
                         if not runnable(server, path):
                             continue
                         before = proc_status(server.proc.pid) if name == "koru" else None
                         cpu = cpu_seconds(server.proc.pid)
-                        result = run_ab(server.port, path, conc, n)
-                        result["cpu_us"] = (cpu_seconds(server.proc.pid) - cpu) * 1e6 / n
+                        result = run_load(server.port, load, path, conc, n)
+                        result["cpu_us"] = (cpu_seconds(server.proc.pid) - cpu) * 1e6 / result["n"]
                         results[(name, load)].append(result)
                         if name == "koru":
                             time.sleep(0.5)
@@ -351,7 +409,7 @@ def report(servers, results, koru_status):
                   f"{med['failed']:6d} {med['cpu_us']:10.1f}")
         peers = [n for n in servers if n != "koru" and n in best]
         if peers and "koru" in best:
-            key = "mbs" if load.startswith("10m") else "rps"
+            key = "mbs" if load.startswith(("10m", "range")) else "rps"
             # A server that failed requests did not serve the load: it cannot be the best peer.
             sound = [n for n in peers if best[n]["failed"] == 0] or peers
             top = max(sound, key=lambda n: best[n][key])

@@ -99,9 +99,12 @@ void tPeerThread::SendError(int32_t code, const std::string& message) {
 
 void tPeerThread::SendFile(const std::string& fileName, const std::string& typeName) {
     // The table as the UI thread last published it: a change applies from the next request.
-    const delivery::FileReply opened = delivery::OpenForReply(fileName, [this, &typeName] {
-        return context_.mime.Published()->Lookup(request::FileExtension(typeName));
-    });
+    const delivery::FileReply opened = delivery::OpenForReply(
+        fileName,
+        [this, &typeName] {
+            return context_.mime.Published()->Lookup(request::FileExtension(typeName));
+        },
+        Collector.Header());
     if (!opened.file.valid()) {
         SendError(opened.status, opened.message);
         return;
@@ -109,6 +112,6 @@ void tPeerThread::SendFile(const std::string& fileName, const std::string& typeN
     if (!Connected)
         return;
     FileConnection connection(*this);
-    delivery::SendFile(connection, opened.head, opened.file.get(), opened.size,
+    delivery::SendFile(connection, opened.head, opened.file.get(), opened.start, opened.size,
                        context_.afterChunkSent);
 }

@@ -89,10 +89,12 @@ std::string DefaultContentType(std::string_view type) {
     return blank ? std::string("binary/data") : std::string(type);
 }
 
-std::string FileHeader(std::string_view contentType, int64_t size) {
+std::string FileHeader(std::string_view contentType, int64_t size, std::string_view extraLines) {
     std::string header = "Server: Mirelton/0.3\r\nContent-Type: ";
     header += contentType;
-    header += "\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n";
+    header += "\r\nContent-Length: " + std::to_string(size) + "\r\n";
+    header += extraLines;
+    header += "\r\n";
     return header;
 }
 

@@ -21,8 +21,10 @@ std::string EscapeHtml(std::string_view text);
 // `type` unchanged unless it is empty or only blanks/control characters: then "binary/data".
 std::string DefaultContentType(std::string_view type);
 
-// The header lines of a file reply (after the status line), for a type and a size in bytes.
-std::string FileHeader(std::string_view contentType, int64_t size);
+// The header lines of a file reply (after the status line), for a type and a size in bytes;
+// `extraLines` (whole lines, each ending in CR LF) go last, before the blank line.
+std::string FileHeader(std::string_view contentType, int64_t size,
+                       std::string_view extraLines = {});
 
 // A plug-in's reply: its status, its extra header lines (a type line is added unless one is
 // there) and the page (page header + body + page footer).

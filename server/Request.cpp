@@ -23,27 +23,31 @@ bool startsWithUpper(std::string_view text, std::string_view upperPrefix) {
 
 } // namespace
 
-std::optional<int64_t> DeclaredLength(std::string_view received) {
+std::optional<std::string_view> FieldValue(std::string_view received, std::string_view upperName) {
     // Only the header holds fields: a body, a target or another field's value that merely
-    // contains the name must not make a request wait for bytes that never come.
+    // contains the name must not count as the field.
     const std::string_view header = received.substr(0, received.find(kBlankLine));
     const size_t firstLineEnd = header.find_first_of("\r\n");
     if (firstLineEnd == std::string_view::npos)
         return std::nullopt;
-    size_t at = std::string_view::npos;
     for (size_t line = firstLineEnd; line < header.size(); ++line) {
         if (header[line] != '\r' && header[line] != '\n')
             continue;
-        if (startsWithUpper(header.substr(line + 1), kContentLength)) {
-            at = line + 1;
-            break;
-        }
+        if (startsWithUpper(header.substr(line + 1), upperName))
+            return header.substr(line + 1 + upperName.size());
     }
-    if (at == std::string_view::npos)
+    return std::nullopt;
+}
+
+std::optional<int64_t> DeclaredLength(std::string_view received) {
+    // A body that merely contains the name must not make a request wait for bytes that never
+    // come.
+    const std::optional<std::string_view> field = FieldValue(received, kContentLength);
+    if (!field)
         return std::nullopt;
     // The value ends with the header too: digits in the body are no part of it, or a request
     // whose field is blank would wait for a length that depends on how its bytes arrived.
-    std::string_view rest = header.substr(at + kContentLength.size());
+    std::string_view rest = *field;
     // Codes compare unsigned: a byte above 127 is a character at or above "0", not a blank.
     while (!rest.empty() && static_cast<unsigned char>(rest.front()) < '0')
         rest.remove_prefix(1);

@@ -39,6 +39,13 @@ Completeness CheckComplete(std::string_view received);
 // a number reads as 0; one above kMaxBodyBytes as kMaxBodyBytes + 1.
 std::optional<int64_t> DeclaredLength(std::string_view received);
 
+// The value of the header field `upperName` (upper case, the colon included, e.g.
+// "CONTENT-LENGTH:"): the text after the colon up to the end of the header, or nullopt when the
+// header has no such field. The field is the first header line after the request line that
+// starts with the name in any letter case; lines end at CR or LF, the header at the first
+// CR LF CR LF.
+std::optional<std::string_view> FieldValue(std::string_view received, std::string_view upperName);
+
 // The first line of a header (ended by CR LF, CR or LF; a NUL byte ends the whole text), or
 // nullopt when there is no line at all.
 std::optional<std::string> RequestLine(std::string_view header);
