@@ -1,6 +1,7 @@
 // The worker's answers from the base folder: a file, a folder's page, or where a folder is.
 #include "server/KORUMClient.h"
 
+#include "server/FolderMemo.h"
 #include "server/FolderPage.h"
 #include "server/Percent.h"
 #include "server/Reply.h"
@@ -16,6 +17,12 @@ std::string RedirectReply(const std::string& location) {
     const std::string page = webpage::Page("Moved", "<p>This folder is at <a href=\"" + link +
                                                         "\">" + link + "</a>.</p>");
     return webpage::Reply(301, page, "Location: " + location + "\r\n");
+}
+
+// Folder pages made lately, whole replies: a folder asked for many times a second is listed once.
+foldermemo::Memo<std::string>& Pages() {
+    static foldermemo::Memo<std::string> pages(16, 16 * 1024 * 1024);
+    return pages;
 }
 
 } // namespace
@@ -46,11 +53,18 @@ bool tPeerThread::ServeFromBase(const route::Decision& decision) {
 void tPeerThread::SendFolderPage(const std::string& folder, const route::Decision& decision) {
     const std::string shown =
         decision.defaultTarget ? std::string("/") : percent::Decode(decision.requestPath);
-    const std::optional<std::string> page = folderpage::Page(folder, shown, Site->logFile);
-    // A folder that cannot be read is not shown at all: a part of it would pass for the whole.
-    if (!page) {
-        SendError(404, "<h2>File not really found</h2>");
-        return;
+    const auto stamp = foldermemo::StampOf(folder);
+    const std::string key = folder + '\0' + shown + '\0' + Site->logFile;
+    std::shared_ptr<const std::string> reply = stamp ? Pages().Find(key, *stamp) : nullptr;
+    if (!reply) {
+        const std::optional<std::string> page = folderpage::Page(folder, shown, Site->logFile);
+        // A folder that cannot be read is not shown at all: a part of it would pass for the whole.
+        if (!page || !stamp) {
+            SendError(404, "<h2>File not really found</h2>");
+            return;
+        }
+        reply = std::make_shared<const std::string>(webpage::Reply(200, *page));
+        Pages().Keep(key, *stamp, reply, reply->size() + key.size());
     }
-    SendText(webpage::Reply(200, *page));
+    SendText(*reply);
 }

@@ -2,6 +2,7 @@
 
 #include "platform/FileCalls.h"
 #include "platform/FolderCalls.h"
+#include "server/FolderMemo.h"
 
 #include <QString>
 
@@ -44,7 +45,8 @@ Found File(std::string path, bool asNamed = false) {
 // A folder's own document: the default document, else index.html, else index.htm, each first by
 // its exact name, then without regard to case. The folder is read once at most. A default
 // document in a folder of its own ("a/b") is looked for by its exact name only.
-std::optional<std::string> FolderDocument(const std::string& folder, std::string_view baseFile) {
+std::optional<std::string> ReadFolderDocument(const std::string& folder,
+                                              std::string_view baseFile) {
     const bool plainBase = baseFile.find_first_of("/\\") == std::string_view::npos;
     const std::array<std::string_view, 3> names{plainBase ? baseFile : "", "index.html",
                                                 "index.htm"};
@@ -63,6 +65,24 @@ std::optional<std::string> FolderDocument(const std::string& folder, std::string
     return std::nullopt;
 }
 
+// Documents found lately, by folder and default document: a folder asked for many times a second
+// is read once.
+foldermemo::Memo<std::optional<std::string>>& Documents() {
+    static foldermemo::Memo<std::optional<std::string>> documents(64, 256 * 1024);
+    return documents;
+}
+
+std::optional<std::string> FolderDocument(const std::string& folder, std::string_view baseFile,
+                                          const foldermemo::Stamp& stamp) {
+    const std::string key = folder + '\0' + std::string(baseFile);
+    if (const auto known = Documents().Find(key, stamp))
+        return *known;
+    auto found =
+        std::make_shared<const std::optional<std::string>>(ReadFolderDocument(folder, baseFile));
+    Documents().Keep(key, stamp, found, key.size() + (*found ? (*found)->size() : 0));
+    return *found;
+}
+
 std::string WithSlash(std::string_view path) {
     std::string result(path);
     if (result.empty() || result.back() != '/')
@@ -70,8 +90,8 @@ std::string WithSlash(std::string_view path) {
     return result;
 }
 
-Found Folder(const std::string& folder, const Site& site) {
-    if (auto document = FolderDocument(folder, site.baseFile))
+Found Folder(const std::string& folder, const Site& site, const foldermemo::Stamp& stamp) {
+    if (auto document = FolderDocument(folder, site.baseFile, stamp))
         return File(std::move(*document));
     return {Kind::Folder, folder, false};
 }
@@ -82,8 +102,9 @@ Found Start(const Site& site) {
     // The folder helpers end a folder's name with "\", which the file layer reads as "/".
     std::string base(site.basePath);
     std::replace(base.begin(), base.end(), '\\', '/');
-    if (site.folderPages && platform::IsFolder(base))
-        return Folder(WithSlash(base), site);
+    if (site.folderPages)
+        if (const auto stamp = foldermemo::StampOf(base))
+            return Folder(WithSlash(base), site, *stamp);
     if (site.baseFile.find_first_of("/\\") == std::string_view::npos)
         if (std::string match = CaseMatch(base, site.baseFile); !match.empty())
             return File(std::move(match));
@@ -106,11 +127,12 @@ Found Find(const Target& target, const Site& site) {
         return File(name);
     if (target.defaultTarget)
         return Start(site);
-    if (!site.folderPages || !platform::IsFolder(name))
+    const auto stamp = site.folderPages ? foldermemo::StampOf(name) : std::nullopt;
+    if (!stamp)
         return {};
     if (name.back() != '/')
         return {Kind::Redirect, WithSlash(target.requestPath), false};
-    return Folder(name, site);
+    return Folder(name, site, *stamp);
 }
 
 } // namespace lookup

@@ -91,6 +91,13 @@ TEST_F(BrowserNames, FolderPagesListAFolderOrServeItsOwnDocument) {
     EXPECT_NE(body.find("my song.mp3"), std::string::npos);
     EXPECT_NE(get(browserGet("/music/")).find("Content-Type: text/html; charset=utf-8\r\n"),
               std::string::npos);
+    // A page asked for again is not read again, but a file added shows at once.
+    writeFile("music/new song.mp3", "new");
+    EXPECT_NE(get(browserGet("/music/")).find("href=\"new%20song.mp3\""), std::string::npos);
+    writeFile("music/index.html", "<p>music</p>");
+    EXPECT_EQ(get(browserGet("/music/")), fileReply("text/html", "<p>music</p>"))
+        << "a document added to a listed folder";
+    QFile::remove(docroot.path() + "/music/index.html");
 
     const std::string moved = get(browserGet("/music"));
     EXPECT_EQ(split(moved).first, "HTTP/1.0 301 Moved Permanently");
