@@ -116,6 +116,7 @@ private:
     void createStatusBar();
     void connectServerControls();
     void showPlugins();
+    void showStatus();
     // Runs a handler; an error it raises is shown with its text and the program goes on.
     void guarded(const std::function<void()>& handler);
 
@@ -137,6 +138,10 @@ private:
     TLCDate* LCDate1_ = nullptr;
     TServerPage* ServerPage_ = nullptr;
     QLabel* panels_[3] = {};
+    // Counter texts change once per connection; the panels show the latest within a moment, so
+    // that a busy server does not spend its UI thread laying out text nobody can read that fast.
+    QString pendingStatus_[3];
+    QTimer* statusTimer_ = nullptr;
     bool destroying_ = false;
     bool firstRun_ = false;
 };
