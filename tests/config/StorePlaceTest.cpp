@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <grp.h>
 #include <string>
 #include <sys/stat.h>
@@ -237,9 +238,31 @@ std::string saveAsNormalUser() {
     }
 }
 
-// Runs saveAsNormalUser() in a child that has given up root for "nobody"; "skip: ..." when the
-// privileges cannot be dropped here.
-std::string saveInChildAsNobody() {
+// What a save that neither file takes leaves behind for a normal user: "refused" and the port a
+// restore reads afterwards, or "error: " and the reason.
+std::string failedSaveAsNormalUser() {
+    try {
+        RegRoot = platform::StoreRoot::MachineWide;
+        ServerSettings settings;
+        MimeTable mime;
+        RestoreSettings(settings, mime);
+        settings.ListenPort = "9090";
+        try {
+            SaveSettings(settings, mime);
+            return "error: the save was reported as done";
+        } catch (const platform::StoreError&) {
+        }
+        ServerSettings again;
+        RestoreSettings(again, mime);
+        return ("refused|" + again.ListenPort).toStdString();
+    } catch (const std::exception& e) {
+        return std::string("error: ") + e.what();
+    }
+}
+
+// Runs `body` in a child that has given up root for "nobody"; "skip: ..." when the privileges
+// cannot be dropped here.
+std::string runInChildAsNobody(const std::function<std::string()>& body) {
     int fds[2];
     if (::pipe(fds) != 0)
         return "skip: no pipe";
@@ -253,7 +276,7 @@ std::string saveInChildAsNobody() {
             ::setresuid(kNobody, kNobody, kNobody) != 0)
             report = "skip: the privileges cannot be dropped";
         else
-            report = saveAsNormalUser();
+            report = body();
         const ssize_t sent = ::write(fds[1], report.data(), report.size());
         ::_exit(sent == static_cast<ssize_t>(report.size()) ? 0 : 1);
     }
@@ -281,7 +304,7 @@ TEST_F(StorePlaceTest, ANormalUsersSaveGoesToThePerUserFileAndIsReadFromThere) {
         ASSERT_EQ(::chmod(QFile::encodeName(store.path()).constData(), 0755), 0);
         ASSERT_TRUE(QDir().mkpath(store.userDir()));
         ASSERT_EQ(::chown(QFile::encodeName(store.userDir()).constData(), kNobody, kNobody), 0);
-        report = saveInChildAsNobody();
+        report = runInChildAsNobody(saveAsNormalUser);
     } else {
         const QByteArray folder = QFile::encodeName(store.systemDir() + "/Quillbrook");
         ASSERT_EQ(::chmod(folder.constData(), 0555), 0);
@@ -296,4 +319,20 @@ TEST_F(StorePlaceTest, ANormalUsersSaveGoesToThePerUserFileAndIsReadFromThere) {
     EXPECT_EQ(contentOf(systemFile()), machineWide) << "the machine-wide file is untouched";
     EXPECT_TRUE(contentOf(userFile()).contains("Settings\\Edit4=9090"));
     EXPECT_EQ(restored().ListenPort, "9090") << "the next start reads the per-user file";
+}
+
+// A normal user whose own folder is closed too: the save fails, and the values it could not
+// write must not come back from a restore in the same run as if they had been stored.
+TEST_F(StorePlaceTest, ANormalUsersFailedSaveLeavesNothingToRestore) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to give a child a store it cannot write";
+    ASSERT_TRUE(layOut(systemFile(), "port 8082"));
+    ASSERT_EQ(::chmod(QFile::encodeName(store.path()).constData(), 0755), 0);
+    ASSERT_TRUE(QDir().mkpath(store.userDir())); // root's, closed to the child
+    const std::string report = runInChildAsNobody(failedSaveAsNormalUser);
+    if (report.starts_with("skip: ")) {
+        GTEST_SKIP() << report;
+    }
+    EXPECT_EQ(report, "refused|8082");
+    EXPECT_FALSE(QFile::exists(userFile()));
 }
