@@ -1,5 +1,7 @@
 #include "config/HomeTool.h"
 
+#include "config/StorePlace.h"
+
 #include "platform/FileCalls.h"
 #include "platform/FilePath.h"
 #include "platform/Text.h"
@@ -16,16 +18,14 @@ platform::StoreRoot RegRoot = platform::StoreRoot::PerUser;
 QString RegBase = QStringLiteral("Software\\Quillbrook\\Projects\\");
 
 QString ReadRegString(const QString& key, const QString& name, const QString& def) {
-    platform::SettingsStore store(RegRoot);
+    platform::SettingsStore store(StoreReadRoot());
     if (!store.OpenKey(RegBase + key, false))
         return def;
     return store.ValueExists(name) ? store.ReadString(name) : def;
 }
 
-void WriteRegString(const QString& key, const QString& name, const QString& value) {
-    platform::SettingsStore store(RegRoot);
-    if (store.OpenKey(RegBase + key, true))
-        store.WriteString(name, value);
+QString WriteRegString(const QString& key, const QString& name, const QString& value) {
+    return WriteStoreValues(key, {{name, value}});
 }
 
 QString AddBackslash(const QString& text) {

@@ -13,13 +13,15 @@
 extern platform::StoreRoot RegRoot;
 extern QString RegBase;
 
-// The named value of key RegBase + key, or `def` when the key or the value is missing.
-// Throws platform::StoreError when the value exists but is not text.
+// The named value of key RegBase + key in the file the settings are read from (StoreReadRoot()),
+// or `def` when the key or the value is missing. Throws platform::StoreError when the value
+// exists but is not text.
 QString ReadRegString(const QString& key, const QString& name, const QString& def);
 
-// Stores `value` under RegBase + key, creating the key. Throws platform::StoreError naming the
-// store file and the reason when the value did not reach the disk.
-void WriteRegString(const QString& key, const QString& name, const QString& value);
+// Stores `value` under RegBase + key, creating the key, where WriteStoreValues puts it; returns
+// the file written. Throws platform::StoreError naming the store file and the reason when the
+// value did not reach the disk.
+QString WriteRegString(const QString& key, const QString& name, const QString& value);
 
 // Trims blanks and control characters; a non-empty result gets a "\" unless it already ends in
 // "/", ":" or "\".

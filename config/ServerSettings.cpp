@@ -2,6 +2,7 @@
 
 #include "config/HomeTool.h"
 #include "config/MimeTable.h"
+#include "config/StorePlace.h"
 #include "platform/FilePath.h"
 #include "platform/SettingsStore.h"
 
@@ -75,10 +76,6 @@ template <typename ValueOf> void fillTextFields(ServerSettings& s, ValueOf value
 
 const QString kDefaultBoxes = QStringLiteral("0111");
 
-void write(const char* name, const QString& value) {
-    WriteRegString(kSettingsKey, QString::fromLatin1(name), value);
-}
-
 QString withSlash(const QString& folder) {
     return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
 }
@@ -123,7 +120,7 @@ QString DefaultLogFile() {
 }
 
 bool SettingsStored() {
-    platform::SettingsStore store(RegRoot);
+    platform::SettingsStore store(StoreReadRoot());
     return store.OpenKey(RegBase + kSettingsKey, false);
 }
 
@@ -142,7 +139,7 @@ bool PluginsInsideBase(const ServerSettings& s) {
 }
 
 QString StoreProblem() {
-    return platform::UnreadableStore(RegRoot, RegBase + kSettingsKey);
+    return platform::UnreadableStore(StoreReadRoot(), RegBase + kSettingsKey);
 }
 
 bool AppendToLog(const QString& logFile, const QByteArray& line) {
@@ -201,12 +198,11 @@ void RestoreSettings(ServerSettings& s, MimeTable& mime) {
     mime.LoadMIME(ReadRegString(kSettingsKey, kMime, DefaultMimeTextFor(defaults)));
 }
 
-void SaveSettings(const ServerSettings& s, const MimeTable& mime) {
-    write("CBoxes", FlagBoxes(s));
-    WriteRegString(kSettingsKey, kFolderPages, FolderPagesText(s.FolderPages));
-
+QString SaveSettings(const ServerSettings& s, const MimeTable& mime) {
+    platform::StoreValues values{{QStringLiteral("CBoxes"), FlagBoxes(s)},
+                                 {kFolderPages, FolderPagesText(s.FolderPages)}};
     for (const TextField& field : kTextFields)
-        write(field.name, field.get(s));
-
-    WriteRegString(kSettingsKey, kMime, mime.GetMIME());
+        values.emplace_back(QString::fromLatin1(field.name), field.get(s));
+    values.emplace_back(kMime, mime.GetMIME());
+    return WriteStoreValues(kSettingsKey, values);
 }

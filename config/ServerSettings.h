@@ -83,7 +83,8 @@ QString DefaultPluginsFolder();
 // server does not publish its own log.
 QString DefaultLogFile();
 
-// Whether settings were ever saved to the store; false on a first run.
+// Whether settings were ever saved to the store the settings are read from (StoreReadRoot()):
+// false on a first run, when neither the per-user nor the machine-wide file holds them.
 bool SettingsStored();
 // Why the store exists but cannot be read, naming its file; empty when it reads well or is
 // missing. Such a store counts as an earlier version's, never as a first run: its defaults must
@@ -111,7 +112,8 @@ void ResetSettings(ServerSettings& settings, MimeTable& mime,
 // text; fields not read yet keep what they held.
 void RestoreSettings(ServerSettings& settings, MimeTable& mime);
 
-// Writes every field, FolderPages included, and the MIME table: what the window shows is kept.
-// Throws platform::StoreError (store file and reason) at the first value that could not be written;
-// the values before it stay written.
-void SaveSettings(const ServerSettings& settings, const MimeTable& mime);
+// Writes every field, FolderPages included, and the MIME table, all in one go, to the file the
+// settings were read from, or to the per-user file when the machine-wide one takes no write (see
+// WriteStoreValues): what the window shows is kept. Returns the file written. Throws
+// platform::StoreError (store files and reasons) when no file took them; nothing is written then.
+QString SaveSettings(const ServerSettings& settings, const MimeTable& mime);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Starts KORU on the bundled demo site with a store of its own under the build folder, so that
-# the machine-wide store is left alone.
+# the machine-wide store is left alone; an empty per-user root beside it keeps a store the user
+# saved from being read instead of the demo's.
 set -euo pipefail
 build=${1:-build}
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -10,7 +11,7 @@ store="$build/demo-store"
 # The site is served from a copy that names the port it is served on; uploads land there too,
 # not in the source tree.
 site="$build/demo-site"
-mkdir -p "$store/Quillbrook" "$site"
+mkdir -p "$store/Quillbrook" "$store/user" "$site"
 cp -R "$root/demo/site/." "$site/"
 sed -i "s/@KORU_PORT@/$port/g" "$site/index.htm"
 cat > "$store/Quillbrook/Projects.conf" <<CONF
@@ -31,4 +32,5 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
 fi
 echo "KORU serves the demo site at http://localhost:$port/ (Ctrl+C ends it)"
 export XDG_CONFIG_DIRS="$store"
+export XDG_CONFIG_HOME="$store/user"
 exec "$build/koru"

@@ -22,8 +22,10 @@ QString rootFolder(StoreRoot root) {
         const QString dir = firstListEntry(qgetenv("XDG_CONFIG_DIRS"));
         return dir.isEmpty() ? QStringLiteral("/etc/xdg") : dir;
     }
+    // A relative value does not count: the desktop's folder conventions ignore it, and it would
+    // put the store wherever the program happened to start.
     const QString home = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"));
-    return home.isEmpty() ? QDir::homePath() + QStringLiteral("/.config") : home;
+    return QDir::isAbsolutePath(home) ? home : QDir::homePath() + QStringLiteral("/.config");
 }
 
 QStringList keySegments(const QString& keyPath) {
@@ -37,8 +39,8 @@ QString newFileRefusal(const QString& folder) {
     return probe.open() ? QString() : probe.errorString();
 }
 
-// Why a write to `file` failed, in words the user can act on.
-QString writeFailureReason(const QString& file) {
+// Why a write to `file` cannot succeed, in words the user can act on; empty when it may.
+QString writeRefusal(const QString& file) {
     const QFileInfo info(file);
     const QString folder = info.absolutePath();
     if (!QDir().mkpath(folder))
@@ -52,7 +54,13 @@ QString writeFailureReason(const QString& file) {
     // that takes no new files stops the save even when the file itself is writable.
     if (const QString refusal = newFileRefusal(folder); !refusal.isEmpty())
         return QStringLiteral("the folder %1 is not writable (%2)").arg(folder, refusal);
-    return QStringLiteral("the file could not be written completely");
+    return {};
+}
+
+// Why a write to `file` failed, in words the user can act on.
+QString writeFailureReason(const QString& file) {
+    const QString refusal = writeRefusal(file);
+    return refusal.isEmpty() ? QStringLiteral("the file could not be written completely") : refusal;
 }
 
 // Whether the settings format reads `file` without an error. Qt parses a file once and shares
@@ -134,14 +142,28 @@ QString SettingsStore::ReadString(const QString& name) const {
 }
 
 void SettingsStore::WriteString(const QString& name, const QString& value) {
+    WriteStrings({{name, value}});
+}
+
+// A write that cannot succeed is refused before any value is handed to the settings format: the
+// format keeps the values of a failed write in its shared parse of the file, so that a later
+// reader in this process would see them as stored and try to write them again behind the user's
+// back.
+void SettingsStore::WriteStrings(const StoreValues& values) {
     if (!settings_)
         return;
-    settings_->setValue(name, value);
+    const auto failure = [this](const QString& reason) {
+        return StoreError(QStringLiteral("Cannot save the settings to %1: %2.")
+                              .arg(FileName(), reason)
+                              .toStdString());
+    };
+    if (const QString refusal = writeRefusal(FileName()); !refusal.isEmpty())
+        throw failure(refusal);
+    for (const auto& [name, value] : values)
+        settings_->setValue(name, value);
     settings_->sync();
     if (settings_->status() != QSettings::NoError)
-        throw StoreError(QStringLiteral("Cannot save the settings to %1: %2.")
-                             .arg(FileName(), writeFailureReason(FileName()))
-                             .toStdString());
+        throw failure(writeFailureReason(FileName()));
 }
 
 QString SettingsStore::FileName() const {

@@ -4,6 +4,8 @@
 
 #include <memory>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 class QSettings;
 
@@ -19,6 +21,9 @@ class StoreError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// Value names and their texts, in the order they are written.
+using StoreValues = std::vector<std::pair<QString, QString>>;
 
 // The file that holds the keys below "Software\<organisation>\<application>\" of a root; empty when
 // the path does not have that form.
@@ -49,6 +54,9 @@ public:
     QString ReadString(const QString& name) const;
     // Throws StoreError (naming the file and the reason) when the value did not reach the disk.
     void WriteString(const QString& name, const QString& value);
+    // Writes every value with one replacement of the file: all of them reach the disk or none.
+    // Throws StoreError (naming the file and the reason) when they did not.
+    void WriteStrings(const StoreValues& values);
 
     QString FileName() const;
 

@@ -238,7 +238,12 @@ void TF_KORUMain::RestoreSettings() {
 }
 
 void TF_KORUMain::SaveSettings() {
-    ::SaveSettings(ServerSettings_, MimeTable_);
+    try {
+        SettingsPage_->ShowSaved(::SaveSettings(ServerSettings_, MimeTable_));
+    } catch (...) {
+        SettingsPage_->ShowSaved({});
+        throw;
+    }
 }
 
 void TF_KORUMain::showPlugins() {

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QSignalBlocker>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -145,4 +146,26 @@ void TSettingsPage::showPluginsPlace() {
             grid->addWidget(pluginsInsideBase_, grid->rowCount(), 1, 1, 2);
     }
     pluginsInsideBase_->setVisible(PluginsInsideBase(settings_));
+}
+
+void TSettingsPage::ShowSaved(const QString& file) {
+    if (file.isEmpty()) {
+        if (saveReport_ != nullptr)
+            saveReport_->hide();
+        return;
+    }
+    if (saveReport_ == nullptr) {
+        saveReport_ = new QLabel(ui_.TabSheet2);
+        saveReport_->setObjectName(QStringLiteral("SaveReport"));
+        saveReport_->setWordWrap(true);
+        saveReport_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        saveReport_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        const QRect button = ui_.Button4->geometry();
+        const int width = std::max(button.width(), ui_.TabSheet2->width() - button.x() - 4);
+        saveReport_->setGeometry(button.x(), button.bottom() + 9, width, 120);
+    }
+    const QString text = QStringLiteral("Settings saved to %1").arg(file);
+    saveReport_->setText(text);
+    saveReport_->setToolTip(text);
+    saveReport_->show();
 }

@@ -22,6 +22,10 @@ public:
 
     // Shows the settings as they are now; showing them is not taken for an edit.
     void Show();
+    // Says under "Save to registry" which file the last save wrote: a user whose save went to the
+    // per-user file instead of the machine-wide one must be able to find it. An empty name takes
+    // the report away, so that a failed save never stands under an earlier one's report.
+    void ShowSaved(const QString& file);
 
     // Handlers of the controls, named after control and event: each field and box writes its
     // setting as it changes; the folders also decide the warning.
@@ -60,4 +64,5 @@ private:
     ServerSettings& settings_;
     QWidget& window_;
     QLabel* pluginsInsideBase_ = nullptr; // owned by its group box
+    QLabel* saveReport_ = nullptr;        // owned by the Settings tab
 };

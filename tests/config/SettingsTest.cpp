@@ -190,13 +190,19 @@ TEST_F(SettingsTest, EmptyStoredMimeGivesEmptyTable) {
 }
 
 TEST_F(SettingsTest, SaveToUnwritableStoreFailsAndKeepsWhatWasWritten) {
-    // A folder where the store file should be: the first write already fails.
+    // A folder where the store file should be: the first write already fails. A plain file where
+    // the per-user store's folder should be stops the save falling back there too.
     QDir().mkpath(storeFile());
+    ASSERT_TRUE(testfiles::write(store.userDir() + "/Quillbrook", "not a folder"));
     try {
         SaveSettings(settings, mime);
         ADD_FAILURE() << "saving reported success";
     } catch (const platform::StoreError& e) {
-        EXPECT_NE(std::string(e.what()).find("Projects.conf"), std::string::npos) << e.what();
+        const std::string what = e.what();
+        EXPECT_NE(what.find(storeFile().toStdString()), std::string::npos) << what;
+        EXPECT_NE(what.find((store.userDir() + "/Quillbrook/Projects.conf").toStdString()),
+                  std::string::npos)
+            << "both files tried are named: " << what;
     }
     RestoreSettings(settings, mime); // reading such a store falls back to the defaults silently
     EXPECT_EQ(settings.ListenPort, "8080");

@@ -354,10 +354,44 @@ TEST_F(MainWindow, DamagedValueInTheStoreStillOpensTheWindowAndIsReported) {
 
 TEST_F(MainWindow, SaveThatCannotWriteSaysWhereAndWhy) {
     ASSERT_TRUE(testfiles::write(store.systemDir() + "/Quillbrook", {})) << "a file, not a folder";
+    // The same for the per-user file, which a save falls back to.
+    ASSERT_TRUE(testfiles::write(store.userDir() + "/Quillbrook", {}));
     ui->Button4->click();
     const std::deque<QString> messages = dialogs::TakeMessages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(messages[0].contains("Quillbrook/Projects.conf")) << messages[0].toStdString();
+    const auto* report = window->findChild<QLabel*>("SaveReport");
+    EXPECT_TRUE(report == nullptr || report->isHidden()) << "no save to report";
+}
+
+// A save says which file it wrote: the machine-wide one when it takes the write, else the
+// per-user one, which the next start then reads; a failed save takes the report away.
+TEST_F(MainWindow, ASaveSaysWhichFileItWrote) {
+    const QString machineWide = store.systemDir() + "/Quillbrook/Projects.conf";
+    const QString perUser = store.userDir() + "/Quillbrook/Projects.conf";
+    ui->Button4->click();
+    const auto* report = window->findChild<QLabel*>("SaveReport");
+    ASSERT_NE(report, nullptr);
+    EXPECT_EQ(report->text(), "Settings saved to " + machineWide);
+    EXPECT_TRUE(report->isVisibleTo(ui->TabSheet2));
+
+    ASSERT_TRUE(QDir(store.systemDir()).removeRecursively());
+    ASSERT_TRUE(testfiles::write(store.systemDir() + "/Quillbrook", {})) << "a file, not a folder";
+    ui->Edit4->setText("8099");
+    ui->Button4->click();
+    EXPECT_TRUE(dialogs::TakeMessages().empty());
+    EXPECT_EQ(report->text(), "Settings saved to " + perUser);
+    open();
+    EXPECT_EQ(ui->Edit4->text(), "8099") << "the next start reads the per-user file";
+    EXPECT_FALSE(window->ShowAtStartup()) << "and takes it for a saved store";
+
+    ASSERT_TRUE(QDir(store.userDir()).removeRecursively());
+    ASSERT_TRUE(testfiles::write(store.userDir() + "/Quillbrook", {}));
+    ui->Button4->click();
+    ui->Button4->click();
+    EXPECT_EQ(dialogs::TakeMessages().size(), 2u);
+    const auto* again = window->findChild<QLabel*>("SaveReport");
+    EXPECT_TRUE(again == nullptr || again->isHidden());
 }
 
 TEST_F(MainWindow, PickersFillTheirFields) {
