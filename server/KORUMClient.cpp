@@ -24,6 +24,8 @@
 
 #include <QScopeGuard>
 
+#include <atomic>
+
 #include <chrono>
 #include <fcntl.h>
 #include <optional>
@@ -257,7 +259,12 @@ request::RequestCollector::BodySink tPeerThread::StartUpload(const route::Decisi
         return {};
     UploadBody = std::make_unique<upload::UploadFile>(
         decision.fileName, upload::UploadFile::Waiting::Unnamed, IdleLimit);
-    return [file = UploadBody.get()](const char* data, size_t size) { file->Write(data, size); };
+    UploadProgress = beginTransfer(transfers::Direction::Upload, decision.requestPath,
+                                   request::DeclaredLength(Collector.Header()).value_or(0));
+    return [this, file = UploadBody.get()](const char* data, size_t size) {
+        file->Write(data, size);
+        UploadProgress.Add(static_cast<int64_t>(size));
+    };
 }
 
 void tPeerThread::PeerDataSent(TCustomWSocket*, uint16_t) {
@@ -280,9 +287,11 @@ void tPeerThread::Dispatch() {
             Answer();
     } catch (...) {
         // The request is over whatever went wrong inside; the connection is closed next.
+        ReportAnswer();
         return;
     }
     WaitReplyGone();
+    ReportAnswer();
 }
 
 void tPeerThread::Answer() {
@@ -338,8 +347,23 @@ void tPeerThread::Upload(const std::string& fileName) {
         SendError(406, "File already exists");
         return;
     }
-    const upload::Answer answer = upload::AnswerFor(UploadBody->Publish(), RequestPath);
+    const upload::UploadFile::Outcome outcome = UploadBody->Publish();
+    UploadProgress = {};
+    if (outcome == upload::UploadFile::Outcome::Saved)
+        ReportStored(fileName);
+    const upload::Answer answer = upload::AnswerFor(outcome, RequestPath);
     SendError(answer.status, answer.message);
+}
+
+void tPeerThread::ReportStored(const std::string& fileName) {
+    const size_t slash = fileName.find_last_of('/');
+    toUi_.Post([&context = context_, peer = PeerAddress,
+                name = fileName.substr(slash == std::string::npos ? 0 : slash + 1),
+                bytes = request::DeclaredLength(Collector.Header()).value_or(0)] {
+        if (context.uploadStored)
+            context.uploadStored(QFile::decodeName(QByteArray::fromStdString(name)),
+                                 QString::fromStdString(peer), bytes);
+    });
 }
 
 void tPeerThread::CallModule(route::Decision decision) {
@@ -361,11 +385,31 @@ void tPeerThread::CallModule(route::Decision decision) {
 }
 
 void tPeerThread::LogRequest(const std::string& line) {
+    static std::atomic<uint64_t> lastNumber{0};
+    RequestNumber = lastNumber.fetch_add(1, std::memory_order_relaxed) + 1;
     // The line is written on the UI thread, after every line queued before it; the worker does
     // not wait for the disk.
-    toUi_.Post([&context = context_, peer = PeerAddress, text = request::EscapeControls(line)] {
-        requestlog::Write(context, peer, text);
-    });
+    toUi_.Post(
+        [&context = context_, number = RequestNumber, peer = PeerAddress,
+         text = request::EscapeControls(line)] { requestlog::Write(context, number, peer, text); });
+}
+
+// A reply is handed over in one piece or as a head and a file: the head says the status.
+void tPeerThread::NoteReply(std::string_view head, int64_t bytes) {
+    if (ReplyStatus == 0)
+        ReplyStatus = reply::StatusOf(head);
+    ReplyBytes += bytes;
+}
+
+void tPeerThread::ReportAnswer() {
+    if (RequestNumber == 0)
+        return;
+    toUi_.Post(
+        [&context = context_, number = RequestNumber, status = ReplyStatus, bytes = ReplyBytes] {
+            if (context.requestAnswered)
+                context.requestAnswered(number, status, bytes);
+        });
+    RequestNumber = 0;
 }
 
 // The count is changed on the UI thread only, in the order the workers queue their changes, so it

@@ -111,9 +111,14 @@ private:
     bool ServeFromBase(const route::Decision& decision);
     void SendFolderPage(const std::string& folder, const route::Decision& decision);
     void Upload(const std::string& fileName);
+    void ReportStored(const std::string& fileName);
     bool UploadAllowed(const std::string& fileName) const;
     void CallModule(route::Decision decision);
     void LogRequest(const std::string& line);
+    void NoteReply(std::string_view head, int64_t bytes);
+    transfers::Entry beginTransfer(transfers::Direction direction, const std::string& name,
+                                   int64_t total);
+    void ReportAnswer();
     void IncPeers();
     void DecPeers();
     static int64_t Tick();
@@ -158,4 +163,11 @@ private:
 
     // Dispatching: the target as replies name it.
     std::string RequestPath;
+    // The logged request's number (0 while none was logged), and what its answer was: the window
+    // shows each request with its status and size once it ends.
+    uint64_t RequestNumber = 0;
+    int32_t ReplyStatus = 0;
+    int64_t ReplyBytes = 0;
+    // A large upload's progress, for the window.
+    transfers::Entry UploadProgress;
 };

@@ -89,6 +89,7 @@ void tPeerThread::SendText(const std::string& text) {
     DataSent = false;
     if (!Connected)
         return;
+    NoteReply(text, static_cast<int64_t>(text.size()));
     Socket->SendText(text);
     WaitDataSent();
 }
@@ -112,6 +113,27 @@ void tPeerThread::SendFile(const std::string& fileName, const std::string& typeN
     if (!Connected)
         return;
     FileConnection connection(*this);
-    delivery::SendFile(connection, opened.head, opened.file.get(), opened.start, opened.size,
-                       context_.afterChunkSent);
+    transfers::Entry progress =
+        beginTransfer(transfers::Direction::Download, RequestPath, opened.size);
+    NoteReply(opened.head, static_cast<int64_t>(opened.head.size()));
+    const int64_t sent =
+        delivery::SendFile(connection, opened.head, opened.file.get(), opened.start, opened.size,
+                           [this, &progress](size_t bytes) {
+                               progress.Add(static_cast<int64_t>(bytes));
+                               if (context_.afterChunkSent)
+                                   context_.afterChunkSent(bytes);
+                           });
+    ReplyBytes += sent;
+}
+
+// On the board only when large enough to be worth a progress bar; the window is told once.
+transfers::Entry tPeerThread::beginTransfer(transfers::Direction direction, const std::string& name,
+                                            int64_t total) {
+    transfers::Entry entry = context_.transfers.Begin(direction, PeerAddress, name, total);
+    if (entry)
+        toUi_.Post([&context = context_] {
+            if (context.transferBegan)
+                context.transferBegan();
+        });
+    return entry;
 }

@@ -131,4 +131,18 @@ std::string EscapeHtml(std::string_view text) {
     return result;
 }
 
+int32_t StatusOf(std::string_view reply) {
+    constexpr std::string_view kVersion = "HTTP/1.";
+    if (reply.size() < kVersion.size() + 5 || !reply.starts_with(kVersion) ||
+        reply[kVersion.size() + 1] != ' ')
+        return 0;
+    int32_t code = 0;
+    for (const char c : reply.substr(kVersion.size() + 2, 3)) {
+        if (c < '0' || c > '9')
+            return 0;
+        code = code * 10 + (c - '0');
+    }
+    return code;
+}
+
 } // namespace reply

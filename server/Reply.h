@@ -10,6 +10,8 @@ namespace reply {
 // "HTTP/1.0 <code> <reason>\r\n"; codes outside the table read "Unknown status".
 std::string StatusLine(int32_t code);
 const char* ReasonPhrase(int32_t code);
+// The status code a reply begins with ("HTTP/1.x NNN ..."); 0 when it begins otherwise.
+int32_t StatusOf(std::string_view reply);
 
 // The short HTML page used for every error and confirmation reply, with its status and header.
 std::string PageReply(int32_t code, std::string_view message);

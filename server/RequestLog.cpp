@@ -49,7 +49,8 @@ QByteArray EncodedLine(const QByteArray& stamp, const std::string& peer,
     return bytes;
 }
 
-void Write(ServerContext& context, const std::string& peer, const std::string& requestLine) {
+void Write(ServerContext& context, uint64_t number, const std::string& peer,
+           const std::string& requestLine) {
     const ServerSettings& s = context.settings;
     if (!s.LogEnabled && !context.requestLogged)
         return;
@@ -57,7 +58,7 @@ void Write(ServerContext& context, const std::string& peer, const std::string& r
     static Stamp stamp;
     const QByteArray line = EncodedLine(stamp.NowBytes(), peer, requestLine);
     if (context.requestLogged)
-        context.requestLogged(line);
+        context.requestLogged(number, line);
     if (s.LogEnabled && !AppendToLog(s.LogFile, line) && !context.logLossReported) {
         // Said once: a full disk would otherwise say it for every request.
         context.logLossReported = true;

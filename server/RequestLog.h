@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include <cstdint>
 #include <string>
 
 struct ServerContext;
@@ -38,6 +39,7 @@ QByteArray EncodedLine(const QByteArray& stamp, const std::string& peer,
 
 // Writes the line for a request: to the window's recent requests and, when the log is on, to the
 // log file. UI thread only.
-void Write(ServerContext& context, const std::string& peer, const std::string& requestLine);
+void Write(ServerContext& context, uint64_t number, const std::string& peer,
+           const std::string& requestLine);
 
 } // namespace requestlog

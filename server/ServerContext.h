@@ -1,5 +1,6 @@
 #pragma once
 
+#include "server/Transfers.h"
 #include "server/UiHandOff.h"
 
 #include <QByteArray>
@@ -59,7 +60,18 @@ struct ServerContext {
     std::function<void(int count)> showClients = {};
     // Runs on the UI thread with every request line as the log has it (without its line end),
     // in order, whether or not the log file is enabled: the window shows the recent requests.
-    std::function<void(const QByteArray& line)> requestLogged = {};
+    // `number` tells the request apart from every other of this run.
+    std::function<void(uint64_t number, const QByteArray& line)> requestLogged = {};
+    // Runs on the UI thread when the request of that number has been answered: the status it
+    // got (0 when no answer could be sent) and the bytes of the answer handed to the peer.
+    std::function<void(uint64_t number, int status, int64_t bytes)> requestAnswered = {};
+    // Runs on the UI thread when an upload was stored: the file's name (without its folder), the
+    // peer that sent it and its size.
+    std::function<void(const QString& name, const QString& peer, int64_t bytes)> uploadStored = {};
+    // Runs on the UI thread when a transfer went on the board (not for each of its chunks).
+    std::function<void()> transferBegan = {};
+    // The large downloads and uploads in progress; workers count into it, the window looks.
+    transfers::Board transfers = {};
     // Runs on the UI thread, once per run, when a line could not be written to the log file (a
     // full disk, a missing folder, no permission), with a text that names the file.
     std::function<void(const QString& problem)> logLineLost = {};

@@ -2,6 +2,8 @@
 
 #include "platform/FilePath.h"
 #include "shell/QrCode.h"
+#include "shell/RecentRequests.h"
+#include "shell/TransfersView.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -11,7 +13,6 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QNetworkInterface>
-#include <QPlainTextEdit>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -22,13 +23,6 @@ namespace {
 
 // About as large as a phone needs to read it from a screen at arm's length.
 constexpr int kQrPixels = 132;
-// Lines reach the view four times a second: enough to follow, and a busy server does not spend
-// its UI thread laying out lines nobody can read that fast.
-constexpr int kRequestsDelayMs = 250;
-// Lines laid out in one turn of the event loop. The view measures every line it is given (it
-// scrolls sideways), some 25 µs a line here: a hundred at once held the UI thread, and with it
-// every accept, for about 3 ms four times a second under load.
-constexpr int kLinesPerTurn = 10;
 
 QString missingFolderNotice(const QString& basePath) {
     // Without a base folder a request's path is taken as it comes, from the file system's root.
@@ -73,7 +67,7 @@ QList<QHostAddress> NetworkAddresses() {
     return found;
 }
 
-TServerPage::TServerPage(QWidget* parent) : QWidget(parent) {
+TServerPage::TServerPage(const transfers::Board& board, QWidget* parent) : QWidget(parent) {
     OpenUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
 
     state_ = heading(QString(), this);
@@ -104,27 +98,15 @@ TServerPage::TServerPage(QWidget* parent) : QWidget(parent) {
     phone->addStretch(1);
     top->addLayout(phone);
 
-    requests_ = new QPlainTextEdit(this);
-    requests_->setObjectName(QStringLiteral("RecentRequests"));
-    requests_->setReadOnly(true);
-    requests_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    requests_->setMaximumBlockCount(kRecentRequests);
-    requests_->setMinimumHeight(48);
+    transfers_ = new TTransfersView(board, this);
+    requests_ = new TRecentRequests(this);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(top);
+    layout->addWidget(transfers_);
     layout->addWidget(heading(QStringLiteral("Recent requests"), this));
     layout->addWidget(requests_, 1);
-
-    requestsTimer_ = new QTimer(this);
-    requestsTimer_->setSingleShot(true);
-    requestsTimer_->setInterval(kRequestsDelayMs);
-    connect(requestsTimer_, &QTimer::timeout, this, &TServerPage::flushRequests);
-    turnTimer_ = new QTimer(this);
-    turnTimer_->setSingleShot(true);
-    turnTimer_->setInterval(0);
-    connect(turnTimer_, &QTimer::timeout, this, &TServerPage::showSomeRequests);
 
     openInBrowser_ = new QAction(QStringLiteral("Open in browser"), this);
     connect(openInBrowser_, &QAction::triggered, this, [this] {
@@ -211,43 +193,6 @@ void TServerPage::showQrCode(const QUrl& url) {
     qr_->setPixmap(QPixmap::fromImage(code->ToImage(scale)));
     qr_->setToolTip(
         QStringLiteral("Scan with a phone on the same network to open %1").arg(url.toString()));
-}
-
-void TServerPage::AddRequest(const QByteArray& line) {
-    pendingRequests_.append(QString::fromLocal8Bit(line));
-    // Lines the view would drop at once are not laid out at all.
-    while (showing_.size() + pendingRequests_.size() > kRecentRequests)
-        (showing_.isEmpty() ? pendingRequests_ : showing_).removeFirst();
-    if (!requestsTimer_->isActive())
-        requestsTimer_->start();
-}
-
-void TServerPage::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    if (!pendingRequests_.isEmpty() || !showing_.isEmpty())
-        flushRequests();
-}
-
-void TServerPage::flushRequests() {
-    // Lines for a page nobody sees wait (the last hundred of them) until it is shown.
-    if (!isVisible())
-        return;
-    showing_.append(pendingRequests_);
-    pendingRequests_.clear();
-    showSomeRequests();
-}
-
-// Lines that come meanwhile wait for the next flush: laying out each as it comes would cost
-// the UI thread far more under load.
-void TServerPage::showSomeRequests() {
-    if (!isVisible() || showing_.isEmpty())
-        return;
-    // The view keeps the last hundred blocks and, when it was scrolled to the bottom, stays there.
-    const qsizetype now = std::min<qsizetype>(showing_.size(), kLinesPerTurn);
-    requests_->appendPlainText(showing_.first(now).join(QLatin1Char('\n')));
-    showing_.remove(0, now);
-    if (!showing_.isEmpty() && !turnTimer_->isActive())
-        turnTimer_->start();
 }
 
 void PlaceServerPage(QWidget& tab, QLabel& about, TServerPage& page) {

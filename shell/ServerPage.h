@@ -12,9 +12,13 @@
 class QAction;
 class QGridLayout;
 class QLabel;
-class QPlainTextEdit;
 class QTimer;
 class QToolButton;
+class TRecentRequests;
+class TTransfersView;
+namespace transfers {
+class Board;
+}
 
 // The IPv4 addresses by which other machines reach this one: not loopback, on interfaces that are
 // up and connected. The listener takes every local address, so each of these leads to it.
@@ -22,22 +26,21 @@ QList<QHostAddress> NetworkAddresses();
 
 // The live part of the Server tab: where the server can be reached while it listens (links that
 // open the browser or copy the address, and a QR code for a phone on the same network), a notice
-// when the base folder is missing, and the latest request-log lines. UI thread only.
+// when the base folder is missing, the transfers in progress and the latest requests with their
+// answers. UI thread only.
 class TServerPage : public QWidget {
     Q_OBJECT
 public:
-    // The most request lines kept: enough to watch a visit, little enough to cost nothing.
-    static constexpr int kRecentRequests = 100;
-
-    explicit TServerPage(QWidget* parent = nullptr);
+    // The board's transfers are shown; it outlives the page.
+    explicit TServerPage(const transfers::Board& board, QWidget* parent = nullptr);
 
     // What the window was told the listener does now: the addresses with the port it bound while
     // it listens, and a notice when the base folder (as the listener serves it) is missing or
     // unset; "Not listening" otherwise.
     void ShowListening(quint16 port, const QString& basePath);
     void ShowStopped();
-    // One request-log line, as the log file has it without its line end.
-    void AddRequest(const QByteArray& line);
+    TRecentRequests& Requests() { return *requests_; }
+    TTransfersView& Transfers() { return *transfers_; }
 
     // The addresses shown, localhost first; empty while not listening.
     const QList<QUrl>& Urls() const { return urls_; }
@@ -49,9 +52,6 @@ public:
     std::function<QList<QHostAddress>()> AddressSource = NetworkAddresses;
     std::function<void(const QUrl&)> OpenUrl;
 
-protected:
-    void showEvent(QShowEvent* event) override;
-
 private:
     struct AddressRow {
         QLabel* link;
@@ -61,8 +61,6 @@ private:
     void showAddresses();
     void showQrCode(const QUrl& url);
     AddressRow& row(size_t index);
-    void flushRequests();
-    void showSomeRequests();
 
     QList<QUrl> urls_;
     std::vector<AddressRow> rows_;
@@ -71,16 +69,9 @@ private:
     QLabel* notice_ = nullptr;
     QLabel* qr_ = nullptr;
     QLabel* qrCaption_ = nullptr;
-    QPlainTextEdit* requests_ = nullptr;
+    TTransfersView* transfers_ = nullptr;
+    TRecentRequests* requests_ = nullptr;
     QAction* openInBrowser_ = nullptr;
-    // Lines wait here for a moment and reach the view together, so that a busy server does not
-    // spend its UI thread laying out each line on its own.
-    QStringList pendingRequests_;
-    QTimer* requestsTimer_ = nullptr;
-    // The lines of the last flush not in the view yet: they go in a few per turn of the event
-    // loop, so that the listener is never held up for long.
-    QStringList showing_;
-    QTimer* turnTimer_ = nullptr;
 };
 
 // Puts the page below the About text on the Server tab, both in a layout that uses the whole tab.

@@ -13,6 +13,21 @@ TEST(Reply, StatusLinesAndReasons) {
         EXPECT_EQ(StatusLine(code), "HTTP/1.0 " + std::to_string(code) + " Unknown status\r\n");
 }
 
+TEST(Reply, TheStatusAReplyBeginsWith) {
+    const std::pair<std::string_view, int32_t> rows[] = {{"HTTP/1.0 404 Not Found\r\n", 404},
+                                                         {"HTTP/1.1 206 x", 206},
+                                                         {"HTTP/1.0 200", 200},
+                                                         {"HTTP/1.0 20", 0},
+                                                         {"HTTP/1.0 2x0 OK", 0},
+                                                         {"HTTP/2 200 OK", 0},
+                                                         {"<html>", 0},
+                                                         {"", 0},
+                                                         {"HTTP/1.0200 OK", 0}};
+    for (const auto& [text, status] : rows)
+        EXPECT_EQ(StatusOf(text), status) << text;
+    EXPECT_EQ(StatusOf(PageReply(413, "x")), 413);
+}
+
 TEST(Reply, PageRepliesByteForByte) {
     EXPECT_EQ(PageReply(400, "You doesn't say anything! Try again"),
               "HTTP/1.0 400 Bad Request\r\nContent-Type: text/html\r\nContent-Length: 57\r\n"

@@ -2,15 +2,18 @@
 #include "net/WSocket.h"
 #include "platform/Thread.h"
 #include "server/ServerControl.h"
+#include "server/Transfers.h"
 #include "shell/Dialogs.h"
 #include "shell/KORUMain.h"
 #include "shell/QrCode.h"
+#include "shell/TransfersView.h"
 #include "shell/TrayServiceFake.h"
 #include "ui_KORUMain.h"
 
 #include "support/ClientThread.h"
 #include "support/LoopbackPorts.h"
 #include "support/TempStore.h"
+#include "support/TestFiles.h"
 #include "support/WaitUntil.h"
 
 #include <QApplication>
@@ -23,6 +26,13 @@
 
 #include <gtest/gtest.h>
 #include <qrencode.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -155,6 +165,14 @@ TEST_F(ServerPageTest, MissingBaseFolderIsToldWhereTheAddressesAre) {
               "No base folder is set: every readable file of this machine is served");
 }
 
+// The view's lines without the answer the page adds to each.
+QStringList logPartOf(const QPlainTextEdit& view) {
+    QStringList lines = view.toPlainText().split('\n');
+    for (QString& line : lines)
+        line = line.section('\t', 0, 2);
+    return lines;
+}
+
 TEST_F(ServerPageTest, RecentRequestsAreTheLogsLastHundredNewestAtTheBottom) {
     const QString log = docroot.path() + "/requests.log";
     ui.Edit12->setText(log);
@@ -165,23 +183,26 @@ TEST_F(ServerPageTest, RecentRequestsAreTheLogsLastHundredNewestAtTheBottom) {
     testwait::For(300);
     EXPECT_EQ(view.toPlainText(), "");
     window->show();
-    ASSERT_TRUE(testwait::Until([&] { return view.toPlainText().endsWith("/unseen HTTP/1.0"); }));
+    ASSERT_TRUE(testwait::Until([&] {
+        return view.toPlainText().contains("/unseen HTTP/1.0\t404 Not Found\t");
+    })) << view.toPlainText().toStdString();
     std::vector<std::string> requests;
     for (int i = 0; i < 130; ++i)
         requests.push_back("GET /r" + std::to_string(i) + " HTTP/1.0\r\n\r\n");
     testnet::fetchAllWhileServing(port, requests);
-    ASSERT_TRUE(testwait::Until([&] { return view.toPlainText().endsWith("/r129 HTTP/1.0"); }));
+    ASSERT_TRUE(testwait::Until([&] { return logPartOf(view).last().endsWith("/r129 HTTP/1.0"); }));
     QFile file(log);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromLocal8Bit(file.readAll()).split("\r\n");
     ASSERT_EQ(lines.size(), 132);
-    EXPECT_EQ(view.toPlainText().split('\n'), lines.mid(31, 100)) << "as the file has them";
+    EXPECT_EQ(logPartOf(view), lines.mid(31, 100)) << "as the file has them";
     EXPECT_TRUE(view.isReadOnly());
 
     ui.CheckBox5->setChecked(false);
     testnet::fetchWhileServing(port, "GET /unlogged HTTP/1.0\r\n\r\n");
-    EXPECT_TRUE(testwait::Until([&] { return view.toPlainText().endsWith("/unlogged HTTP/1.0"); }))
-        << "shown with the log file off";
+    EXPECT_TRUE(testwait::Until([&] {
+        return logPartOf(view).last().endsWith("/unlogged HTTP/1.0");
+    })) << "shown with the log file off";
     EXPECT_EQ(view.blockCount(), 100);
 }
 
@@ -201,4 +222,83 @@ TEST(QrCode, SizeFollowsTheTextAndTooLongIsRefused) {
     EXPECT_FALSE(TQrCode::Encode(QByteArray()));
     EXPECT_FALSE(TQrCode::Encode(QByteArray(3000, 'a')));
     expectSymbolOf(QPixmap::fromImage(TQrCode::Encode("KORU")->ToImage(3)), "KORU");
+}
+
+namespace {
+
+// A reader that takes the first piece of a reply, then nothing until told to go on.
+class PausedReader {
+public:
+    PausedReader(uint16_t port, const std::string& request) {
+        thread_ = std::thread([this, port, request] {
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            const int small = 16 * 1024;
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(port);
+            to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
+                ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) > 0) {
+                char buffer[16 * 1024];
+                for (ssize_t n = 1; n > 0;) {
+                    if (received_ >= 64 * 1024)
+                        while (!go_)
+                            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    n = ::recv(fd, buffer, sizeof buffer, 0);
+                    received_ += std::max<ssize_t>(n, 0);
+                }
+            }
+            ::close(fd);
+        });
+    }
+    ~PausedReader() {
+        go_ = true;
+        thread_.join();
+    }
+    int64_t Finish() {
+        go_ = true;
+        thread_.join();
+        thread_ = std::thread([] {});
+        return received_;
+    }
+
+private:
+    std::atomic<bool> go_{false};
+    std::atomic<int64_t> received_{0};
+    std::thread thread_;
+};
+
+} // namespace
+
+TEST_F(ServerPageTest, EachAnswerShowsItsStatusAndSizeAndALargeDownloadItsProgress) {
+    window->show();
+    ASSERT_TRUE(testfiles::write(docroot.path() + "/small.txt", "tiny"));
+    ASSERT_TRUE(testfiles::write(docroot.path() + "/big.bin", QByteArray(16'000'000, 'b')));
+    const uint16_t port = start();
+    auto& view = *find<QPlainTextEdit>("RecentRequests");
+    const std::string small = testnet::fetchWhileServing(port, "GET /small.txt HTTP/1.0\r\n\r\n");
+    const QString smallLine = "/small.txt HTTP/1.0\t200 OK\t" +
+                              QString::fromStdString(transfers::SizeText(int64_t(small.size())));
+    ASSERT_TRUE(testwait::Until([&] { return view.toPlainText().endsWith(smallLine); }))
+        << view.toPlainText().toStdString();
+
+    TTransfersView& transfersView = page.Transfers();
+    EXPECT_TRUE(transfersView.isHidden()) << "no row while nothing large moves";
+    PausedReader reader(port, "GET /big.bin HTTP/1.0\r\n\r\n");
+    ASSERT_TRUE(testwait::Until([&] { return transfersView.Rows() == 1; }));
+    EXPECT_FALSE(transfersView.isHidden());
+    QStringList texts;
+    for (const QLabel* label : transfersView.findChildren<QLabel*>())
+        texts.append(label->text());
+    EXPECT_TRUE(texts.join('|').contains("127.0.0.1  /big.bin")) << texts.join('|').toStdString();
+    EXPECT_TRUE(texts.join('|').contains(" of 16 MB, ")) << texts.join('|').toStdString();
+    EXPECT_FALSE(view.toPlainText().contains("/big.bin")) << "shown once it has ended";
+
+    EXPECT_GT(reader.Finish(), 16'000'000);
+    ASSERT_TRUE(testwait::Until([&] { return transfersView.Rows() == 0; }));
+    EXPECT_TRUE(transfersView.isHidden());
+    EXPECT_TRUE(testwait::Until([&] {
+        return view.toPlainText().contains("/big.bin HTTP/1.0\t200 OK\t16 MB");
+    })) << view.toPlainText().toStdString();
 }
