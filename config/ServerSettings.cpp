@@ -65,6 +65,7 @@ constexpr std::array<TextField, 11> kTextFields{{
 }};
 
 const QString kFolderPages = QStringLiteral("FolderPages");
+const QString kUploadNotices = QStringLiteral("UploadNotices");
 const QString kMime = QStringLiteral("MIME");
 
 // Every text field from `valueOf`, in the order of kTextFields: a restore that stops at a bad
@@ -180,6 +181,7 @@ QString FlagBoxes(const ServerSettings& s) {
 void ResetSettings(ServerSettings& s, MimeTable& mime, Defaults defaults) {
     ReadFlagBoxes(kDefaultBoxes, s);
     s.FolderPages = DefaultFolderPages(defaults);
+    s.UploadNotices = DefaultUploadNotices(defaults);
     fillTextFields(s, [defaults](const TextField& field) { return field.fallback(defaults); });
     mime.LoadMIME(DefaultMimeTextFor(defaults));
 }
@@ -191,6 +193,8 @@ void RestoreSettings(ServerSettings& s, MimeTable& mime) {
     ReadFlagBoxes(ReadRegString(kSettingsKey, QStringLiteral("CBoxes"), kDefaultBoxes), s);
     s.FolderPages = ReadFolderPages(
         ReadRegString(kSettingsKey, kFolderPages, FolderPagesText(DefaultFolderPages(defaults))));
+    s.UploadNotices = ReadFolderPages(ReadRegString(
+        kSettingsKey, kUploadNotices, FolderPagesText(DefaultUploadNotices(defaults))));
     fillTextFields(s, [defaults](const TextField& field) {
         return ReadRegString(kSettingsKey, QString::fromLatin1(field.name),
                              field.fallback(defaults));
@@ -200,7 +204,8 @@ void RestoreSettings(ServerSettings& s, MimeTable& mime) {
 
 QString SaveSettings(const ServerSettings& s, const MimeTable& mime) {
     platform::StoreValues values{{QStringLiteral("CBoxes"), FlagBoxes(s)},
-                                 {kFolderPages, FolderPagesText(s.FolderPages)}};
+                                 {kFolderPages, FolderPagesText(s.FolderPages)},
+                                 {kUploadNotices, FolderPagesText(s.UploadNotices)}};
     for (const TextField& field : kTextFields)
         values.emplace_back(QString::fromLatin1(field.name), field.get(s));
     values.emplace_back(kMime, mime.GetMIME());

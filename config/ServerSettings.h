@@ -61,6 +61,9 @@ struct ServerSettings {
     // A folder without a default document is answered with a page listing its files. Stored as
     // its own value "FolderPages", "1" or "0"; off until the store says otherwise.
     bool FolderPages = false;
+    // Each batch of stored uploads is told in a tray message. Stored as "UploadNotices", "1" or
+    // "0" (read as FolderPages is).
+    bool UploadNotices = false;
 };
 
 inline const QString kSettingsKey = QStringLiteral("KORU\\Settings");

@@ -21,6 +21,10 @@ bool DefaultFolderPages(Defaults defaults) {
     return defaults == Defaults::FirstRun;
 }
 
+bool DefaultUploadNotices(Defaults defaults) {
+    return defaults == Defaults::FirstRun;
+}
+
 const QString& DefaultMimeTextFor(Defaults defaults) {
     return defaults == Defaults::FirstRun ? TodaysMimeText() : DefaultMimeText();
 }

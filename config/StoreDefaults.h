@@ -19,6 +19,9 @@ QString DefaultBaseFileName(Defaults defaults);
 // Folder pages list a folder's files to every visitor: on for a first run, off for an earlier
 // version's store, which never showed them.
 bool DefaultFolderPages(Defaults defaults);
+// A tray notice for each batch of stored uploads: on for a first run; an earlier version's store
+// never gave them, and an owner who runs it hidden would not expect them.
+bool DefaultUploadNotices(Defaults defaults);
 // Today's table for a first run; the built-in table for an earlier version's store.
 const QString& DefaultMimeTextFor(Defaults defaults);
 

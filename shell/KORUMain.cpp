@@ -8,9 +8,12 @@
 #include "shell/LCDate.h"
 #include "shell/MainLayout.h"
 #include "shell/MimePage.h"
+#include "shell/RecentRequests.h"
 #include "shell/RxTray.h"
 #include "shell/ServerPage.h"
 #include "shell/SettingsPage.h"
+#include "shell/TransfersView.h"
+#include "shell/UploadNotices.h"
 #include "ui_KORUMain.h"
 
 #include <QApplication>
@@ -69,6 +72,9 @@ TF_KORUMain::~TF_KORUMain() {
         // A module that fails its shutdown must not keep the program from ending.
     }
     context_.requestLogged = nullptr;
+    context_.requestAnswered = nullptr;
+    context_.transferBegan = nullptr;
+    context_.uploadStored = nullptr;
     if (F_KORUMain == this)
         F_KORUMain = nullptr;
 }
@@ -108,6 +114,15 @@ void TF_KORUMain::FormCreate() {
         // reading it would replace the stored values with the defaults.
         QTimer::singleShot(0, this, [this, text] { dialogs::ShowNotice(this, text); });
     }
+    if (firstRun_)
+        aimClientAtThisServer();
+}
+
+// The stored layout's address and port name somebody's router; on a first run the test client
+// starts at this machine's own server, the one a new user wants to try.
+void TF_KORUMain::aimClientAtThisServer() {
+    ui_->Edit7->setText(QStringLiteral("127.0.0.1"));
+    ui_->Edit8->setText(ServerSettings_.ListenPort.trimmed());
 }
 
 void TF_KORUMain::FormDestroy() {
@@ -153,10 +168,23 @@ void TF_KORUMain::createTray(std::unique_ptr<TrayService> tray) {
 }
 
 void TF_KORUMain::createServerPage() {
-    ServerPage_ = new TServerPage(ui_->TabSheet1);
+    ServerPage_ = new TServerPage(context_.transfers, ui_->TabSheet1);
     PlaceServerPage(*ui_->TabSheet1, *ui_->Label7, *ServerPage_);
     PM2_->insertAction(Start1_, &ServerPage_->OpenInBrowser());
-    context_.requestLogged = [this](const QByteArray& line) { ServerPage_->AddRequest(line); };
+    context_.requestLogged = [this](uint64_t number, const QByteArray& line) {
+        ServerPage_->Requests().AddRequest(number, line);
+    };
+    context_.requestAnswered = [this](uint64_t number, int status, int64_t bytes) {
+        ServerPage_->Requests().AnswerRequest(number, status, bytes);
+    };
+    context_.transferBegan = [this] { ServerPage_->Transfers().TransferBegan(); };
+    UploadNotices_ = new TUploadNotices(
+        [this](const QString& title, const QString& text) { RxTray1_->ShowMessage(title, text); },
+        this);
+    context_.uploadStored = [this](const QString& name, const QString& peer, int64_t bytes) {
+        if (ServerSettings_.UploadNotices)
+            UploadNotices_->Stored(name, bytes, peer);
+    };
 }
 
 void TF_KORUMain::createStatusBar() {
@@ -305,6 +333,9 @@ void TF_KORUMain::SetTrayHint(const QString& hint) {
 // The Server page follows what the listener tells the window.
 void TF_KORUMain::ShowListening(uint16_t port) {
     ServerPage_->ShowListening(port, Server_->GetBasePath());
+    // The port field follows the bound port (the setting may say 0) until the user edits it.
+    if (firstRun_ && !ui_->Edit8->isModified())
+        ui_->Edit8->setText(QString::number(port));
 }
 void TF_KORUMain::ShowStopped() {
     ServerPage_->ShowStopped();

@@ -27,6 +27,7 @@ class TRxTray;
 class TServerControl;
 class TServerPage;
 class TSettingsPage;
+class TUploadNotices;
 class TWSocket;
 
 // The one window of the program: its life, the server's start and stop, the tray, the About
@@ -48,6 +49,7 @@ public:
     QMenu& PM2() { return *PM2_; }
     TMover& Mover1();
     TServerPage& ServerPage() { return *ServerPage_; }
+    TUploadNotices& UploadNotices() { return *UploadNotices_; }
     ServerSettings& Settings() { return ServerSettings_; }
     MimeTable& Mime() { return MimeTable_; }
     PluginPanel& Plugins() { return Plugins_; }
@@ -137,12 +139,14 @@ private:
     QAction* Exit1_ = nullptr;
     TLCDate* LCDate1_ = nullptr;
     TServerPage* ServerPage_ = nullptr;
+    TUploadNotices* UploadNotices_ = nullptr;
     QLabel* panels_[3] = {};
     // Counter texts change once per connection; the panels show the latest within a moment, so
     // that a busy server does not spend its UI thread laying out text nobody can read that fast.
     QString pendingStatus_[3];
     QTimer* statusTimer_ = nullptr;
     bool destroying_ = false;
+    void aimClientAtThisServer();
     bool firstRun_ = false;
 };
 

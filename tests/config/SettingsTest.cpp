@@ -131,6 +131,7 @@ TEST_F(SettingsTest, SaveThenRestoreKeepsEveryFieldVerbatim) {
     settings.LogEnabled = true;
     settings.HideOnStartup = false;
     settings.FolderPages = true;
+    settings.UploadNotices = false;
     mime.LoadMIME("\"a\"=\"b/c\"\"D\"=\"e/f\"");
     SaveSettings(settings, mime);
 
@@ -153,6 +154,7 @@ TEST_F(SettingsTest, SaveThenRestoreKeepsEveryFieldVerbatim) {
     EXPECT_TRUE(restored.LogEnabled);
     EXPECT_FALSE(restored.HideOnStartup);
     EXPECT_TRUE(restored.FolderPages);
+    EXPECT_FALSE(restored.UploadNotices) << "a first run's notices switched off stay off";
     EXPECT_EQ(restoredMime.GetMIME(), "\"a\"=\"b/c\"@\"D\"=\"e/f\"@");
     EXPECT_EQ(ReadRegString(kSettingsKey, "CBoxes", "?"), "1010");
 }
@@ -163,8 +165,9 @@ TEST_F(SettingsTest, StoreLayoutOnDisk) {
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray content = file.readAll();
     EXPECT_TRUE(content.startsWith("[KORU]\n"));
-    for (const char* name : {"CBoxes", "FolderPages", "Edit1", "Edit2", "Edit3", "Edit4", "Edit6",
-                             "Edit10", "Edit11", "Edit12", "Edit13", "Edit14", "Edit15", "MIME"})
+    for (const char* name :
+         {"CBoxes", "FolderPages", "UploadNotices", "Edit1", "Edit2", "Edit3", "Edit4", "Edit6",
+          "Edit10", "Edit11", "Edit12", "Edit13", "Edit14", "Edit15", "MIME"})
         EXPECT_TRUE(content.contains(QByteArray("\nSettings\\") + name + "="))
             << name << " missing in\n"
             << content.constData();

@@ -82,11 +82,13 @@ TEST_F(StoreDefaultsTest, FirstRunGetsTodaysDefaultsAnyOtherStoreTheOldOnes) {
         ASSERT_TRUE(layOut(own, c.kind, c.content));
         EXPECT_EQ(StoreDefaults(), c.defaults);
         settings.FolderPages = !c.folderPages;
+        settings.UploadNotices = c.defaults != Defaults::FirstRun;
         settings.BaseFileName = "left over";
         mime.LoadMIME("\"left\"=\"over/x\"");
         RestoreSettings(settings, mime);
         EXPECT_EQ(settings.BaseFileName, c.baseFile);
         EXPECT_EQ(settings.FolderPages, c.folderPages);
+        EXPECT_EQ(settings.UploadNotices, c.defaults == Defaults::FirstRun);
         EXPECT_EQ(mime.LookupMIME("JPG"), c.jpg);
         EXPECT_EQ(mime.GetMIME(),
                   c.defaults == Defaults::FirstRun ? TodaysMimeText() : builtIn.GetMIME());

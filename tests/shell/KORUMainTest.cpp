@@ -56,6 +56,8 @@ TEST_F(MainWindow, InitialStateFromAnEmptyStore) {
     EXPECT_TRUE(window->ShowAtStartup()) << "a first run shows the window";
     EXPECT_EQ(RegRoot, platform::StoreRoot::MachineWide);
     EXPECT_TRUE(tray->Shown()) << "the application icon goes to the tray at once";
+    EXPECT_EQ(ui->Edit7->text(), "127.0.0.1") << "the test client starts at this server";
+    EXPECT_EQ(ui->Edit8->text(), "8080");
 
     const QStringList lines = ui->Label7->text().split("\r\n");
     ASSERT_EQ(lines.size(), 4);
@@ -73,7 +75,9 @@ TEST_F(MainWindow, WithoutNotificationAreaTheWindowStaysReachable) {
 }
 
 TEST_F(MainWindow, StartStopAndAFailedStartShowTheirStates) {
-    const QString hint = "Server: Listening on port " + QString::number(serveDocroot());
+    const uint16_t bound = serveDocroot();
+    const QString hint = "Server: Listening on port " + QString::number(bound);
+    EXPECT_EQ(ui->Edit8->text(), QString::number(bound)) << "a first run's client follows it";
     EXPECT_EQ(window->windowTitle(), "Server: Listening");
     EXPECT_EQ(window->RxTray1().Hint(), hint) << "the port bound, not the setting's 0";
     EXPECT_EQ(tray->Current()->tip, hint);
@@ -230,6 +234,8 @@ TEST_F(MainWindow, AnEarlierVersionsStoreKeepsItsDefaultsAndTheBoxIsSaved) {
                                  "[KORU]\nSettings\\Edit4=8081\n"));
     open();
     EXPECT_EQ(ui->Edit2->text(), "Index.Htm");
+    EXPECT_EQ(ui->Edit7->text(), "192.168.1.1") << "an earlier user's client fields stay";
+    EXPECT_EQ(ui->Edit8->text(), "80");
     EXPECT_FALSE(ui->FolderPagesBox->isChecked());
     EXPECT_FALSE(window->Settings().FolderPages);
     EXPECT_EQ(ui->LB->count(), 63);
