@@ -19,6 +19,8 @@ namespace {
 constexpr int kBarGap = 28;
 constexpr int kSettingsPagesWidth = 361;
 constexpr int kSettingsButtonsGap = 7;
+// Room beside the pages for the line that names the file a save wrote.
+constexpr int kSaveReportWidth = 150;
 constexpr int kPluginButtonGap = 5;
 constexpr int kClientPanelWidth = 133;
 
@@ -173,20 +175,28 @@ void layOutMimePage(Ui::TF_KORUMain& ui) {
     page->addLayout(side);
 }
 
-// The pages docked at the left keep their width and take the page's height; the buttons beside
-// them stay where the design put them.
+// The pages take the tab but for the column of the store's buttons at its right, so that fields
+// and the MIME list grow with the window; at the designed size they keep the designed width.
 void layOutSettingsPage(Ui::TF_KORUMain& ui) {
     QTabWidget& pages = *ui.PageControl2;
-    pages.resize(std::max(kSettingsPagesWidth, pages.minimumSizeHint().width()), pages.height());
+    pages.setMinimumWidth(std::max(kSettingsPagesWidth, pages.minimumSizeHint().width()));
     const QSize buttonSize =
         QSize(116, 25).expandedTo(ui.Button11->sizeHint()).expandedTo(ui.Button4->sizeHint());
-    const int x = pages.width() + kSettingsButtonsGap;
-    ui.Button11->setGeometry(QRect(QPoint(x, 24), buttonSize));
-    ui.Button4->setGeometry(QRect(QPoint(x, 24 + buttonSize.height() + 3), buttonSize));
+    auto* side = new QWidget(ui.TabSheet2);
+    side->setObjectName(QStringLiteral("SettingsSide"));
+    auto* column = new QVBoxLayout(side);
+    column->setContentsMargins(kSettingsButtonsGap, 24, 4, 0);
+    column->setSpacing(3);
+    for (QPushButton* button : {ui.Button11, ui.Button4}) {
+        button->setFixedSize(buttonSize);
+        column->addWidget(button);
+    }
+    // Where a save says which file it wrote.
+    column->addStretch(1);
+    side->setFixedWidth(kSettingsButtonsGap + std::max(buttonSize.width(), kSaveReportWidth) + 4);
     auto* dock = new TDockLayout(ui.TabSheet2);
-    dock->addWidget(&pages, TAlign::Left);
-    dock->addWidget(ui.Button11, TAlign::None);
-    dock->addWidget(ui.Button4, TAlign::None);
+    dock->addWidget(side, TAlign::Right);
+    dock->addWidget(&pages, TAlign::Client);
 }
 
 void layOutPluginsPage(Ui::TF_KORUMain& ui) {

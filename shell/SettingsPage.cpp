@@ -8,6 +8,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QSignalBlocker>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <array>
@@ -155,14 +156,18 @@ void TSettingsPage::ShowSaved(const QString& file) {
         return;
     }
     if (saveReport_ == nullptr) {
-        saveReport_ = new QLabel(ui_.TabSheet2);
+        QWidget& side = *ui_.Button4->parentWidget();
+        saveReport_ = new QLabel(&side);
         saveReport_->setObjectName(QStringLiteral("SaveReport"));
         saveReport_->setWordWrap(true);
         saveReport_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         saveReport_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        const QRect button = ui_.Button4->geometry();
-        const int width = std::max(button.width(), ui_.TabSheet2->width() - button.x() - 4);
-        saveReport_->setGeometry(button.x(), button.bottom() + 9, width, 120);
+        // Under the buttons, in their column; a window laid out otherwise gets it below them.
+        if (auto* column = qobject_cast<QVBoxLayout*>(side.layout()))
+            column->insertWidget(column->indexOf(ui_.Button4) + 1, saveReport_);
+        else
+            saveReport_->setGeometry(ui_.Button4->x(), ui_.Button4->geometry().bottom() + 9,
+                                     ui_.Button4->width(), 120);
     }
     const QString text = QStringLiteral("Settings saved to %1").arg(file);
     saveReport_->setText(text);

@@ -114,6 +114,18 @@ TEST_F(Desktop, PagesFollowTheWindowsSize) {
     const std::vector<std::pair<Page, QWidget*>> watched{
         {pages()[0], ui->TabSheet5}, {pages()[1], ui->LB},    {pages()[2], ui->pgLB},
         {pages()[3], ui->Panel2},    {pages()[3], ui->Memo1}, {pages()[3], ui->Memo2}};
+    // Fields and the MIME list take the width a wider window gives, beside the store's buttons.
+    const std::vector<std::pair<Page, QWidget*>> widening{
+        {pages()[0], ui->Edit1}, {pages()[0], ui->Edit10}, {pages()[1], ui->LB}};
+    const auto widthsNow = [&] {
+        std::vector<int> widths;
+        for (const auto& [page, control] : widening) {
+            showPage(page);
+            widths.push_back(control->width());
+        }
+        return widths;
+    };
+    const std::vector<int> narrow = widthsNow();
     const auto sizesNow = [&] {
         std::vector<QSize> sizes;
         for (const auto& [page, control] : watched) {
@@ -131,6 +143,12 @@ TEST_F(Desktop, PagesFollowTheWindowsSize) {
             << watched[i].second->objectName().toStdString();
     EXPECT_GT(after.back().width(), before.back().width() + 250)
         << "the right memo takes the width";
+    const std::vector<int> wide = widthsNow();
+    for (size_t i = 0; i < widening.size(); ++i)
+        EXPECT_GT(wide[i], narrow[i] + 250) << widening[i].second->objectName().toStdString();
+    showPage(pages()[0]);
+    const QRect buttons(ui->Button4->mapTo(window.get(), QPoint()), ui->Button4->size());
+    EXPECT_GT(buttons.left(), window->width() - 230) << "the buttons stay at the right";
 }
 
 TEST_F(Desktop, AtItsMinimumSizeNoControlIsCutOff) {
@@ -139,7 +157,7 @@ TEST_F(Desktop, AtItsMinimumSizeNoControlIsCutOff) {
     EXPECT_GT(least.width(), 300);
     EXPECT_GT(least.height(), 300);
     EXPECT_TRUE(QRect(QPoint(), QSize(574, 428)).contains(QRect(QPoint(), least)))
-        << "the designed size still holds everything";
+        << "the designed size still holds everything: " << least.width() << "x" << least.height();
     window->resize(least);
     ASSERT_TRUE(testwait::Until([&] { return window->size() == least; }));
     expectNothingCutOff(*ui->Panel1);
