@@ -119,17 +119,6 @@ TEST_F(LocalFolder, AskTellsWhatSitsAtThePath) {
     }
 }
 
-TEST_F(LocalFolder, SilentListenerIsGivenUpAtTheDeadline) {
-    const std::string path = LocalSocketPath(root());
-    const localpeers::Listener silent(path);
-    ASSERT_TRUE(silent.Ok());
-    const auto begun = LocalClock::now();
-    EXPECT_EQ(AskLocal(path, "show\n", begun + 400ms).outcome, LocalAsk::NoAnswer);
-    const auto took = LocalClock::now() - begun;
-    EXPECT_GE(took, 390ms);
-    EXPECT_LT(took, 900ms);
-}
-
 TEST_F(LocalFolder, ListenReplacesOnlyWhenToldAndNeverAFolder) {
     const std::string path = LocalSocketPath(root());
     ASSERT_TRUE(writeFile(path));
@@ -146,25 +135,6 @@ TEST_F(LocalFolder, ListenReplacesOnlyWhenToldAndNeverAFolder) {
     ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
     EXPECT_FALSE(listener.Listen(path, true));
     EXPECT_TRUE(S_ISDIR(entry(path).st_mode));
-}
-
-TEST_F(LocalFolder, ClosingLeavesTheFileOfTheListenerThatTookOver) {
-    const std::string path = LocalSocketPath(root());
-    LocalListener older, newer;
-    ASSERT_TRUE(older.Listen(path, false));
-    ASSERT_TRUE(newer.Listen(path, true));
-    const ino_t newers = entry(path).st_ino;
-    older.Close();
-    ASSERT_TRUE(S_ISSOCK(entry(path).st_mode)) << "the newer listener's file was removed";
-    EXPECT_EQ(entry(path).st_ino, newers);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    const sockaddr_un where = localpeers::address(path);
-    EXPECT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&where), sizeof(where)), 0);
-    const int accepted = newer.Accept();
-    EXPECT_GE(accepted, 0);
-    EXPECT_EQ(PeerUid(accepted), static_cast<long>(::getuid()));
-    CloseLocal(accepted);
-    ::close(fd);
 }
 
 TEST_F(LocalFolder, LockHeldElsewhereIsWaitedForOnlyUntilTheDeadline) {

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include "support/LocalPeers.h"
 #include "support/LoopbackClient.h"
 #include "support/LoopbackPorts.h"
 #include "support/TestFiles.h"
@@ -18,7 +17,6 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -172,28 +170,4 @@ TEST_F(Program, SecondStartShowsTheFirstsWindowAndEndsWithoutServing) {
         << "the first still serves";
     endWith(SIGTERM);
     EXPECT_FALSE(QFile::exists(socketPath())) << "an orderly end takes its socket away";
-}
-
-TEST_F(Program, LeftoversAtTheSocketPathDoNotStopTheStart) {
-    const std::string path = socketPath().toStdString();
-    for (const char* leftover : {"stale", "silent"}) {
-        SCOPED_TRACE(leftover);
-        std::unique_ptr<localpeers::Listener> silent;
-        if (std::string(leftover) == "stale")
-            ASSERT_TRUE(localpeers::makeStaleSocket(path));
-        else
-            ASSERT_TRUE((silent = std::make_unique<localpeers::Listener>(path))->Ok());
-        startProgram();
-        std::string reply;
-        ASSERT_TRUE(waitForReply(reply)) << program.readAllStandardError().toStdString();
-        // It took the path over: a later start finds it.
-        QProcess second;
-        launch(second);
-        ASSERT_TRUE(second.waitForFinished(5000));
-        EXPECT_EQ(second.exitCode(), 0);
-        EXPECT_TRUE(second.readAllStandardOutput().contains("already running"));
-        endWith(SIGTERM);
-        silent.reset();
-        ::unlink(path.c_str());
-    }
 }
