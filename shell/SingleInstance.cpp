@@ -75,7 +75,7 @@ SingleInstance::Outcome SingleInstance::Start() {
     if (path_.empty())
         return Outcome::Alone;
     // Held while deciding and binding, so that of two starts at the same moment one listens and
-    // the other finds it. A lock that cannot be had in time is gone without: starting matters more.
+    // the other finds it. A lock that cannot be had in time is done without: starting matters more.
     const platform::LocalLock lock(folder_ + kLockName, platform::LocalClock::now() + kLockLimit);
     const platform::LocalReply reply =
         platform::AskLocal(path_, kShowRequest, platform::LocalClock::now() + kAnswerLimit);
