@@ -154,8 +154,12 @@ class Koru:
                     f"Settings\\Edit1={docroot}/\nSettings\\Edit2=index.htm\n"
                     f"Settings\\Edit4={self.port}\nSettings\\Edit6={work}/noplugins/\n"
                     f"Settings\\Edit12={work}/koru.log\nSettings\\FolderPages=1\n")
+        # A runtime folder of its own: a KORU the user runs must not be taken for this one.
+        runtime = os.path.join(work, "run")
+        os.makedirs(runtime, mode=0o700, exist_ok=True)
+        os.chmod(runtime, 0o700)
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen",
-                   XDG_CONFIG_DIRS=os.path.join(work, "store"))
+                   XDG_CONFIG_DIRS=os.path.join(work, "store"), XDG_RUNTIME_DIR=runtime)
         self.proc = subprocess.Popen([binary or os.path.join(ROOT, "build", "koru")], env=env,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                      start_new_session=SESSIONS)

@@ -12,6 +12,10 @@ store="$build/demo-store"
 # not in the source tree.
 site="$build/demo-site"
 mkdir -p "$store/Quillbrook" "$store/user" "$site"
+# A runtime folder of its own: a KORU the user already runs is not the demo, and a second
+# `make run` finds the demo running and shows its window.
+mkdir -p "$store/run"
+chmod 0700 "$store/run"
 cp -R "$root/demo/site/." "$site/"
 sed -i "s/@KORU_PORT@/$port/g" "$site/index.htm"
 cat > "$store/Quillbrook/Projects.conf" <<CONF
@@ -33,4 +37,5 @@ fi
 echo "KORU serves the demo site at http://localhost:$port/ (Ctrl+C ends it)"
 export XDG_CONFIG_DIRS="$store"
 export XDG_CONFIG_HOME="$store/user"
+export XDG_RUNTIME_DIR="$store/run"
 exec "$build/koru"

@@ -6,11 +6,13 @@
 #include "server/Upload.h"
 #include "shell/Application.h"
 #include "shell/KORUMain.h"
+#include "shell/SingleInstance.h"
 
 #include <QIcon>
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
@@ -48,6 +50,13 @@ void routeSignalsTo(TF_KORUMain& window) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A second start brings the running program's window up and ends, before it has a tray icon,
+    // a window or even a connection to the display.
+    SingleInstance single;
+    if (single.Start() == SingleInstance::Outcome::ShownByAnother) {
+        std::puts("KORU is already running: its window is shown.");
+        return 0;
+    }
     // Threads other than the UI thread get the plain UNIX event dispatcher (the pooled ones have
     // one of their own); the UI thread keeps the desktop's.
     setenv("QT_NO_THREADED_GLIB", "1", 1);
@@ -67,10 +76,13 @@ int main(int argc, char** argv) {
         TF_KORUMain window;
         QObject::connect(&window, &TF_KORUMain::Closed, &app, &QApplication::quit);
         routeSignalsTo(window);
+        single.Serve([&window] { window.RxTray1Click(); });
         if (window.ShowAtStartup())
             window.show();
         window.StartAtStartup();
         result = QApplication::exec();
+        // A start from now on must not find a program that is ending.
+        single.Close();
         // Workers waiting for this thread must not wait for a loop that has ended, and workers
         // still serving are asked to stop.
         platform::ShutdownUiCalls();

@@ -378,6 +378,9 @@ bool ChildServer::Spawn() {
     }
     env["XDG_CONFIG_DIRS"] = store;
     env["XDG_CONFIG_HOME"] = folder_ + "/home";
+    // The folder is private (mkdtemp): the program's runtime folder, so that programs started
+    // side by side do not take each other for the one already running.
+    env["XDG_RUNTIME_DIR"] = folder_;
     env["QT_QPA_PLATFORM"] = "offscreen";
     std::vector<std::string> texts;
     for (const auto& [name, value] : env)

@@ -69,12 +69,14 @@ run_program() {
     local name=$1 home="$work/$2" lines=$3 log=$4 port
     port=$(free_port) || { fail "$name: a free port"; return; }
     mkdir -p "$home/store/Quillbrook" "$home/config" "$home/state" "$home/site"
+    # A runtime folder of its own, so that it finds no other program running and none finds it.
+    mkdir -p -m 0700 "$home/run"
     printf '<p>served from the package</p>' >"$home/site/index.htm"
     printf '[KORU]\nSettings\\CBoxes=0010\nSettings\\Edit1=%s/site/\nSettings\\Edit2=index.htm\nSettings\\Edit4=%s\n%s' \
         "$home" "$port" "$lines" >"$home/store/Quillbrook/Projects.conf"
     (cd "$home" && exec env -i PATH="$program_path" HOME="$home" LANG=C.UTF-8 \
         QT_QPA_PLATFORM=offscreen XDG_CONFIG_DIRS="$home/store" XDG_CONFIG_HOME="$home/config" \
-        XDG_STATE_HOME="$home/state" $menu_command) >"$home/output" 2>&1 &
+        XDG_STATE_HOME="$home/state" XDG_RUNTIME_DIR="$home/run" $menu_command) >"$home/output" 2>&1 &
     program=$!
     if ! wait_for_reply "$port"; then
         fail "$name: the program answers on port $port"

@@ -1,4 +1,5 @@
 // The program as a whole: started as the desktop would start it, ended by signals.
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -15,6 +16,7 @@
 #include <csignal>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -42,14 +44,26 @@ protected:
                                      .arg(KORU_PLUGIN_DIR)
                                      .toUtf8() +
                                  extraLines));
+        launch(program);
+    }
+    void launch(QProcess& process) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_DIRS", dir.path() + "/store");
+        // The test's own runtime folder: programs of tests running side by side, or the
+        // user's own, must not take each other for the one already running.
+        env.insert("XDG_RUNTIME_DIR", runtimeDir());
         env.insert("QT_QPA_PLATFORM", "offscreen");
-        program.setProcessEnvironment(env);
-        program.setWorkingDirectory(dir.path());
-        program.start(KORU_PROGRAM, {});
-        ASSERT_TRUE(program.waitForStarted(10000));
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(dir.path());
+        process.start(KORU_PROGRAM, {});
+        ASSERT_TRUE(process.waitForStarted(10000));
     }
+    QString runtimeDir() const {
+        const QString folder = dir.path() + "/run";
+        ::mkdir(QFile::encodeName(folder).constData(), 0700);
+        return folder;
+    }
+    QString socketPath() const { return runtimeDir() + "/koru.sock"; }
     bool waitForReply(std::string& reply) {
         return testwait::Until([&] {
             reply = fetch(port, "GET / HTTP/1.0\r\n\r\n");
@@ -136,4 +150,24 @@ TEST_F(Program, FailedStartStillRunsTheProgram) {
     EXPECT_FALSE(program.waitForFinished(1500)) << "the loop runs although the start failed";
     endWith(SIGTERM);
     ::close(busy);
+}
+
+TEST_F(Program, SecondStartShowsTheFirstsWindowAndEndsWithoutServing) {
+    startProgram();
+    std::string reply;
+    ASSERT_TRUE(waitForReply(reply));
+    ASSERT_TRUE(QFile::exists(socketPath()));
+    QProcess second;
+    QElapsedTimer took;
+    took.start();
+    launch(second);
+    ASSERT_TRUE(second.waitForFinished(5000)) << "the second start ends on its own";
+    EXPECT_LT(took.elapsed(), 3000);
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(second.readAllStandardOutput().contains("already running: its window is shown"));
+    EXPECT_TRUE(fetch(port, "GET / HTTP/1.0\r\n\r\n").ends_with("<p>up</p>"))
+        << "the first still serves";
+    endWith(SIGTERM);
+    EXPECT_FALSE(QFile::exists(socketPath())) << "an orderly end takes its socket away";
 }
