@@ -40,4 +40,7 @@ QByteArray EncodedLine(const QByteArray& stamp, const std::string& peer,
 // log file. UI thread only.
 void Write(ServerContext& context, const std::string& peer, const std::string& requestLine);
 
+// What the user is told when lines cannot be written to the log file, with the reason (an errno).
+QString LossText(const QString& logFile, int cause);
+
 } // namespace requestlog

@@ -60,9 +60,11 @@ struct ServerContext {
     // Runs on the UI thread with every request line as the log has it (without its line end),
     // in order, whether or not the log file is enabled: the window shows the recent requests.
     std::function<void(const QByteArray& line)> requestLogged = {};
-    // Runs on the UI thread, once per run, when a line could not be written to the log file (a
-    // full disk, a missing folder, no permission), with a text that names the file.
+    // Runs on the UI thread when a line could not be written to the log file (a full disk, a
+    // missing folder, no permission), with a text that names the file and the reason: once, until
+    // a line is written again, when logLineWritten runs and the next loss is told again.
     std::function<void(const QString& problem)> logLineLost = {};
+    std::function<void()> logLineWritten = {};
     bool logLossReported = false; // UI thread only
     // The workers' one way to the UI thread.
     UiHandOff handOff = {};
