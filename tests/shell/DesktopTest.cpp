@@ -149,6 +149,26 @@ TEST_F(Desktop, AtItsMinimumSizeNoControlIsCutOff) {
     }
 }
 
+// The line about a port text stands right under the port field, the rows below moved down, and
+// the window's least size still holds everything with it.
+TEST_F(Desktop, ThePortNoteStandsUnderThePortFieldAndCutsNothingOff) {
+    ui->Edit4->setText("18141x");
+    window->show();
+    showPage(pages()[0]);
+    const QLabel& note = *ui->GroupBox2->findChild<QLabel*>("Edit4Note");
+    ASSERT_TRUE(note.isVisible());
+    const auto top = [&](const QWidget& w) { return w.mapTo(ui->GroupBox2, QPoint()).y(); };
+    EXPECT_GE(top(note), top(*ui->Edit4) + ui->Edit4->height());
+    EXPECT_LE(top(note) + note.height(), top(*ui->Edit1)) << "above the base path's row";
+    EXPECT_EQ(note.mapTo(ui->GroupBox2, QPoint()).x(),
+              ui->Edit4->mapTo(ui->GroupBox2, QPoint()).x());
+
+    const QSize least = window->minimumSize();
+    window->resize(least);
+    ASSERT_TRUE(testwait::Until([&] { return window->size() == least; }));
+    expectNothingCutOff(*ui->TabSheet2);
+}
+
 TEST_F(Desktop, EnterPressesTheFocusedButtonAndHidesFromAOneLineField) {
     window->show();
     showPage(pages()[1]);
