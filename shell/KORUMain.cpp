@@ -2,15 +2,19 @@
 
 #include "config/HomeTool.h"
 #include "net/WSocket.h"
+#include "platform/Sockets.h"
 #include "server/ServerControl.h"
 #include "shell/ClientPage.h"
 #include "shell/Dialogs.h"
 #include "shell/LCDate.h"
 #include "shell/MainLayout.h"
 #include "shell/MimePage.h"
+#include "shell/PortCheck.h"
+#include "shell/ProblemNotes.h"
 #include "shell/RxTray.h"
 #include "shell/ServerPage.h"
 #include "shell/SettingsPage.h"
+#include "shell/TrayStateIcons.h"
 #include "ui_KORUMain.h"
 
 #include <QApplication>
@@ -69,6 +73,8 @@ TF_KORUMain::~TF_KORUMain() {
         // A module that fails its shutdown must not keep the program from ending.
     }
     context_.requestLogged = nullptr;
+    context_.logLineLost = nullptr;
+    context_.logLineWritten = nullptr;
     if (F_KORUMain == this)
         F_KORUMain = nullptr;
 }
@@ -83,7 +89,10 @@ TMover& TF_KORUMain::Mover1() {
 
 void TF_KORUMain::FormCreate() {
     RegRoot = platform::StoreRoot::MachineWide;
-    RxTray1_->SetIcon(QIcon(QStringLiteral(":/icons/koru-256.png")));
+    // Not listening yet: the tray shows the stopped picture until the listener says otherwise.
+    trayIcons_ =
+        std::make_unique<TTrayStateIcons>(*RxTray1_, QIcon(QStringLiteral(":/icons/koru-256.png")));
+    trayIcons_->ShowStopped();
     ui_->Label7->setText(AboutText());
     // A store that cannot be read is an earlier run's, damaged: never a first run, and said so.
     const QString unreadable = StoreProblem();
@@ -157,6 +166,10 @@ void TF_KORUMain::createServerPage() {
     PlaceServerPage(*ui_->TabSheet1, *ui_->Label7, *ServerPage_);
     PM2_->insertAction(Start1_, &ServerPage_->OpenInBrowser());
     context_.requestLogged = [this](const QByteArray& line) { ServerPage_->AddRequest(line); };
+    context_.logLineLost = [this](const QString& problem) {
+        ServerPage_->Notes().ShowLogProblem(problem);
+    };
+    context_.logLineWritten = [this] { ServerPage_->Notes().ClearLogProblem(); };
 }
 
 void TF_KORUMain::createStatusBar() {
@@ -201,10 +214,15 @@ void TF_KORUMain::StartServer() {
     try {
         Server_->StartServer();
     } catch (const std::exception& e) {
+        // Read before anything else makes a socket call: the port note needs the failure's code.
+        const int32_t code = platform::LastSocketError();
+        ServerPage_->Notes().ShowStartFailure(
+            code, CheckPortText(ServerSettings_.ListenPort).port.value_or(0));
         SetStatusText(2, kFailedState);
         panels_[2]->setToolTip(QString::fromLocal8Bit(e.what()));
         throw;
     }
+    ServerPage_->Notes().ClearStartFailure();
     if (StatusText(2) == kFailedState) {
         SetStatusText(2, kStateCaption);
         panels_[2]->setToolTip(QString());
@@ -305,9 +323,11 @@ void TF_KORUMain::SetTrayHint(const QString& hint) {
 // The Server page follows what the listener tells the window.
 void TF_KORUMain::ShowListening(uint16_t port) {
     ServerPage_->ShowListening(port, Server_->GetBasePath());
+    trayIcons_->ShowListening();
 }
 void TF_KORUMain::ShowStopped() {
     ServerPage_->ShowStopped();
+    trayIcons_->ShowStopped();
 }
 QString TF_KORUMain::TrayHint() const {
     return RxTray1_->Hint();

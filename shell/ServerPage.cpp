@@ -1,12 +1,12 @@
 #include "shell/ServerPage.h"
 
-#include "platform/FilePath.h"
+#include "shell/BaseFolderNote.h"
+#include "shell/ProblemNotes.h"
 #include "shell/QrCode.h"
 
 #include <QAction>
 #include <QClipboard>
 #include <QDesktopServices>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QLabel>
@@ -29,18 +29,6 @@ constexpr int kRequestsDelayMs = 250;
 // scrolls sideways), some 25 µs a line here: a hundred at once held the UI thread, and with it
 // every accept, for about 3 ms four times a second under load.
 constexpr int kLinesPerTurn = 10;
-
-QString missingFolderNotice(const QString& basePath) {
-    // Without a base folder a request's path is taken as it comes, from the file system's root.
-    if (basePath.isEmpty())
-        return QStringLiteral(
-            "No base folder is set: every readable file of this machine is served");
-    const QString folder = platform::ToFsPath(basePath);
-    if (QFileInfo(folder).isDir())
-        return {};
-    return QStringLiteral("The base folder %1 does not exist: every file request will get 404")
-        .arg(folder);
-}
 
 QUrl siteUrl(const QString& host, quint16 port) {
     return QUrl(QStringLiteral("http://%1:%2/").arg(host).arg(port));
@@ -81,11 +69,8 @@ TServerPage::TServerPage(QWidget* parent) : QWidget(parent) {
     rowsLayout_ = new QGridLayout;
     rowsLayout_->setSpacing(2);
     rowsLayout_->setColumnStretch(2, 1);
-    notice_ = new QLabel(this);
-    notice_->setObjectName(QStringLiteral("BaseFolderNotice"));
-    notice_->setWordWrap(true);
-    notice_->setTextFormat(Qt::PlainText);
-    notice_->setStyleSheet(QStringLiteral("color: #a00000"));
+    notice_ = new TBaseFolderNote(this);
+    notes_ = new TProblemNotes(this);
     qr_ = new QLabel(this);
     qr_->setObjectName(QStringLiteral("QrCode"));
     qrCaption_ = new QLabel(QStringLiteral("Scan to open on a phone"), this);
@@ -95,6 +80,7 @@ TServerPage::TServerPage(QWidget* parent) : QWidget(parent) {
     where->addWidget(state_);
     where->addLayout(rowsLayout_);
     where->addWidget(notice_);
+    where->addWidget(notes_);
     where->addStretch(1);
     auto* top = new QHBoxLayout;
     top->addLayout(where, 1);
@@ -135,13 +121,11 @@ TServerPage::TServerPage(QWidget* parent) : QWidget(parent) {
 }
 
 void TServerPage::ShowListening(quint16 port, const QString& basePath) {
-    const QString notice = missingFolderNotice(basePath);
     urls_ = {siteUrl(QStringLiteral("localhost"), port)};
     for (const QHostAddress& address : AddressSource())
         urls_.append(siteUrl(address.toString(), port));
     state_->setText(QStringLiteral("Open the site at:"));
-    notice_->setText(notice);
-    notice_->setVisible(!notice.isEmpty());
+    notice_->Check(basePath);
     showAddresses();
     // A phone reaches the machine by a network address; localhost only leads back to the phone.
     showQrCode(urls_.size() > 1 ? urls_[1] : urls_[0]);
@@ -151,8 +135,7 @@ void TServerPage::ShowListening(quint16 port, const QString& basePath) {
 void TServerPage::ShowStopped() {
     urls_.clear();
     state_->setText(QStringLiteral("Not listening"));
-    notice_->clear();
-    notice_->hide();
+    notice_->Clear();
     showAddresses();
     qr_->clear();
     qr_->hide();
@@ -224,6 +207,7 @@ void TServerPage::AddRequest(const QByteArray& line) {
 
 void TServerPage::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    notice_->Recheck(); // a folder made or removed meanwhile
     if (!pendingRequests_.isEmpty() || !showing_.isEmpty())
         flushRequests();
 }

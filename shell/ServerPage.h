@@ -15,6 +15,8 @@ class QLabel;
 class QPlainTextEdit;
 class QTimer;
 class QToolButton;
+class TBaseFolderNote;
+class TProblemNotes;
 
 // The IPv4 addresses by which other machines reach this one: not loopback, on interfaces that are
 // up and connected. The listener takes every local address, so each of these leads to it.
@@ -22,7 +24,8 @@ QList<QHostAddress> NetworkAddresses();
 
 // The live part of the Server tab: where the server can be reached while it listens (links that
 // open the browser or copy the address, and a QR code for a phone on the same network), a notice
-// when the base folder is missing, and the latest request-log lines. UI thread only.
+// when the base folder is missing, notes on what keeps the server from working as set, and the
+// latest request-log lines. UI thread only.
 class TServerPage : public QWidget {
     Q_OBJECT
 public:
@@ -43,6 +46,8 @@ public:
     const QList<QUrl>& Urls() const { return urls_; }
     // The tray menu's "Open in browser": opens the localhost address while listening.
     QAction& OpenInBrowser() { return *openInBrowser_; }
+    // What keeps the server from working as set: its port, its log file.
+    TProblemNotes& Notes() { return *notes_; }
 
     // Where the addresses come from (tests give fixed ones) and what opens a link (the desktop's
     // browser, unless a test records it instead).
@@ -68,7 +73,8 @@ private:
     std::vector<AddressRow> rows_;
     QLabel* state_ = nullptr;
     QGridLayout* rowsLayout_ = nullptr;
-    QLabel* notice_ = nullptr;
+    TBaseFolderNote* notice_ = nullptr;
+    TProblemNotes* notes_ = nullptr;
     QLabel* qr_ = nullptr;
     QLabel* qrCaption_ = nullptr;
     QPlainTextEdit* requests_ = nullptr;
