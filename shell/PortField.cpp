@@ -80,8 +80,16 @@ bool TPortFieldMark::eventFilter(QObject* watched, QEvent* event) {
 void TPortFieldMark::fitHeight() {
     if (note_->isHidden())
         return;
-    const int height = note_->heightForWidth(note_->width());
-    if (height > 0 && height != note_->minimumHeight())
+    // The label's own heightForWidth counts its minimum height in, so it could only ever grow.
+    const QMargins margins = note_->contentsMargins();
+    const int width = note_->width() - margins.left() - margins.right() - 2 * note_->margin();
+    if (width <= 0)
+        return;
+    const int height = note_->fontMetrics()
+                           .boundingRect(QRect(0, 0, width, 0), Qt::TextWordWrap, note_->text())
+                           .height() +
+                       margins.top() + margins.bottom() + 2 * note_->margin();
+    if (height != note_->minimumHeight())
         note_->setMinimumHeight(height);
 }
 
