@@ -42,8 +42,11 @@ protected:
 };
 
 // What a control must be given so that nothing of it is cut off: a caption its whole size hint,
-// a field or a list at least the least size it can work with.
+// a wrapped text its lines, a field or a list at least the least size it can work with.
 std::optional<QSize> neededSize(const QWidget& w) {
+    // A wrapped text needs the height of its lines at the width it was given.
+    if (const auto* label = qobject_cast<const QLabel*>(&w); label && label->wordWrap())
+        return QSize(label->minimumSizeHint().width(), label->heightForWidth(label->width()));
     if (qobject_cast<const QAbstractButton*>(&w) || qobject_cast<const QLabel*>(&w))
         return w.sizeHint();
     if (qobject_cast<const QLineEdit*>(&w) || qobject_cast<const QAbstractScrollArea*>(&w))

@@ -243,9 +243,12 @@ TEST_F(ServerPageTest, APortBelow1024WithoutTheRightSaysSo) {
     EXPECT_FALSE(find<QLabel>("PortNote")->isHidden());
     start();
     EXPECT_TRUE(page.Notes().PortNote().isEmpty()) << "gone with a start that succeeds";
-    ui.StopBtn->click();
+}
 
-    // The real refusal, where this user has no right to the port.
+// The real refusal, where this user has no right to the port.
+TEST_F(ServerPageTest, ARealRefusalOfAPortBelow1024IsToldTheSame) {
+    const QString rights = "Ports below 1024 need administrator rights. Choose a port such as "
+                           "8080 on the Settings page.";
     ui.Edit4->setText("1");
     ui.ListenBtn->click();
     if (window->Server().Socket().State() == wsListening)
@@ -295,10 +298,8 @@ TEST_F(ServerPageTest, TheTrayPictureFollowsTheListener) {
     EXPECT_NE(listening, stopped);
     EXPECT_EQ(listening, QIcon(":/icons/koru-256.png").pixmap(32).toImage())
         << "the program's own icon while listening";
-    const size_t changes = tray.calls.size();
     ui.StopBtn->click();
     EXPECT_EQ(picture(), stopped);
-    EXPECT_LE(tray.calls.size(), changes + 2) << "the closed state's hint and picture, no more";
     start();
     EXPECT_EQ(picture(), listening);
 }
