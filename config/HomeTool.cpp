@@ -76,8 +76,10 @@ int32_t TrimToIntDef(const QString& text, int32_t def) {
 
 bool AppendToFile(const QString& fileName, const QByteArray& text, bool lineEnd) {
     const QByteArray path = QFile::encodeName(platform::ToFsPath(fileName));
-    if (path.isEmpty())
+    if (path.isEmpty()) {
+        errno = ENOENT;
         return false;
+    }
     // Never blocks the caller (the UI thread): no lock is taken, since the log is shared with
     // readers and writers alike and O_APPEND with one write per line keeps lines whole, and a
     // FIFO without a reader is refused instead of waited for.
@@ -90,12 +92,16 @@ bool AppendToFile(const QString& fileName, const QByteArray& text, bool lineEnd)
         line += "\r\n";
     struct stat before {};
     const bool sized = ::fstat(file.get(), &before) == 0 && S_ISREG(before.st_mode);
+    errno = 0;
     if (platform::WriteAll(file.get(), line.constData(), static_cast<size_t>(line.size())))
         return true;
+    // A write that took nothing sets no errno.
+    const int cause = errno != 0 ? errno : EIO;
     // The part that was written would glue the next line to a torn one.
     if (sized) {
         const int cut = ::ftruncate(file.get(), before.st_size);
         static_cast<void>(cut); // nothing more can be done when even that fails
     }
+    errno = cause;
     return false;
 }

@@ -34,7 +34,7 @@ int32_t TrimToIntDef(const QString& text, int32_t def);
 // Appends `text` (and CR LF when `lineEnd`) to the file, creating it when missing. A line is
 // written whole or not at all: a write that comes up short (a full disk) is cut back, so that the
 // next line does not start inside it. False when nothing was written: a log line that cannot be
-// written is dropped, and the caller decides whether to say so.
+// written is dropped, and the caller decides whether to say so; errno then tells why.
 bool AppendToFile(const QString& fileName, const QByteArray& text, bool lineEnd);
 
 inline uint32_t MinOf(uint32_t a, uint32_t b) {

@@ -148,9 +148,13 @@ bool AppendToLog(const QString& logFile, const QByteArray& line) {
     // per request, and a look per line cost a system call or two each time.
     if (AppendToFile(logFile, line, true))
         return true;
+    const int cause = errno;
     const QFileInfo folder(QFileInfo(platform::ToFsPath(logFile)).absolutePath());
-    if (folder.exists() || folder.filePath() != QFileInfo(DefaultLogFile()).absolutePath() ||
-        !makePrivateFolder(folder.filePath()))
+    if (folder.exists() || folder.filePath() != QFileInfo(DefaultLogFile()).absolutePath()) {
+        errno = cause; // the write's reason, not the look at the folder's
+        return false;
+    }
+    if (!makePrivateFolder(folder.filePath()))
         return false;
     return AppendToFile(logFile, line, true);
 }

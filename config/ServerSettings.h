@@ -96,7 +96,7 @@ QString StoreProblem();
 
 // Appends one line to the request log. The default log's folder is made (private to the user)
 // when it is missing; any other missing folder drops the line, as AppendToFile does. False when
-// the line was dropped.
+// the line was dropped, with errno telling why.
 bool AppendToLog(const QString& logFile, const QByteArray& line);
 
 // Whether the plug-ins folder (a blank path is the current folder) is the base folder or lies

@@ -1,5 +1,6 @@
 #include "net/WSocket.h"
 
+#include "net/PortText.h"
 #include "platform/Text.h"
 
 #include <arpa/inet.h>
@@ -42,22 +43,6 @@ int32_t ParseLeadingNumber(const std::string& text) {
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
         value = value * 10u + static_cast<uint32_t>(text[i] - '0');
     return static_cast<int32_t>(value);
-}
-
-// Leading spaces, then decimal digits that must make a number from 0 to 65535; a larger one names
-// no port, and its low bits would quietly name another.
-std::optional<uint16_t> ParsePortNumber(const std::string& text) {
-    constexpr int32_t kHighest = 65535;
-    size_t i = 0;
-    while (i < text.size() && text[i] == ' ')
-        ++i;
-    int32_t value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > kHighest)
-            return std::nullopt;
-    }
-    return static_cast<uint16_t>(value);
 }
 
 std::string Format(const std::string& format, const std::vector<TFormatArg>& args) {
@@ -220,9 +205,9 @@ void TCustomWSocket::SetPort(const std::string& value) {
         return;
     }
     PortAssigned = true;
-    const std::string t = Trim(value);
-    if (StartsWithDigit(t)) {
-        const std::optional<uint16_t> number = ParsePortNumber(t);
+    const std::string t(porttext::Trimmed(value));
+    if (porttext::IsNumber(t)) {
+        const std::optional<uint16_t> number = porttext::ParseNumber(t);
         if (!number) {
             PortAssigned = false;
             platform::SetLastSocketError(platform::sockerr::InvalidArgument);

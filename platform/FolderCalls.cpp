@@ -31,4 +31,19 @@ bool ForEachName(const std::string& folder, const std::function<void(std::string
     }
 }
 
+int MakeFolders(const std::string& folder) {
+    std::string path = folder;
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    if (path.empty())
+        return ENOENT;
+    for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+        const std::string part = end == std::string::npos ? path : path.substr(0, end);
+        if (RetryOnInterrupt([&] { return ::mkdir(part.c_str(), 0777); }) != 0 && errno != EEXIST)
+            return errno;
+        if (end == std::string::npos)
+            return IsFolder(path) ? 0 : EEXIST;
+    }
+}
+
 } // namespace platform

@@ -14,4 +14,9 @@ bool IsFolder(const std::string& name);
 // opened or read to its end.
 bool ForEachName(const std::string& folder, const std::function<void(std::string_view)>& each);
 
+// Makes `folder` and every missing folder above it, as the process's file mode mask allows. 0 when
+// the folder is there afterwards, else the errno of the step that failed (EEXIST when something
+// other than a folder has the name).
+int MakeFolders(const std::string& folder);
+
 } // namespace platform

@@ -1,9 +1,12 @@
 #include "server/RequestLog.h"
 
 #include "config/ServerSettings.h"
+#include "platform/ErrnoText.h"
 #include "server/ServerContext.h"
 
 #include <QLocale>
+
+#include <cerrno>
 
 namespace requestlog {
 
@@ -59,15 +62,29 @@ void Write(ServerContext& context, uint64_t number, const std::string& peer,
     const QByteArray line = EncodedLine(stamp.NowBytes(), peer, requestLine);
     if (context.requestLogged)
         context.requestLogged(number, line);
-    if (s.LogEnabled && !AppendToLog(s.LogFile, line) && !context.logLossReported) {
-        // Said once: a full disk would otherwise say it for every request.
-        context.logLossReported = true;
-        const QString problem =
-            QStringLiteral("Request log lines are lost: cannot write to ") + s.LogFile;
-        qWarning("%s", qPrintable(problem));
-        if (context.logLineLost)
-            context.logLineLost(problem);
+    if (!s.LogEnabled)
+        return;
+    if (AppendToLog(s.LogFile, line)) {
+        // Lines reach the file again: a later loss is news again.
+        if (context.logLossReported) {
+            context.logLossReported = false;
+            if (context.logLineWritten)
+                context.logLineWritten();
+        }
+        return;
     }
+    if (context.logLossReported)
+        return; // said once: a full disk would otherwise say it for every request
+    context.logLossReported = true;
+    const QString problem = LossText(s.LogFile, errno);
+    qWarning("%s", qPrintable(problem));
+    if (context.logLineLost)
+        context.logLineLost(problem);
+}
+
+QString LossText(const QString& logFile, int cause) {
+    return QStringLiteral("Request log lines are lost (%1): cannot write to %2")
+        .arg(platform::ErrnoText(cause), logFile);
 }
 
 } // namespace requestlog

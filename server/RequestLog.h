@@ -42,4 +42,7 @@ QByteArray EncodedLine(const QByteArray& stamp, const std::string& peer,
 void Write(ServerContext& context, uint64_t number, const std::string& peer,
            const std::string& requestLine);
 
+// What the user is told when lines cannot be written to the log file, with the reason (an errno).
+QString LossText(const QString& logFile, int cause);
+
 } // namespace requestlog

@@ -72,9 +72,11 @@ struct ServerContext {
     std::function<void()> transferBegan = {};
     // The large downloads and uploads in progress; workers count into it, the window looks.
     transfers::Board transfers = {};
-    // Runs on the UI thread, once per run, when a line could not be written to the log file (a
-    // full disk, a missing folder, no permission), with a text that names the file.
+    // Runs on the UI thread when a line could not be written to the log file (a full disk, a
+    // missing folder, no permission), with a text that names the file and the reason: once, until
+    // a line is written again, when logLineWritten runs and the next loss is told again.
     std::function<void(const QString& problem)> logLineLost = {};
+    std::function<void()> logLineWritten = {};
     bool logLossReported = false; // UI thread only
     // The workers' one way to the UI thread.
     UiHandOff handOff = {};

@@ -2,17 +2,21 @@
 
 #include "config/HomeTool.h"
 #include "net/WSocket.h"
+#include "platform/Sockets.h"
 #include "server/ServerControl.h"
 #include "shell/ClientPage.h"
 #include "shell/Dialogs.h"
 #include "shell/LCDate.h"
 #include "shell/MainLayout.h"
 #include "shell/MimePage.h"
+#include "shell/PortCheck.h"
+#include "shell/ProblemNotes.h"
 #include "shell/RecentRequests.h"
 #include "shell/RxTray.h"
 #include "shell/ServerPage.h"
 #include "shell/SettingsPage.h"
 #include "shell/TransfersView.h"
+#include "shell/TrayStateIcons.h"
 #include "shell/UploadNotices.h"
 #include "ui_KORUMain.h"
 
@@ -75,6 +79,8 @@ TF_KORUMain::~TF_KORUMain() {
     context_.requestAnswered = nullptr;
     context_.transferBegan = nullptr;
     context_.uploadStored = nullptr;
+    context_.logLineLost = nullptr;
+    context_.logLineWritten = nullptr;
     if (F_KORUMain == this)
         F_KORUMain = nullptr;
 }
@@ -89,7 +95,10 @@ TMover& TF_KORUMain::Mover1() {
 
 void TF_KORUMain::FormCreate() {
     RegRoot = platform::StoreRoot::MachineWide;
-    RxTray1_->SetIcon(QIcon(QStringLiteral(":/icons/koru-256.png")));
+    // Not listening yet: the tray shows the stopped picture until the listener says otherwise.
+    trayIcons_ =
+        std::make_unique<TTrayStateIcons>(*RxTray1_, QIcon(QStringLiteral(":/icons/koru-256.png")));
+    trayIcons_->ShowStopped();
     ui_->Label7->setText(AboutText());
     // A store that cannot be read is an earlier run's, damaged: never a first run, and said so.
     const QString unreadable = StoreProblem();
@@ -185,6 +194,10 @@ void TF_KORUMain::createServerPage() {
         if (ServerSettings_.UploadNotices)
             UploadNotices_->Stored(name, bytes, peer);
     };
+    context_.logLineLost = [this](const QString& problem) {
+        ServerPage_->Notes().ShowLogProblem(problem);
+    };
+    context_.logLineWritten = [this] { ServerPage_->Notes().ClearLogProblem(); };
 }
 
 void TF_KORUMain::createStatusBar() {
@@ -229,10 +242,15 @@ void TF_KORUMain::StartServer() {
     try {
         Server_->StartServer();
     } catch (const std::exception& e) {
+        // Read before anything else makes a socket call: the port note needs the failure's code.
+        const int32_t code = platform::LastSocketError();
+        ServerPage_->Notes().ShowStartFailure(
+            code, CheckPortText(ServerSettings_.ListenPort).port.value_or(0));
         SetStatusText(2, kFailedState);
         panels_[2]->setToolTip(QString::fromLocal8Bit(e.what()));
         throw;
     }
+    ServerPage_->Notes().ClearStartFailure();
     if (StatusText(2) == kFailedState) {
         SetStatusText(2, kStateCaption);
         panels_[2]->setToolTip(QString());
@@ -336,9 +354,11 @@ void TF_KORUMain::ShowListening(uint16_t port) {
     // The port field follows the bound port (the setting may say 0) until the user edits it.
     if (firstRun_ && !ui_->Edit8->isModified())
         ui_->Edit8->setText(QString::number(port));
+    trayIcons_->ShowListening();
 }
 void TF_KORUMain::ShowStopped() {
     ServerPage_->ShowStopped();
+    trayIcons_->ShowStopped();
 }
 QString TF_KORUMain::TrayHint() const {
     return RxTray1_->Hint();

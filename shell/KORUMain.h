@@ -28,6 +28,7 @@ class TServerControl;
 class TServerPage;
 class TSettingsPage;
 class TUploadNotices;
+class TTrayStateIcons;
 class TWSocket;
 
 // The one window of the program: its life, the server's start and stop, the tray, the About
@@ -133,6 +134,7 @@ private:
     std::unique_ptr<TSettingsPage> SettingsPage_;
     std::unique_ptr<TMimePage> MimePage_;
     TRxTray* RxTray1_ = nullptr;
+    std::unique_ptr<TTrayStateIcons> trayIcons_;
     QMenu* PM2_ = nullptr;
     QAction* Start1_ = nullptr;
     QAction* Stop1_ = nullptr;

@@ -1,6 +1,7 @@
 #include "shell/ServerPage.h"
 
-#include "platform/FilePath.h"
+#include "shell/BaseFolderNote.h"
+#include "shell/ProblemNotes.h"
 #include "shell/QrCode.h"
 #include "shell/RecentRequests.h"
 #include "shell/TransfersView.h"
@@ -8,7 +9,6 @@
 #include <QAction>
 #include <QClipboard>
 #include <QDesktopServices>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QLabel>
@@ -23,18 +23,6 @@ namespace {
 
 // About as large as a phone needs to read it from a screen at arm's length.
 constexpr int kQrPixels = 132;
-
-QString missingFolderNotice(const QString& basePath) {
-    // Without a base folder a request's path is taken as it comes, from the file system's root.
-    if (basePath.isEmpty())
-        return QStringLiteral(
-            "No base folder is set: every readable file of this machine is served");
-    const QString folder = platform::ToFsPath(basePath);
-    if (QFileInfo(folder).isDir())
-        return {};
-    return QStringLiteral("The base folder %1 does not exist: every file request will get 404")
-        .arg(folder);
-}
 
 QUrl siteUrl(const QString& host, quint16 port) {
     return QUrl(QStringLiteral("http://%1:%2/").arg(host).arg(port));
@@ -75,11 +63,8 @@ TServerPage::TServerPage(const transfers::Board& board, QWidget* parent) : QWidg
     rowsLayout_ = new QGridLayout;
     rowsLayout_->setSpacing(2);
     rowsLayout_->setColumnStretch(2, 1);
-    notice_ = new QLabel(this);
-    notice_->setObjectName(QStringLiteral("BaseFolderNotice"));
-    notice_->setWordWrap(true);
-    notice_->setTextFormat(Qt::PlainText);
-    notice_->setStyleSheet(QStringLiteral("color: #a00000"));
+    notice_ = new TBaseFolderNote(this);
+    notes_ = new TProblemNotes(this);
     qr_ = new QLabel(this);
     qr_->setObjectName(QStringLiteral("QrCode"));
     qrCaption_ = new QLabel(QStringLiteral("Scan to open on a phone"), this);
@@ -89,6 +74,7 @@ TServerPage::TServerPage(const transfers::Board& board, QWidget* parent) : QWidg
     where->addWidget(state_);
     where->addLayout(rowsLayout_);
     where->addWidget(notice_);
+    where->addWidget(notes_);
     where->addStretch(1);
     auto* top = new QHBoxLayout;
     top->addLayout(where, 1);
@@ -117,24 +103,26 @@ TServerPage::TServerPage(const transfers::Board& board, QWidget* parent) : QWidg
 }
 
 void TServerPage::ShowListening(quint16 port, const QString& basePath) {
-    const QString notice = missingFolderNotice(basePath);
     urls_ = {siteUrl(QStringLiteral("localhost"), port)};
     for (const QHostAddress& address : AddressSource())
         urls_.append(siteUrl(address.toString(), port));
     state_->setText(QStringLiteral("Open the site at:"));
-    notice_->setText(notice);
-    notice_->setVisible(!notice.isEmpty());
+    notice_->Check(basePath);
     showAddresses();
     // A phone reaches the machine by a network address; localhost only leads back to the phone.
     showQrCode(urls_.size() > 1 ? urls_[1] : urls_[0]);
     openInBrowser_->setEnabled(true);
 }
 
+void TServerPage::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    notice_->Recheck(); // a folder made or removed meanwhile
+}
+
 void TServerPage::ShowStopped() {
     urls_.clear();
     state_->setText(QStringLiteral("Not listening"));
-    notice_->clear();
-    notice_->hide();
+    notice_->Clear();
     showAddresses();
     qr_->clear();
     qr_->hide();

@@ -19,6 +19,8 @@ class TTransfersView;
 namespace transfers {
 class Board;
 }
+class TBaseFolderNote;
+class TProblemNotes;
 
 // The IPv4 addresses by which other machines reach this one: not loopback, on interfaces that are
 // up and connected. The listener takes every local address, so each of these leads to it.
@@ -26,8 +28,8 @@ QList<QHostAddress> NetworkAddresses();
 
 // The live part of the Server tab: where the server can be reached while it listens (links that
 // open the browser or copy the address, and a QR code for a phone on the same network), a notice
-// when the base folder is missing, the transfers in progress and the latest requests with their
-// answers. UI thread only.
+// when the base folder is missing, notes on what keeps the server from working as set, the
+// transfers in progress and the latest requests with their answers. UI thread only.
 class TServerPage : public QWidget {
     Q_OBJECT
 public:
@@ -46,11 +48,16 @@ public:
     const QList<QUrl>& Urls() const { return urls_; }
     // The tray menu's "Open in browser": opens the localhost address while listening.
     QAction& OpenInBrowser() { return *openInBrowser_; }
+    // What keeps the server from working as set: its port, its log file.
+    TProblemNotes& Notes() { return *notes_; }
 
     // Where the addresses come from (tests give fixed ones) and what opens a link (the desktop's
     // browser, unless a test records it instead).
     std::function<QList<QHostAddress>()> AddressSource = NetworkAddresses;
     std::function<void(const QUrl&)> OpenUrl;
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     struct AddressRow {
@@ -66,7 +73,8 @@ private:
     std::vector<AddressRow> rows_;
     QLabel* state_ = nullptr;
     QGridLayout* rowsLayout_ = nullptr;
-    QLabel* notice_ = nullptr;
+    TBaseFolderNote* notice_ = nullptr;
+    TProblemNotes* notes_ = nullptr;
     QLabel* qr_ = nullptr;
     QLabel* qrCaption_ = nullptr;
     TTransfersView* transfers_ = nullptr;

@@ -3,6 +3,7 @@
 #include "config/HomeTool.h"
 #include "platform/FilePath.h"
 #include "shell/Dialogs.h"
+#include "shell/PortField.h"
 #include "ui_KORUMain.h"
 
 #include <QGridLayout>
@@ -27,6 +28,7 @@ TSettingsPage::TSettingsPage(Ui::TF_KORUMain& ui, ServerSettings& settings, QWid
     : ui_(ui), settings_(settings), window_(window) {
     connectFields();
     connectButtons();
+    portMark_ = new TPortFieldMark(*ui_.Edit4);
 }
 
 void TSettingsPage::connectFields() {
@@ -80,6 +82,7 @@ void TSettingsPage::Show() {
         box->setChecked(on);
     }
     showPluginsPlace();
+    portMark_->Update();
 }
 
 void TSettingsPage::Edit1Change(const QString& text) {

@@ -11,6 +11,7 @@ class TF_KORUMain;
 class QLabel;
 class QLineEdit;
 class QWidget;
+class TPortFieldMark;
 
 // The Settings tab's Main page: every field and box of the stored layout writes its setting as it
 // changes, the folder and file pickers fill the fields, and a warning stands under the folders
@@ -65,4 +66,5 @@ private:
     QWidget& window_;
     QLabel* pluginsInsideBase_ = nullptr; // owned by its group box
     QLabel* saveReport_ = nullptr;        // owned by the Settings tab
+    TPortFieldMark* portMark_ = nullptr;  // owned by the port field
 };

@@ -1,4 +1,6 @@
 #include "platform/FileCalls.h"
+#include "platform/ErrnoText.h"
+#include "platform/FolderCalls.h"
 
 #include <gtest/gtest.h>
 
@@ -6,11 +8,14 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 // A signal that interrupts a call must not fail it: the call is made again.
 TEST(FileCalls, InterruptedCallsAreMadeAgain) {
@@ -133,4 +138,50 @@ TEST(FileCalls, ShortReadsGoOnFromWhereTheyStopped) {
     EXPECT_EQ(platform::ReadFullyWith(threeAtATime, tail.data(), tail.size(), 15), 5u)
         << "fewer only at the end of the file";
     EXPECT_EQ(tail.substr(0, 5), "fghij");
+}
+
+// The reasons a desktop user meets read as plain words inside a sentence; the rest as the system
+// words them, in the same lower case.
+TEST(ErrnoText, PlainWordsForWhatUsersMeet) {
+    const std::vector<std::pair<int, const char*>> cases{
+        {ENOENT, "a folder on its path does not exist"},
+        {EACCES, "no permission"},
+        {EROFS, "the file system is read-only"},
+        {ENOSPC, "the disk is full"},
+        {EDQUOT, "the disk quota is used up"},
+        {EISDIR, "it is a folder"},
+        {ENOTDIR, "a part of its path is not a folder"},
+        {EEXIST, "a file of that name is in the way"},
+        {ENXIO, "it is a pipe that nothing reads"},
+        {0, "no reason was given"},
+    };
+    for (const auto& [code, text] : cases)
+        EXPECT_EQ(platform::ErrnoText(code).toStdString(), text) << code;
+    const QString other = platform::ErrnoText(EXDEV);
+    EXPECT_FALSE(other.isEmpty());
+    EXPECT_EQ(other, other.toLower());
+    EXPECT_FALSE(platform::ErrnoText(123456).isEmpty()) << "a code the system does not know";
+}
+
+TEST(MakeFolders, MakesEveryMissingFolderAndSaysWhyNot) {
+    char pattern[] = "/tmp/koru-folders-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string root = pattern;
+    EXPECT_EQ(platform::MakeFolders(root + "/a/b/c/"), 0);
+    EXPECT_TRUE(platform::IsFolder(root + "/a/b/c"));
+    EXPECT_EQ(platform::MakeFolders(root + "/a/b/c"), 0) << "there already";
+    EXPECT_EQ(platform::MakeFolders(root + "//a//d"), 0) << "doubled separators";
+    EXPECT_TRUE(platform::IsFolder(root + "/a/d"));
+
+    const std::string file = root + "/file";
+    ::close(::open(file.c_str(), O_WRONLY | O_CREAT, 0600));
+    EXPECT_EQ(platform::MakeFolders(file), EEXIST) << "a file has the name";
+    EXPECT_EQ(platform::MakeFolders(file + "/sub"), ENOTDIR);
+    EXPECT_EQ(platform::MakeFolders(""), ENOENT);
+    if (::geteuid() != 0) {
+        ::chmod((root + "/a").c_str(), 0500);
+        EXPECT_EQ(platform::MakeFolders(root + "/a/e/f"), EACCES);
+        ::chmod((root + "/a").c_str(), 0700);
+    }
+    std::filesystem::remove_all(root);
 }

@@ -1,5 +1,8 @@
 #include "ServerFixture.h"
+#include "server/RequestLog.h"
 #include "support/FileSizeLimit.h"
+
+#include <QDir>
 
 #include <csignal>
 #include <mutex>
@@ -368,6 +371,30 @@ TEST_F(Server, ALostLogLineIsReportedOnceAndTheRequestStillServed) {
     EXPECT_EQ(get("GET / HTTP/1.0\r\n\r\n"), fileReply("text/html", "<p>home</p>"));
     ASSERT_EQ(problems.size(), 1);
     EXPECT_TRUE(problems[0].endsWith("/no-folder/koru.log")) << problems[0].toStdString();
+}
+
+// A loss is told with its reason, once for as long as it lasts; a line that is written again ends
+// it, and the next loss is news again.
+TEST_F(Server, ALogLossIsToldUntilALineIsWrittenAgain) {
+    QStringList events;
+    context.logLineLost = [&events](const QString& problem) { events << problem; };
+    context.logLineWritten = [&events] { events << "written"; };
+    const QString folder = docroot.path() + "/later";
+    settings.LogFile = folder + "/koru.log";
+    requestlog::Write(context, 1, "127.0.0.1", "GET /1 HTTP/1.0");
+    requestlog::Write(context, 1, "127.0.0.1", "GET /2 HTTP/1.0");
+    ASSERT_EQ(events.size(), 1);
+    EXPECT_EQ(events[0], "Request log lines are lost (a folder on its path does not exist): "
+                         "cannot write to " +
+                             settings.LogFile);
+    requestlog::Write(context, 1, "127.0.0.1", "GET /3 HTTP/1.0");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    requestlog::Write(context, 1, "127.0.0.1", "GET /4 HTTP/1.0");
+    requestlog::Write(context, 1, "127.0.0.1", "GET /5 HTTP/1.0");
+    EXPECT_EQ(events.size(), 2) << "the end of a loss is told once";
+    EXPECT_EQ(events.value(1), "written");
+
+    EXPECT_EQ(readFile("later/koru.log").count("\r\n"), 2) << "the lines written are whole";
 }
 
 TEST_F(Server, CountersFollowConnections) {

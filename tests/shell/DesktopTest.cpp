@@ -42,8 +42,11 @@ protected:
 };
 
 // What a control must be given so that nothing of it is cut off: a caption its whole size hint,
-// a field or a list at least the least size it can work with.
+// a wrapped text its lines, a field or a list at least the least size it can work with.
 std::optional<QSize> neededSize(const QWidget& w) {
+    // A wrapped text needs the height of its lines at the width it was given.
+    if (const auto* label = qobject_cast<const QLabel*>(&w); label && label->wordWrap())
+        return QSize(label->minimumSizeHint().width(), label->heightForWidth(label->width()));
     if (qobject_cast<const QAbstractButton*>(&w) || qobject_cast<const QLabel*>(&w))
         return w.sizeHint();
     if (qobject_cast<const QLineEdit*>(&w) || qobject_cast<const QAbstractScrollArea*>(&w))
@@ -165,6 +168,26 @@ TEST_F(Desktop, AtItsMinimumSizeNoControlIsCutOff) {
         showPage(page);
         expectNothingCutOff(*page.tab);
     }
+}
+
+// The line about a port text stands right under the port field, the rows below moved down, and
+// the window's least size still holds everything with it.
+TEST_F(Desktop, ThePortNoteStandsUnderThePortFieldAndCutsNothingOff) {
+    ui->Edit4->setText("18141x");
+    window->show();
+    showPage(pages()[0]);
+    const QLabel& note = *ui->GroupBox2->findChild<QLabel*>("Edit4Note");
+    ASSERT_TRUE(note.isVisible());
+    const auto top = [&](const QWidget& w) { return w.mapTo(ui->GroupBox2, QPoint()).y(); };
+    EXPECT_GE(top(note), top(*ui->Edit4) + ui->Edit4->height());
+    EXPECT_LE(top(note) + note.height(), top(*ui->Edit1)) << "above the base path's row";
+    EXPECT_EQ(note.mapTo(ui->GroupBox2, QPoint()).x(),
+              ui->Edit4->mapTo(ui->GroupBox2, QPoint()).x());
+
+    const QSize least = window->minimumSize();
+    window->resize(least);
+    ASSERT_TRUE(testwait::Until([&] { return window->size() == least; }));
+    expectNothingCutOff(*ui->TabSheet2);
 }
 
 TEST_F(Desktop, EnterPressesTheFocusedButtonAndHidesFromAOneLineField) {

@@ -1,5 +1,6 @@
 #include "shell/RxTray.h"
 #include "shell/TrayServiceFake.h"
+#include "shell/TrayStateIcons.h"
 
 #include "support/WaitUntil.h"
 
@@ -452,3 +453,52 @@ TEST_F(IconListTest, DamagedStoredFormIsRefusedAndLeavesTheList) {
 }
 
 } // namespace
+
+// The stopped picture: the same shape in every size, grey and fainter, transparent where the
+// original is.
+TEST(TrayStateIcons, TheGreyedCopyKeepsShapeAndSizes) {
+    QIcon original;
+    for (const int side : {16, 32}) {
+        QImage image(side, side, QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        for (int y = 0; y < side / 2; ++y)
+            for (int x = 0; x < side; ++x)
+                image.setPixelColor(x, y, QColor(200, 30, 30));
+        original.addPixmap(QPixmap::fromImage(image));
+    }
+    const QIcon greyed = GreyedIcon(original);
+    EXPECT_EQ(greyed.availableSizes(), original.availableSizes());
+    for (const int side : {16, 32}) {
+        const QImage image = greyed.pixmap(side).toImage().convertToFormat(QImage::Format_ARGB32);
+        ASSERT_EQ(image.size(), QSize(side, side));
+        const QColor top = image.pixelColor(side / 2, 1);
+        EXPECT_EQ(top.red(), top.green());
+        EXPECT_EQ(top.green(), top.blue());
+        EXPECT_GT(top.alpha(), 0);
+        EXPECT_LT(top.alpha(), 255) << "fainter than the original";
+        EXPECT_EQ(image.pixelColor(side / 2, side - 1).alpha(), 0) << "transparent stays so";
+    }
+}
+
+// The entry changes only when the picture does: the listener's passing states ask for the
+// stopped picture again and again.
+TEST(TrayStateIcons, ThePictureChangesOnlyWithTheState) {
+    auto fake = std::make_unique<RecordingTrayService>();
+    RecordingTrayService& service = *fake;
+    TRxTray tray(nullptr, std::move(fake));
+    TTrayStateIcons icons(tray, solid(Qt::red));
+    icons.ShowStopped();
+    ASSERT_TRUE(service.Shown());
+    const size_t first = service.calls.size();
+    icons.ShowStopped();
+    icons.ShowStopped();
+    EXPECT_EQ(service.calls.size(), first);
+    icons.ShowListening();
+    ASSERT_EQ(service.calls.size(), first + 1);
+    EXPECT_EQ(service.calls.back().kind, Kind::Modify);
+    EXPECT_EQ(colorOf(service.Current()->icon), QColor(Qt::red));
+    icons.ShowListening();
+    EXPECT_EQ(service.calls.size(), first + 1);
+    icons.ShowStopped();
+    EXPECT_EQ(service.Current()->icon.cacheKey(), icons.Stopped().cacheKey());
+}

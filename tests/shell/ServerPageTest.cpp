@@ -5,7 +5,9 @@
 #include "server/Transfers.h"
 #include "shell/Dialogs.h"
 #include "shell/KORUMain.h"
+#include "shell/ProblemNotes.h"
 #include "shell/QrCode.h"
+#include "shell/RxTray.h"
 #include "shell/TransfersView.h"
 #include "shell/TrayServiceFake.h"
 #include "ui_KORUMain.h"
@@ -18,9 +20,12 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolButton>
 
@@ -163,6 +168,150 @@ TEST_F(ServerPageTest, MissingBaseFolderIsToldWhereTheAddressesAre) {
     start(0, "");
     EXPECT_EQ(notice.text(),
               "No base folder is set: every readable file of this machine is served");
+}
+
+TEST_F(ServerPageTest, CreateItMakesTheMissingFolderAndTheNoteGoes) {
+    const QString base = docroot.path() + "/site/pages";
+    start(0, base);
+    auto& create = *find<QPushButton>("CreateBaseFolder");
+    auto& problem = *find<QLabel>("CreateFolderProblem");
+    ASSERT_FALSE(notice.isHidden());
+    EXPECT_FALSE(create.isHidden()) << "beside the note";
+    EXPECT_EQ(create.text(), "Create it");
+    create.click();
+    EXPECT_TRUE(QFileInfo(base).isDir()) << "with the folder above it";
+    EXPECT_TRUE(notice.isHidden() && create.isHidden() && problem.isHidden());
+
+    // A file in the way: the note stays and says why.
+    ui.StopBtn->click();
+    ASSERT_TRUE(QFile(docroot.path() + "/plain").open(QIODevice::WriteOnly));
+    start(0, docroot.path() + "/plain/sub");
+    create.click();
+    EXPECT_FALSE(notice.isHidden());
+    EXPECT_FALSE(problem.isHidden());
+    EXPECT_EQ(problem.text(), "Could not create " + docroot.path() +
+                                  "/plain/sub/: a part of its path is not a "
+                                  "folder.");
+    ui.StopBtn->click();
+    EXPECT_TRUE(problem.isHidden()) << "stopping takes every folder note away";
+
+    start(0, "");
+    EXPECT_FALSE(notice.isHidden());
+    EXPECT_TRUE(create.isHidden()) << "no folder is named: nothing to create";
+}
+
+// The folder is looked at again when the page is shown, not while nobody sees it.
+TEST_F(ServerPageTest, TheFolderNoteIsCheckedWhenTheWindowIsShown) {
+    const QString base = docroot.path() + "/later";
+    start(0, base);
+    ASSERT_FALSE(notice.isHidden());
+    ASSERT_TRUE(QDir().mkdir(base));
+    EXPECT_FALSE(notice.isHidden()) << "no polling";
+    window->show();
+    ASSERT_TRUE(testwait::Until([&] { return window->isVisible(); }));
+    EXPECT_TRUE(notice.isHidden());
+    window->hide();
+    ASSERT_TRUE(QDir().rmdir(base));
+    window->show();
+    EXPECT_FALSE(notice.isHidden());
+    EXPECT_FALSE(find<QPushButton>("CreateBaseFolder")->isHidden());
+}
+
+TEST_F(ServerPageTest, APortInUseIsNamedUntilAStartSucceeds) {
+    testnet::Listener busy;
+    ASSERT_GE(busy.fd, 0);
+    ui.Edit4->setText(QString::number(busy.port));
+    ui.ListenBtn->click();
+    ASSERT_EQ(dialogs::TakeMessages().size(), 1u) << "the error box stays as it was";
+    auto& note = *find<QLabel>("PortNote");
+    EXPECT_EQ(page.Notes().PortNote(), QStringLiteral("Port %1 is used by another program. Choose "
+                                                      "another port on the Settings page.")
+                                           .arg(busy.port));
+    EXPECT_FALSE(note.isHidden());
+
+    ui.Edit4->setText("99999");
+    ui.ListenBtn->click();
+    dialogs::TakeMessages();
+    EXPECT_TRUE(note.isHidden()) << "a failure that is not the port's: the note would mislead";
+
+    ui.Edit4->setText(QString::number(busy.port));
+    ui.ListenBtn->click();
+    dialogs::TakeMessages();
+    ASSERT_FALSE(note.isHidden());
+    start();
+    EXPECT_TRUE(note.isHidden());
+    EXPECT_TRUE(page.Notes().PortNote().isEmpty());
+}
+
+// Binding a port below 1024 is refused to a user without the right: the note for that refusal,
+// shown the way a failed start shows it (the code comes from the socket layer).
+TEST_F(ServerPageTest, APortBelow1024WithoutTheRightSaysSo) {
+    const QString rights = "Ports below 1024 need administrator rights. Choose a port such as "
+                           "8080 on the Settings page.";
+    page.Notes().ShowStartFailure(10013, 80);
+    EXPECT_EQ(page.Notes().PortNote(), rights);
+    EXPECT_FALSE(find<QLabel>("PortNote")->isHidden());
+    start();
+    EXPECT_TRUE(page.Notes().PortNote().isEmpty()) << "gone with a start that succeeds";
+}
+
+// The real refusal, where this user has no right to the port.
+TEST_F(ServerPageTest, ARealRefusalOfAPortBelow1024IsToldTheSame) {
+    const QString rights = "Ports below 1024 need administrator rights. Choose a port such as "
+                           "8080 on the Settings page.";
+    ui.Edit4->setText("1");
+    ui.ListenBtn->click();
+    if (window->Server().Socket().State() == wsListening)
+        GTEST_SKIP() << "this user may bind port 1 (root, or a lowered unprivileged port start)";
+    dialogs::TakeMessages();
+    EXPECT_EQ(page.Notes().PortNote(), rights);
+}
+
+TEST_F(ServerPageTest, ALogThatCannotBeWrittenIsToldOnceUntilALineIsWritten) {
+    const QString folder = docroot.path() + "/logs";
+    const QString log = folder + "/koru.log";
+    ui.Edit12->setText(log);
+    const uint16_t port = start();
+    auto& note = *find<QLabel>("LogNote");
+    EXPECT_TRUE(note.isHidden());
+    testnet::fetchWhileServing(port, "GET /a HTTP/1.0\r\n\r\n");
+    const QString lost = "Request log lines are lost (a folder on its path does not exist): "
+                         "cannot write to " +
+                         log;
+    ASSERT_TRUE(testwait::Until([&] { return page.Notes().LogNote() == lost; }));
+    EXPECT_FALSE(note.isHidden());
+    testnet::fetchWhileServing(port, "GET /b HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(page.Notes().LogNote(), lost);
+
+    ASSERT_TRUE(QDir().mkdir(folder));
+    testnet::fetchWhileServing(port, "GET /c HTTP/1.0\r\n\r\n");
+    ASSERT_TRUE(testwait::Until([&] { return note.isHidden(); })) << "a line was written";
+    EXPECT_TRUE(page.Notes().LogNote().isEmpty());
+
+    // Lost again: told again, with this loss's reason.
+    ASSERT_TRUE(QFile::remove(log));
+    ASSERT_TRUE(QDir().mkdir(log));
+    testnet::fetchWhileServing(port, "GET /d HTTP/1.0\r\n\r\n");
+    ASSERT_TRUE(testwait::Until([&] { return !note.isHidden(); }));
+    EXPECT_EQ(page.Notes().LogNote(),
+              "Request log lines are lost (it is a folder): cannot write to " + log);
+}
+
+// A glance at the tray tells whether the folder is shared.
+TEST_F(ServerPageTest, TheTrayPictureFollowsTheListener) {
+    auto& tray = static_cast<RecordingTrayService&>(window->RxTray1().Service());
+    const auto picture = [&] { return tray.Current()->icon.pixmap(32).toImage(); };
+    ASSERT_NE(tray.Current(), nullptr);
+    const QImage stopped = picture();
+    start();
+    const QImage listening = picture();
+    EXPECT_NE(listening, stopped);
+    EXPECT_EQ(listening, QIcon(":/icons/koru-256.png").pixmap(32).toImage())
+        << "the program's own icon while listening";
+    ui.StopBtn->click();
+    EXPECT_EQ(picture(), stopped);
+    start();
+    EXPECT_EQ(picture(), listening);
 }
 
 // The view's lines without the answer the page adds to each.

@@ -1,12 +1,16 @@
 #include "shell/SettingsPage.h"
 #include "config/ServerSettings.h"
+#include "shell/PortCheck.h"
 #include "ui_KORUMain.h"
 
+#include <QLabel>
 #include <QMainWindow>
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -104,4 +108,30 @@ TEST_F(SettingsPageTest, FolderContentsBoxStandsWithTheFlagsAndIsOffUntilShown) 
     EXPECT_TRUE(ui.FolderPagesBox->isChecked());
     ui.FolderPagesBox->click();
     EXPECT_FALSE(settings.FolderPages) << "a click is an edit";
+}
+
+// The port field is marked while its text is not a plain port number, with the line under it
+// saying what the listener makes of the text; a text that is shown, not typed, is judged too.
+TEST_F(SettingsPageTest, ThePortFieldIsMarkedUnlessItHoldsAPlainPortNumber) {
+    QLabel& note = *ui.GroupBox2->findChild<QLabel*>("Edit4Note");
+    const std::vector<std::pair<QString, bool>> texts{
+        {"8080", false}, {"18141x", true}, {"http", true},   {"99999", true},
+        {"", true},      {" 80", true},    {"65535", false}, {"0", true}};
+    for (const auto& [text, marked] : texts) {
+        ui.Edit4->setText(text);
+        EXPECT_EQ(!note.isHidden(), marked) << text.toStdString();
+        EXPECT_EQ(ui.Edit4->styleSheet().isEmpty(), !marked) << text.toStdString();
+        EXPECT_EQ(note.text(), CheckPortText(text).note) << text.toStdString();
+        EXPECT_EQ(ui.Edit4->toolTip(), note.text());
+    }
+    EXPECT_EQ(settings.ListenPort, "0") << "marking changes nothing of the setting";
+
+    settings.ListenPort = "18141x";
+    page.Show();
+    EXPECT_FALSE(note.isHidden());
+    EXPECT_EQ(note.text(), "Not a plain number: the server will listen on port 18141, and \"x\" "
+                           "after it is ignored.");
+    settings.ListenPort = "8080";
+    page.Show();
+    EXPECT_TRUE(note.isHidden());
 }
