@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Uploads from a folder page as a person makes them, on a phone-sized screen: the picker reached
-# by the keyboard, three files picked at once (one named like a file the folder lists, so it is
-# saved as "name (2).ext"), one more whose name was taken after the page was shown (found out
-# from the server's refusal), then a file dropped on the page. Each file's bytes are compared on
-# disk. The browser is driven by puppeteer-core, installed here into the build tree. With
+# by the keyboard, five files picked at once (two named like files the folder lists, so they are
+# saved as "name (2).ext" and "name (2)"; one whose name was taken after the page was shown, found
+# out from the server's refusal), then a file dropped on the page. Each file's bytes are compared
+# on disk. The browser is driven by puppeteer-core, installed here into the build tree. With
 # KORU_SHOTS set to a folder, the phone-sized screenshots before and after are kept there.
 here=$(dirname "$(realpath "$0")")
 . "$here/common.sh"
@@ -36,6 +36,8 @@ printf 'the notes that were there first\n' >"$inbox/notes.txt"
 printf 'Hello, world.\n' >"$work/pick/hello world.txt"
 python3 -c 'import os, sys; sys.stdout.buffer.write(os.urandom(700000))' >"$work/pick/Résumé #1.bin"
 printf 'new notes\n' >"$work/pick/notes.txt"
+: >"$work/pick/README"
+printf 'read me first\n' >"$inbox/README"
 python3 -c 'import sys; sys.stdout.buffer.write(bytes(range(256)) * 40)' >"$work/pick/data.bin"
 start_koru 'Settings\FolderPages=1
 '
@@ -71,7 +73,7 @@ const rows = page => page.waitForFunction(() => {
 
         // Taken after the page was shown: the page cannot know, the server says so.
         fs.writeFileSync(process.env.INBOX + "/data.bin", "taken meanwhile\n");
-        const picked = ["hello world.txt", "Résumé #1.bin", "notes.txt", "data.bin"]
+        const picked = ["hello world.txt", "Résumé #1.bin", "notes.txt", "data.bin", "README"]
             .map(name => process.env.PICK + "/" + name);
         let reloaded = page.waitForNavigation({timeout: 90000});
         await (await page.$("#up-pick")).uploadFile(...picked);
@@ -106,11 +108,11 @@ expect "the picker has its label" "$(said label)" "Choose files or drop them her
 expect "the keyboard reaches the picker first" "$(said focus)" "up-pick"
 expect "the page fits a phone's width" "$(said fits)" "true"
 expect "each picked file's row at its end" "$(said picked)" \
-    '[["hello world.txt",100,"Saved"],["Résumé #1.bin",100,"Saved"],["notes.txt",100,"Saved as notes (2).txt"],["data.bin",100,"Saved as data (2).bin"]]'
+    '[["hello world.txt",100,"Saved"],["Résumé #1.bin",100,"Saved"],["notes.txt",100,"Saved as notes (2).txt"],["data.bin",100,"Saved as data (2).bin"],["README",100,"Saved as README (2)"]]'
 expect "the dropped file's row" "$(said dropped)" '[["dropped.txt",100,"Saved"]]'
 expect "no request failed" "$(said failed)" "[]"
 listed=$(said listed)
-for name in "hello world.txt" "Résumé #1.bin" "notes (2).txt" "data (2).bin"; do
+for name in "hello world.txt" "Résumé #1.bin" "notes (2).txt" "data (2).bin" "README (2)"; do
     case "$listed" in *"\"$name\""*) pass "the page shown again lists $name" ;;
     *) fail "the page shown again lists $name: $listed" ;; esac
 done
@@ -126,12 +128,13 @@ expect "the listed file is left as it was" "$(cat "$inbox/notes.txt")" \
     "the notes that were there first"
 same "a name taken meanwhile: saved as name (2).ext" "$inbox/data (2).bin" "$work/pick/data.bin"
 expect "the file taken meanwhile is left as it was" "$(cat "$inbox/data.bin")" "taken meanwhile"
+expect "an empty file without an extension, its name taken" "$(stat -c %s "$inbox/README (2)")" "0"
 expect "the dropped file" "$(cat "$inbox/dropped.txt")" "dropped on the page"
 expect "nothing else in the folder" "$(ls -A "$inbox" | LC_ALL=C sort | tr '\n' '|')" \
-    "Résumé #1.bin|data (2).bin|data.bin|dropped.txt|hello world.txt|notes (2).txt|notes.txt|"
+    "README|README (2)|Résumé #1.bin|data (2).bin|data.bin|dropped.txt|hello world.txt|notes (2).txt|notes.txt|"
 # Every body went as it is, to a name of its own: the refused one once, nothing else twice.
 expect "the server refused the name taken meanwhile once" \
     "$(grep -c 'PUT /in%20box/data.bin ' "$work/koru.log")" "1"
 expect "then took the next" "$(grep -c 'PUT /in%20box/data%20(2).bin ' "$work/koru.log")" "1"
-expect "six uploads asked for in all" "$(grep -c 'PUT ' "$work/koru.log")" "6"
+expect "seven uploads asked for in all" "$(grep -c 'PUT ' "$work/koru.log")" "7"
 finish
