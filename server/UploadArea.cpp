@@ -31,7 +31,8 @@ column-gap:.75rem;align-items:center;padding:.375rem .25rem;font-size:.875rem}
 // already shows (read when the first file comes: the listing follows the script) gets the next
 // free one at once; a name taken meanwhile (or not listed) is found
 // out by the server's refusal and the next one is asked for. When every file is saved the page
-// is loaded again, to list them.
+// is loaded again, to list them (unless more files came meanwhile); leaving it while files are
+// still going asks first.
 constexpr std::string_view kEnd = R"html(">
 <input type="file" id="up-pick" multiple>
 <label for="up-pick"><b>Choose files</b> or drop them here</label>
@@ -42,14 +43,14 @@ constexpr std::string_view kEnd = R"html(">
 (()=>{
 const $=id=>document.getElementById(id),area=$("up"),pick=$("up-pick"),list=$("up-list"),
 state=$("up-state"),to=area.dataset.to,taken=new Set(),queue=[];
-let busy=false,saved=0,failed=0,listed=false;
+let busy=false,saved=0,failed=0,listed=false,reload=0;
 const learn=()=>{if(listed)return;listed=true;for(const a of document.querySelectorAll(".ls a"))
 try{taken.add(decodeURIComponent(a.getAttribute("href")).replace(/\/$/,""))}catch(e){}};
 const named=(n,k)=>{if(k<2)return n;const d=n.lastIndexOf(".");
 return d>0?n.slice(0,d)+" ("+k+")"+n.slice(d):n+" ("+k+")"};
 const free=(n,k)=>{while(taken.has(named(n,k)))k++;return k};
 const el=(tag,text)=>{const e=document.createElement(tag);e.textContent=text;return e};
-function add(files){learn();
+function add(files){learn();clearTimeout(reload);
 for(const f of files){const bar=el("progress",""),note=el("span","Waiting"),li=el("li","");
 bar.max=100;bar.value=0;bar.setAttribute("aria-label",f.name);
 li.append(el("span",f.name),bar,note);list.append(li);queue.push({f,bar,note})}
@@ -57,7 +58,7 @@ if(!busy)next()}
 function next(){const job=queue.shift();busy=!!job;
 if(job)return send(job,free(job.f.name,1));
 state.textContent=saved+" saved"+(failed?", "+failed+" not saved":"");
-if(saved&&!failed)setTimeout(()=>location.reload(),600)}
+if(saved&&!failed)reload=setTimeout(()=>location.reload(),600)}
 function done(job,ok,text){ok?saved++:failed++;job.note.textContent=text;
 if(ok)job.bar.value=100;next()}
 function send(job,k){const name=named(job.f.name,k),x=new XMLHttpRequest();
@@ -75,6 +76,7 @@ x.send(job.f)}
 pick.addEventListener("change",()=>{add(pick.files);pick.value=""});
 const files=e=>e.dataTransfer&&[...e.dataTransfer.types].includes("Files");
 const over=e=>{if(files(e)){e.preventDefault();area.classList.add("over")}};
+addEventListener("beforeunload",e=>{if(busy)e.preventDefault()});
 addEventListener("dragenter",over);addEventListener("dragover",over);
 addEventListener("dragleave",e=>{if(!e.relatedTarget)area.classList.remove("over")});
 addEventListener("drop",e=>{if(!files(e))return;e.preventDefault();
