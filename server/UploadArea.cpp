@@ -29,10 +29,9 @@ column-gap:.75rem;align-items:center;padding:.375rem .25rem;font-size:.875rem}
 
 // Files go one after another, each PUT as it is: its progress is its own. A name the listing
 // already shows (read when the first file comes: the listing follows the script) gets the next
-// free one at once; a name taken meanwhile (or not listed) is found
-// out by the server's refusal and the next one is asked for. When every file is saved the page
-// is loaded again, to list them (unless more files came meanwhile); leaving it while files are
-// still going asks first.
+// free one at once; a name taken meanwhile (or not listed) is found out by the server's refusal
+// and the next one is asked for. When every file of a batch is saved the page is loaded again,
+// to list them (unless more files came meanwhile); leaving it while files go asks first.
 constexpr std::string_view kEnd = R"html(">
 <input type="file" id="up-pick" multiple>
 <label for="up-pick"><b>Choose files</b> or drop them here</label>
@@ -50,7 +49,7 @@ const named=(n,k)=>{if(k<2)return n;const d=n.lastIndexOf(".");
 return d>0?n.slice(0,d)+" ("+k+")"+n.slice(d):n+" ("+k+")"};
 const free=(n,k)=>{while(taken.has(named(n,k)))k++;return k};
 const el=(tag,text)=>{const e=document.createElement(tag);e.textContent=text;return e};
-function add(files){learn();clearTimeout(reload);
+function add(files){learn();clearTimeout(reload);if(!busy)saved=failed=0;
 for(const f of files){const bar=el("progress",""),note=el("span","Waiting"),li=el("li","");
 bar.max=100;bar.value=0;bar.setAttribute("aria-label",f.name);
 li.append(el("span",f.name),bar,note);list.append(li);queue.push({f,bar,note})}
