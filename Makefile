@@ -37,8 +37,10 @@ build: deps
 
 # The load tests (label "load") run only with `make test-load`.
 TEST_ENV ?=
-# The browser checks (tests/browser/) need a real browser; without root they skip.
-TEST_PACKAGES := chromium curl
+# The browser checks (tests/browser/) need a real browser, and node with npm to drive it; without
+# root they skip. A node that came from elsewhere brings its own npm, which Debian's npm package
+# would conflict with: node and npm are asked for only when npm is missing.
+TEST_PACKAGES := chromium curl $(if $(shell command -v npm),,nodejs npm)
 test-deps:
 	@$(MAKE) --no-print-directory deps PACKAGES="$(PACKAGES) $(TEST_PACKAGES)" || \
 	  echo "The browser checks will be skipped."

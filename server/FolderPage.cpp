@@ -3,6 +3,7 @@
 #include "platform/FileCalls.h"
 #include "server/Percent.h"
 #include "server/Reply.h"
+#include "server/UploadArea.h"
 #include "server/WebPage.h"
 
 #include <QString>
@@ -242,9 +243,10 @@ void AppendRow(std::string& rows, const Entry& entry) {
                                      entry.folder ? webpage::FileKind::Other : KindOf(entry.name)});
 }
 
-std::string Render(std::string_view requestPath, std::vector<Entry> entries) {
+std::string Render(std::string_view requestPath, std::vector<Entry> entries,
+                   std::optional<std::string_view> uploadTo) {
     Sort(entries);
-    size_t room = 1024;
+    size_t room = 1024 + (uploadTo ? uploadarea::MarkupSize() + 3 * uploadTo->size() : 0);
     size_t folders = 0;
     for (const Entry& entry : entries) {
         room += webpage::kListingRowMarkup + 4 * entry.name.size() + 32;
@@ -252,6 +254,8 @@ std::string Render(std::string_view requestPath, std::vector<Entry> entries) {
     }
     std::string body;
     body.reserve(room);
+    if (uploadTo)
+        uploadarea::Append(body, *uploadTo);
     webpage::AppendListingStart(body, !(requestPath.empty() || requestPath == "/"));
     for (const Entry& entry : entries)
         AppendRow(body, entry);
@@ -260,11 +264,12 @@ std::string Render(std::string_view requestPath, std::vector<Entry> entries) {
 }
 
 std::optional<std::string> Page(const std::string& folder, std::string_view requestPath,
-                                const std::string& leaveOut) {
+                                const std::string& leaveOut,
+                                std::optional<std::string_view> uploadTo) {
     std::optional<std::vector<Entry>> entries = ReadFolder(folder, leaveOut);
     if (!entries)
         return std::nullopt;
-    return Render(requestPath, std::move(*entries));
+    return Render(requestPath, std::move(*entries), uploadTo);
 }
 
 } // namespace folderpage

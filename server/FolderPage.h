@@ -23,9 +23,12 @@ struct Entry {
 // The whole UTF-8 page listing `folder` (a file-system path ending in "/"), reached by the
 // decoded target `requestPath` ("/" at the top). Dot files are left out, and so is the file
 // `leaveOut` (compared by device and inode; empty for none). Nullopt when the folder cannot be
-// read, a read failing part way included: a listing is never shown cut short.
+// read, a read failing part way included: a listing is never shown cut short. With `uploadTo`
+// (the decoded target of a folder, ending in "/") the page carries the area that sends a
+// visitor's files there; without it the page only lists.
 std::optional<std::string> Page(const std::string& folder, std::string_view requestPath,
-                                const std::string& leaveOut);
+                                const std::string& leaveOut,
+                                std::optional<std::string_view> uploadTo = std::nullopt);
 
 // The entries of `folder` that a visitor can fetch: folders and regular files (links followed;
 // a link whose target is missing is left out), without dot files and `leaveOut`. Unsorted.
@@ -37,8 +40,9 @@ std::optional<std::vector<Entry>> ReadFolder(const std::string& folder,
 // for UTF-8 names), ties broken by the bytes: the same order whatever order the folder gave.
 void Sort(std::vector<Entry>& entries);
 
-// The page for `entries` (sorted here) at `requestPath`.
-std::string Render(std::string_view requestPath, std::vector<Entry> entries);
+// The page for `entries` (sorted here) at `requestPath`, with the upload area as for Page.
+std::string Render(std::string_view requestPath, std::vector<Entry> entries,
+                   std::optional<std::string_view> uploadTo = std::nullopt);
 
 // One entry's row of the listing, appended to `rows`.
 void AppendRow(std::string& rows, const Entry& entry);

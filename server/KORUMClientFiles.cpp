@@ -6,6 +6,7 @@
 #include "server/Percent.h"
 #include "server/Reply.h"
 #include "server/SiteLookup.h"
+#include "server/UploadOffer.h"
 #include "server/WebPage.h"
 
 namespace {
@@ -54,10 +55,14 @@ void tPeerThread::SendFolderPage(const std::string& folder, const route::Decisio
     const std::string shown =
         decision.defaultTarget ? std::string("/") : percent::Decode(decision.requestPath);
     const auto stamp = foldermemo::StampOf(folder);
-    const std::string key = folder + '\0' + shown + '\0' + Site->logFile;
+    const std::optional<std::string> uploadTo = uploadoffer::UploadTarget(*Site, folder, shown);
+    // A page kept with the upload area never answers where none is due, nor one kept without it.
+    const std::string key = folder + '\0' + shown + '\0' + Site->logFile + '\0' +
+                            (uploadTo ? "+" + *uploadTo : std::string("-"));
     std::shared_ptr<const std::string> reply = stamp ? Pages().Find(key, *stamp) : nullptr;
     if (!reply) {
-        const std::optional<std::string> page = folderpage::Page(folder, shown, Site->logFile);
+        const std::optional<std::string> page =
+            folderpage::Page(folder, shown, Site->logFile, uploadTo);
         // A folder that cannot be read is not shown at all: a part of it would pass for the whole.
         if (!page || !stamp) {
             SendError(404, "<h2>File not really found</h2>");

@@ -1,5 +1,6 @@
-// Folder listings rendered for any names, request paths, sizes and times, checked the way a
-// browser reads them: a name never turns into markup, and every link leads back to its bytes.
+// Folder listings rendered for any names, request paths, sizes and times, with and without the
+// upload area, checked the way a browser reads them: a name never turns into markup, every link
+// leads back to its bytes, and the area sends files to the folder it was given.
 #include "FuzzCheck.h"
 #include "server/FolderPage.h"
 #include "server/Percent.h"
@@ -9,6 +10,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -97,12 +99,15 @@ void checkRow(const Entry& entry) {
     FUZZ_REQUIRE(unescape(between(row, "<span class=\"t\">", "</span>", from)).size() < 32);
 }
 
-void checkPage(std::string_view requestPath, const std::vector<Entry>& entries) {
-    const std::string page = folderpage::Render(requestPath, entries);
+void checkPage(std::string_view requestPath, const std::vector<Entry>& entries,
+               std::optional<std::string_view> uploadTo) {
+    const std::string page = folderpage::Render(requestPath, entries, uploadTo);
     std::vector<Entry> plain = entries;
     for (Entry& entry : plain)
         entry.name = "x";
-    const std::string plainPage = folderpage::Render("/x/", plain);
+    const std::optional<std::string_view> plainUploadTo =
+        uploadTo ? std::optional<std::string_view>("/x/") : std::nullopt;
+    const std::string plainPage = folderpage::Render("/x/", plain, plainUploadTo);
     const bool top = requestPath.empty() || requestPath == "/";
     constexpr size_t kParentRowTags = 6; // li, a, span and their ends
     FUZZ_REQUIRE(count(page, '<') + (top ? kParentRowTags : 0) == count(plainPage, '<'));
@@ -110,6 +115,14 @@ void checkPage(std::string_view requestPath, const std::vector<Entry>& entries) 
     const std::string title = unescape(between(page, "<title>", "</title>", titleAt));
     FUZZ_REQUIRE(wellFormedUtf8(title) && !hasControl(title));
     FUZZ_REQUIRE(page.starts_with("<!DOCTYPE html>") && page.ends_with("</html>\n"));
+    size_t areaAt = 0;
+    if (uploadTo) {
+        const std::string_view to = between(page, "data-to=\"", "\"", areaAt);
+        FUZZ_REQUIRE(unescape(to) == std::string(to)); // percent-encoded: nothing to escape
+        FUZZ_REQUIRE(percent::Decode(to) == *uploadTo);
+    } else {
+        FUZZ_REQUIRE(page.find("<section class=\"up\"") == std::string::npos);
+    }
     // Every entry's link is there once sorted, each decoding back to one entry's name.
     std::vector<std::string> expected;
     for (const Entry& entry : entries)
@@ -132,6 +145,8 @@ void checkPage(std::string_view requestPath, const std::vector<Entry>& entries) 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
     const std::string requestPath = input.ConsumeRandomLengthString(64);
+    const bool withArea = input.ConsumeBool();
+    const std::string uploadTo = input.ConsumeRandomLengthString(64);
     const size_t entryCount = input.ConsumeIntegralInRange<size_t>(0, 8);
     std::vector<Entry> entries;
     for (size_t i = 0; i < entryCount && input.remaining_bytes() > 0; ++i) {
@@ -143,6 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         checkRow(entry);
         entries.push_back(std::move(entry));
     }
-    checkPage(requestPath, entries);
+    checkPage(requestPath, entries,
+              withArea ? std::optional<std::string_view>(uploadTo) : std::nullopt);
     return 0;
 }
