@@ -66,11 +66,12 @@ private:
             const int fd = ::accept(fd_, nullptr, nullptr);
             if (fd < 0)
                 continue;
+            // Counted before it answers: the asker may look as soon as it has the answer.
+            accepted_.push_back(fd);
+            ++count_;
             if (!answer_.empty()) {
                 [[maybe_unused]] const ssize_t n = ::send(fd, answer_.data(), answer_.size(), 0);
             }
-            accepted_.push_back(fd);
-            ++count_;
         }
     }
 
