@@ -52,9 +52,24 @@ QByteArray EncodedLine(const QByteArray& stamp, const std::string& peer,
     return bytes;
 }
 
+namespace {
+
+// Lines reach the file again, or none is meant to: a later loss is news again.
+void endLoss(ServerContext& context) {
+    if (!context.logLossReported)
+        return;
+    context.logLossReported = false;
+    if (context.logLossEnded)
+        context.logLossEnded();
+}
+
+} // namespace
+
 void Write(ServerContext& context, uint64_t number, const std::string& peer,
            const std::string& requestLine) {
     const ServerSettings& s = context.settings;
+    if (!s.LogEnabled)
+        endLoss(context);
     if (!s.LogEnabled && !context.requestLogged)
         return;
     // Only the UI thread writes lines.
@@ -65,12 +80,7 @@ void Write(ServerContext& context, uint64_t number, const std::string& peer,
     if (!s.LogEnabled)
         return;
     if (AppendToLog(s.LogFile, line)) {
-        // Lines reach the file again: a later loss is news again.
-        if (context.logLossReported) {
-            context.logLossReported = false;
-            if (context.logLineWritten)
-                context.logLineWritten();
-        }
+        endLoss(context);
         return;
     }
     if (context.logLossReported)

@@ -74,9 +74,10 @@ struct ServerContext {
     transfers::Board transfers = {};
     // Runs on the UI thread when a line could not be written to the log file (a full disk, a
     // missing folder, no permission), with a text that names the file and the reason: once, until
-    // a line is written again, when logLineWritten runs and the next loss is told again.
+    // a line is written again or the log is switched off, when logLossEnded runs and the next loss
+    // is told again.
     std::function<void(const QString& problem)> logLineLost = {};
-    std::function<void()> logLineWritten = {};
+    std::function<void()> logLossEnded = {};
     bool logLossReported = false; // UI thread only
     // The workers' one way to the UI thread.
     UiHandOff handOff = {};

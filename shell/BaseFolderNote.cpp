@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <initializer_list>
+
 QString MissingFolderNotice(const QString& basePath) {
     // Without a base folder a request's path is taken as it comes, from the file system's root.
     if (basePath.isEmpty())
@@ -73,8 +75,7 @@ void TBaseFolderNote::Recheck() {
 void TBaseFolderNote::Clear() {
     checking_ = false;
     notice_->clear();
-    for (QWidget* part : {static_cast<QWidget*>(notice_), static_cast<QWidget*>(create_),
-                          static_cast<QWidget*>(failure_), static_cast<QWidget*>(this)})
+    for (QWidget* part : std::initializer_list<QWidget*>{notice_, create_, failure_, this})
         part->hide();
 }
 

@@ -80,7 +80,7 @@ TF_KORUMain::~TF_KORUMain() {
     context_.transferBegan = nullptr;
     context_.uploadStored = nullptr;
     context_.logLineLost = nullptr;
-    context_.logLineWritten = nullptr;
+    context_.logLossEnded = nullptr;
     if (F_KORUMain == this)
         F_KORUMain = nullptr;
 }
@@ -197,7 +197,7 @@ void TF_KORUMain::createServerPage() {
     context_.logLineLost = [this](const QString& problem) {
         ServerPage_->Notes().ShowLogProblem(problem);
     };
-    context_.logLineWritten = [this] { ServerPage_->Notes().ClearLogProblem(); };
+    context_.logLossEnded = [this] { ServerPage_->Notes().ClearLogProblem(); };
 }
 
 void TF_KORUMain::createStatusBar() {

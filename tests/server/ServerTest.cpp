@@ -378,7 +378,7 @@ TEST_F(Server, ALostLogLineIsReportedOnceAndTheRequestStillServed) {
 TEST_F(Server, ALogLossIsToldUntilALineIsWrittenAgain) {
     QStringList events;
     context.logLineLost = [&events](const QString& problem) { events << problem; };
-    context.logLineWritten = [&events] { events << "written"; };
+    context.logLossEnded = [&events] { events << "written"; };
     const QString folder = docroot.path() + "/later";
     settings.LogFile = folder + "/koru.log";
     requestlog::Write(context, 1, "127.0.0.1", "GET /1 HTTP/1.0");
@@ -393,6 +393,14 @@ TEST_F(Server, ALogLossIsToldUntilALineIsWrittenAgain) {
     requestlog::Write(context, 1, "127.0.0.1", "GET /5 HTTP/1.0");
     EXPECT_EQ(events.size(), 2) << "the end of a loss is told once";
     EXPECT_EQ(events.value(1), "written");
+
+    // Switched off: no line is lost any more.
+    settings.LogFile = folder + "/gone/koru.log";
+    requestlog::Write(context, 1, "127.0.0.1", "GET /6 HTTP/1.0");
+    settings.LogEnabled = false;
+    requestlog::Write(context, 1, "127.0.0.1", "GET /7 HTTP/1.0");
+    EXPECT_EQ(events.size(), 4);
+    EXPECT_EQ(events.value(3), "written");
 
     EXPECT_EQ(readFile("later/koru.log").count("\r\n"), 2) << "the lines written are whole";
 }
