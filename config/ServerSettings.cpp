@@ -4,6 +4,7 @@
 #include "config/MimeTable.h"
 #include "config/StorePlace.h"
 #include "platform/FilePath.h"
+#include "platform/FolderPlace.h"
 #include "platform/SettingsStore.h"
 
 #include <QCoreApplication>
@@ -138,6 +139,16 @@ bool PluginsInsideBase(const ServerSettings& s) {
            plugins.startsWith(base + QLatin1Char('/'));
 }
 
+bool UploadsInsideBase(const ServerSettings& s) {
+    const auto fsName = [](const QString& folder) {
+        return QFile::encodeName(platform::ToFsPath(AddBackslash(folder))).toStdString();
+    };
+    // Without a base folder nothing is stored at all.
+    if (AddBackslash(s.BaseFolder).isEmpty() || AddBackslash(s.UploadPath).isEmpty())
+        return false;
+    return platform::FolderWithin(fsName(s.UploadPath), fsName(s.BaseFolder));
+}
+
 QString StoreProblem() {
     return platform::UnreadableStore(StoreReadRoot(), RegBase + kSettingsKey);
 }
@@ -180,6 +191,8 @@ QString FlagBoxes(const ServerSettings& s) {
 void ResetSettings(ServerSettings& s, MimeTable& mime, Defaults defaults) {
     ReadFlagBoxes(kDefaultBoxes, s);
     s.FolderPages = DefaultFolderPages(defaults);
+    s.Reach = DefaultReach(defaults);
+    s.Uploads = DefaultUploads(defaults);
     fillTextFields(s, [defaults](const TextField& field) { return field.fallback(defaults); });
     mime.LoadMIME(DefaultMimeTextFor(defaults));
 }
@@ -191,6 +204,10 @@ void RestoreSettings(ServerSettings& s, MimeTable& mime) {
     ReadFlagBoxes(ReadRegString(kSettingsKey, QStringLiteral("CBoxes"), kDefaultBoxes), s);
     s.FolderPages = ReadFolderPages(
         ReadRegString(kSettingsKey, kFolderPages, FolderPagesText(DefaultFolderPages(defaults))));
+    s.Reach =
+        ReadReach(ReadRegString(kSettingsKey, kReachValue, ChoiceText(DefaultReach(defaults))));
+    s.Uploads = ReadUploads(
+        ReadRegString(kSettingsKey, kUploadsValue, ChoiceText(DefaultUploads(defaults))));
     fillTextFields(s, [defaults](const TextField& field) {
         return ReadRegString(kSettingsKey, QString::fromLatin1(field.name),
                              field.fallback(defaults));
@@ -200,7 +217,9 @@ void RestoreSettings(ServerSettings& s, MimeTable& mime) {
 
 QString SaveSettings(const ServerSettings& s, const MimeTable& mime) {
     platform::StoreValues values{{QStringLiteral("CBoxes"), FlagBoxes(s)},
-                                 {kFolderPages, FolderPagesText(s.FolderPages)}};
+                                 {kFolderPages, FolderPagesText(s.FolderPages)},
+                                 {kReachValue, ChoiceText(s.Reach)},
+                                 {kUploadsValue, ChoiceText(s.Uploads)}};
     for (const TextField& field : kTextFields)
         values.emplace_back(QString::fromLatin1(field.name), field.get(s));
     values.emplace_back(kMime, mime.GetMIME());
