@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -27,20 +28,26 @@ std::string withoutTrailingSlashes(std::string name) {
 } // namespace
 
 std::string RealFolder(const std::string& folder) {
-    const std::string name = withoutTrailingSlashes(folder);
-    if (std::string found = resolved(name); !found.empty())
-        return found;
-    const size_t slash = name.rfind('/');
-    const std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
-    // A last step of "." or ".." would name another folder than the one to be made.
-    if (last.empty() || last == "." || last == "..")
-        return {};
-    const std::string parent = resolved(
-        slash == std::string::npos ? std::string(".")
-                                   : (slash == 0 ? std::string("/") : name.substr(0, slash)));
-    if (parent.empty())
-        return {};
-    return parent == "/" ? "/" + last : parent + "/" + last;
+    std::string name = withoutTrailingSlashes(folder);
+    // The steps that do not exist yet, last first, below the nearest folder that does.
+    std::vector<std::string> missing;
+    for (;;) {
+        if (std::string found = resolved(name); !found.empty()) {
+            for (auto step = missing.rbegin(); step != missing.rend(); ++step)
+                found += (found == "/" ? "" : "/") + *step;
+            return found;
+        }
+        const size_t slash = name.rfind('/');
+        const std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
+        // A step of "." or ".." would name another folder than the one to be made.
+        if (last.empty() || last == "." || last == "..")
+            return {};
+        missing.push_back(last);
+        name = slash == std::string::npos ? std::string(".")
+                                          : withoutTrailingSlashes(name.substr(0, slash + 1));
+        if (name.empty())
+            return {};
+    }
 }
 
 bool FolderWithin(const std::string& inner, const std::string& outer) {

@@ -7,8 +7,9 @@
 namespace platform {
 
 // The folder's absolute name with every link and "." or ".." resolved ("" reads as the current
-// folder). A folder that does not exist yet but whose parent does is named by where it would be
-// made, so that a folder made on first use is judged before it exists. Empty when neither exists.
+// folder). A folder that does not exist yet is named by where it would be made below its nearest
+// existing folder, so that a folder made on first use is judged before it exists. Empty when a
+// missing step is "." or "..", which would name another folder.
 std::string RealFolder(const std::string& folder);
 
 // True when `inner` is `outer` or lies below it, both resolved by RealFolder; false when either

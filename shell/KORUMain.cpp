@@ -304,7 +304,7 @@ void TF_KORUMain::SetTrayHint(const QString& hint) {
 }
 // The Server page follows what the listener tells the window.
 void TF_KORUMain::ShowListening(uint16_t port) {
-    ServerPage_->ShowListening(port, Server_->GetBasePath());
+    ServerPage_->ShowListening(port, Server_->GetBasePath(), Server_->ReachInForce());
 }
 void TF_KORUMain::ShowStopped() {
     ServerPage_->ShowStopped();

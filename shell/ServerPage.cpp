@@ -1,6 +1,7 @@
 #include "shell/ServerPage.h"
 
 #include "platform/FilePath.h"
+#include "server/PeerRule.h"
 #include "shell/QrCode.h"
 
 #include <QAction>
@@ -78,6 +79,8 @@ TServerPage::TServerPage(QWidget* parent) : QWidget(parent) {
 
     state_ = heading(QString(), this);
     state_->setObjectName(QStringLiteral("ServerState"));
+    reach_ = new QLabel(this);
+    reach_->setObjectName(QStringLiteral("ReachInForce"));
     rowsLayout_ = new QGridLayout;
     rowsLayout_->setSpacing(2);
     rowsLayout_->setColumnStretch(2, 1);
@@ -94,6 +97,7 @@ TServerPage::TServerPage(QWidget* parent) : QWidget(parent) {
     auto* where = new QVBoxLayout;
     where->addWidget(state_);
     where->addLayout(rowsLayout_);
+    where->addWidget(reach_);
     where->addWidget(notice_);
     where->addStretch(1);
     auto* top = new QHBoxLayout;
@@ -134,11 +138,21 @@ TServerPage::TServerPage(QWidget* parent) : QWidget(parent) {
     ShowStopped();
 }
 
-void TServerPage::ShowListening(quint16 port, const QString& basePath) {
+void TServerPage::ShowListening(quint16 port, const QString& basePath, ReachChoice reach) {
     const QString notice = missingFolderNotice(basePath);
-    urls_ = {siteUrl(QStringLiteral("localhost"), port)};
-    for (const QHostAddress& address : AddressSource())
-        urls_.append(siteUrl(address.toString(), port));
+    if (reach == ReachChoice::ThisComputer) {
+        // The listener takes the loopback address only.
+        urls_ = {siteUrl(QStringLiteral("127.0.0.1"), port)};
+    } else {
+        urls_ = {siteUrl(QStringLiteral("localhost"), port)};
+        for (const QHostAddress& address : AddressSource())
+            if (reach == ReachChoice::Anywhere ||
+                peerrule::IsHomePeer(address.toString().toStdString()))
+                urls_.append(siteUrl(address.toString(), port));
+    }
+    reach_->setText(QStringLiteral("Visitors may connect from: %1")
+                        .arg(ReachCaptions()[static_cast<int>(reach)].toLower()));
+    reach_->show();
     state_->setText(QStringLiteral("Open the site at:"));
     notice_->setText(notice);
     notice_->setVisible(!notice.isEmpty());
@@ -151,6 +165,7 @@ void TServerPage::ShowListening(quint16 port, const QString& basePath) {
 void TServerPage::ShowStopped() {
     urls_.clear();
     state_->setText(QStringLiteral("Not listening"));
+    reach_->hide();
     notice_->clear();
     notice_->hide();
     showAddresses();

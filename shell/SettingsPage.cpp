@@ -23,7 +23,7 @@ void setTextQuietly(QLineEdit& edit, const QString& text) {
 } // namespace
 
 TSettingsPage::TSettingsPage(Ui::TF_KORUMain& ui, ServerSettings& settings, QWidget& window)
-    : ui_(ui), settings_(settings), window_(window) {
+    : ui_(ui), settings_(settings), window_(window), access_(*ui.PageControl2, settings) {
     connectFields();
     connectButtons();
 }
@@ -79,11 +79,18 @@ void TSettingsPage::Show() {
         box->setChecked(on);
     }
     showPluginsPlace();
+    access_.Show();
 }
 
 void TSettingsPage::Edit1Change(const QString& text) {
     settings_.BaseFolder = text;
     showPluginsPlace();
+    access_.ShowUploadPlace();
+}
+
+void TSettingsPage::Edit14Change(const QString& text) {
+    settings_.UploadPath = text;
+    access_.ShowUploadPlace();
 }
 
 void TSettingsPage::Edit6Change(const QString& text) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/ServerSettings.h"
+#include "shell/AccessBoxes.h"
 
 #include <QObject>
 #include <QString>
@@ -38,7 +39,7 @@ public:
     void Edit11Change(const QString& text) { settings_.PageFooter = text; }
     void Edit12Change(const QString& text) { settings_.LogFile = text; }
     void Edit13Change(const QString& text) { settings_.IdleSeconds = text; }
-    void Edit14Change(const QString& text) { settings_.UploadPath = text; }
+    void Edit14Change(const QString& text);
     void Edit15Change(const QString& text) { settings_.MasterCommand = text; }
     void CheckBox1Click(bool on) { settings_.ShowPeers = on; }
     void CheckBox2Click(bool on) { settings_.AutoClose = on; }
@@ -49,6 +50,8 @@ public:
     void TempPathBtnClick();
     void PluginsPathBtnClick();
     void UploadPathBtnClick();
+    // The choices of who may connect and where visitors may upload.
+    TAccessBoxes& Access() { return access_; }
     void LogFileBtnClick();
     // The chosen file must lie under the base folder; what is kept is the part after it.
     void BaseFileBtnClick();
@@ -65,4 +68,5 @@ private:
     QWidget& window_;
     QLabel* pluginsInsideBase_ = nullptr; // owned by its group box
     QLabel* saveReport_ = nullptr;        // owned by the Settings tab
+    TAccessBoxes access_;
 };
