@@ -11,6 +11,7 @@
 #include "platform/Sockets.h"
 #include "platform/ThreadPump.h"
 #include "platform/WorkerPool.h"
+#include "server/Admission.h"
 #include "server/Delivery.h"
 #include "server/ModuleCall.h"
 #include "server/Reply.h"
@@ -75,7 +76,10 @@ tPeerThread::tPeerThread(int handle, std::string peerAddress, std::shared_ptr<co
       BasePath(Site->basePath), IdleLimit(Site->idleLimit),
       Collector(
           BaseFile, BasePath, [this](route::Decision& decision) { return StartUpload(decision); },
-          [this](std::string_view header) { return CheckHeader(header); }) {
+          [this](std::string_view header) {
+              return admission::AtHeader(Site->sources.reach, Site->sources.uploads, PeerAddress,
+                                         context_.homePeer, header);
+          }) {
     FreeOnTerminate = true;
 }
 
@@ -252,36 +256,6 @@ void tPeerThread::DropBytes() {
     for (size_t taken = 0; taken < static_cast<size_t>(kBodyReadSize); taken += sizeof sink)
         if (Read(sink, sizeof sink) < static_cast<int>(sizeof sink))
             break;
-}
-
-// Decided before anything of the request is routed: a peer the reach does not serve learns
-// nothing of the site, and with uploads off no PUT is looked at further.
-std::optional<request::RequestCollector::Refusal>
-tPeerThread::CheckHeader(std::string_view header) const {
-    if (!PeerServed())
-        return request::RequestCollector::Refusal{
-            403, Site->sources.reach == ReachChoice::ThisComputer
-                     ? "Only visitors on this computer are served"
-                     : "Only visitors from the home network are served"};
-    if (Site->sources.uploads == UploadsChoice::Off) {
-        const std::optional<std::string> line = request::RequestLine(header);
-        if (line && request::MethodTarget(*line, "PUT"))
-            return request::RequestCollector::Refusal{403, uploadrule::kSwitchedOff};
-    }
-    return std::nullopt;
-}
-
-bool tPeerThread::PeerServed() const {
-    switch (Site->sources.reach) {
-    case ReachChoice::ThisComputer:
-        return peerrule::IsLoopbackPeer(PeerAddress);
-    case ReachChoice::HomeNetwork:
-        return context_.homePeer ? context_.homePeer(PeerAddress)
-                                 : peerrule::IsHomePeer(PeerAddress);
-    case ReachChoice::Anywhere:
-        break;
-    }
-    return true;
 }
 
 // A PUT that declares its length: its body goes into a new upload file as it arrives, unless the

@@ -103,8 +103,6 @@ private:
     void ReadHeaderBytes();
     void ReadBodyBytes();
     void DropBytes();
-    std::optional<request::RequestCollector::Refusal> CheckHeader(std::string_view header) const;
-    bool PeerServed() const;
     request::RequestCollector::BodySink StartUpload(route::Decision& decision);
     bool IdleTooLong() const;
     void PeerDataSent(TCustomWSocket* sender, uint16_t error);

@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -187,6 +188,11 @@ void TF_KORUMain::connectServerControls() {
     connect(ui_->Button6, &QPushButton::clicked, this, &TF_KORUMain::Button6Click);
     connect(ui_->Button4, &QPushButton::clicked, this, &TF_KORUMain::Button4Click);
     connect(ui_->Button11, &QPushButton::clicked, this, &TF_KORUMain::Button11Click);
+    // A narrower reach holds at once: the Server tab says so while it listens.
+    connect(&SettingsPage_->Access().ReachBox(), &QComboBox::currentIndexChanged, this, [this] {
+        if (Server_->Socket().State() == wsListening)
+            ShowListening(static_cast<uint16_t>(std::stoi(Server_->Socket().GetLocalPort())));
+    });
     Plugins_.OnChanged = [this] { showPlugins(); };
     Plugins_.OnProblem = [this](const QString& problem) { SetStatusText(2, problem); };
 }

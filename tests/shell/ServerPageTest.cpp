@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -227,8 +228,12 @@ TEST_F(ServerPageTest, ShowsOnlyTheAddressesTheReachLetsIn) {
     EXPECT_EQ(reach.text(), "Visitors may connect from: this computer only");
     ui.StopBtn->click();
 
-    window->Settings().Reach = ReachChoice::Anywhere;
+    find<QComboBox>("ReachBox")->setCurrentIndex(2);
     port = start();
     EXPECT_EQ(links().size(), 4);
     EXPECT_EQ(reach.text(), "Visitors may connect from: anywhere");
+    // Narrowed while it listens: that holds at once, and the page says so.
+    find<QComboBox>("ReachBox")->setCurrentIndex(1);
+    EXPECT_EQ(reach.text(), "Visitors may connect from: my home network");
+    EXPECT_EQ(links().size(), 3);
 }
