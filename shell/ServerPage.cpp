@@ -159,6 +159,11 @@ void TServerPage::ShowListening(quint16 port, const QString& basePath, ReachChoi
     showAddresses();
     // A phone reaches the machine by a network address; localhost only leads back to the phone.
     showQrCode(urls_.size() > 1 ? urls_[1] : urls_[0]);
+    // No phone can connect to a server for this computer only.
+    if (reach == ReachChoice::ThisComputer) {
+        qr_->hide();
+        qrCaption_->hide();
+    }
     openInBrowser_->setEnabled(true);
 }
 

@@ -226,6 +226,7 @@ TEST_F(ServerPageTest, ShowsOnlyTheAddressesTheReachLetsIn) {
     port = start();
     EXPECT_EQ(links(), QStringList({QStringLiteral("http://127.0.0.1:%1/").arg(port)}));
     EXPECT_EQ(reach.text(), "Visitors may connect from: this computer only");
+    EXPECT_TRUE(qr.isHidden()) << "no phone can connect";
     ui.StopBtn->click();
 
     find<QComboBox>("ReachBox")->setCurrentIndex(2);
