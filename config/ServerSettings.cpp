@@ -4,6 +4,7 @@
 #include "config/MimeTable.h"
 #include "config/StorePlace.h"
 #include "platform/FilePath.h"
+#include "platform/FolderPlace.h"
 #include "platform/SettingsStore.h"
 
 #include <QCoreApplication>
@@ -139,6 +140,16 @@ bool PluginsInsideBase(const ServerSettings& s) {
            plugins.startsWith(base + QLatin1Char('/'));
 }
 
+bool UploadsInsideBase(const ServerSettings& s) {
+    const auto fsName = [](const QString& folder) {
+        return QFile::encodeName(platform::ToFsPath(AddBackslash(folder))).toStdString();
+    };
+    // Without a base folder nothing is stored at all.
+    if (AddBackslash(s.BaseFolder).isEmpty() || AddBackslash(s.UploadPath).isEmpty())
+        return false;
+    return platform::FolderWithin(fsName(s.UploadPath), fsName(s.BaseFolder));
+}
+
 QString StoreProblem() {
     return platform::UnreadableStore(StoreReadRoot(), RegBase + kSettingsKey);
 }
@@ -186,6 +197,8 @@ void ResetSettings(ServerSettings& s, MimeTable& mime, Defaults defaults) {
     ReadFlagBoxes(kDefaultBoxes, s);
     s.FolderPages = DefaultFolderPages(defaults);
     s.UploadNotices = DefaultUploadNotices(defaults);
+    s.Reach = DefaultReach(defaults);
+    s.Uploads = DefaultUploads(defaults);
     fillTextFields(s, [defaults](const TextField& field) { return field.fallback(defaults); });
     mime.LoadMIME(DefaultMimeTextFor(defaults));
 }
@@ -199,6 +212,10 @@ void RestoreSettings(ServerSettings& s, MimeTable& mime) {
         ReadRegString(kSettingsKey, kFolderPages, FolderPagesText(DefaultFolderPages(defaults))));
     s.UploadNotices = ReadFolderPages(ReadRegString(
         kSettingsKey, kUploadNotices, FolderPagesText(DefaultUploadNotices(defaults))));
+    s.Reach =
+        ReadReach(ReadRegString(kSettingsKey, kReachValue, ChoiceText(DefaultReach(defaults))));
+    s.Uploads = ReadUploads(
+        ReadRegString(kSettingsKey, kUploadsValue, ChoiceText(DefaultUploads(defaults))));
     fillTextFields(s, [defaults](const TextField& field) {
         return ReadRegString(kSettingsKey, QString::fromLatin1(field.name),
                              field.fallback(defaults));
@@ -209,7 +226,9 @@ void RestoreSettings(ServerSettings& s, MimeTable& mime) {
 QString SaveSettings(const ServerSettings& s, const MimeTable& mime) {
     platform::StoreValues values{{QStringLiteral("CBoxes"), FlagBoxes(s)},
                                  {kFolderPages, FolderPagesText(s.FolderPages)},
-                                 {kUploadNotices, FolderPagesText(s.UploadNotices)}};
+                                 {kUploadNotices, FolderPagesText(s.UploadNotices)},
+                                 {kReachValue, ChoiceText(s.Reach)},
+                                 {kUploadsValue, ChoiceText(s.Uploads)}};
     for (const TextField& field : kTextFields)
         values.emplace_back(QString::fromLatin1(field.name), field.get(s));
     values.emplace_back(kMime, mime.GetMIME());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/AccessChoices.h"
 #include "config/StoreDefaults.h"
 
 #include <QByteArray>
@@ -64,6 +65,10 @@ struct ServerSettings {
     // Each batch of stored uploads is told in a tray message. Stored as "UploadNotices", "1" or
     // "0" (read as FolderPages is).
     bool UploadNotices = false;
+    // Who may connect, and where visitors may store files ("Reach" and "Uploads"): what an earlier
+    // version did until the store says otherwise.
+    ReachChoice Reach = ReachChoice::Anywhere;
+    UploadsChoice Uploads = UploadsChoice::UnderBase;
 };
 
 inline const QString kSettingsKey = QStringLiteral("KORU\\Settings");
@@ -103,6 +108,9 @@ bool AppendToLog(const QString& logFile, const QByteArray& line);
 // inside it, links resolved: visitors can then fetch the module files, and uploads into it are
 // refused.
 bool PluginsInsideBase(const ServerSettings& settings);
+// Whether the upload folder is the base folder or lies inside it, links resolved (a folder not
+// made yet by where it would be made). Uploads into the upload folder are taken only then.
+bool UploadsInsideBase(const ServerSettings& settings);
 
 // Every field and the MIME table as a store restores them that lacks every value: by default as
 // an empty store (a first run) does. Start-up resets with the store's own choice before it
@@ -115,8 +123,8 @@ void ResetSettings(ServerSettings& settings, MimeTable& mime,
 // text; fields not read yet keep what they held.
 void RestoreSettings(ServerSettings& settings, MimeTable& mime);
 
-// Writes every field, FolderPages included, and the MIME table, all in one go, to the file the
-// settings were read from, or to the per-user file when the machine-wide one takes no write (see
-// WriteStoreValues): what the window shows is kept. Returns the file written. Throws
+// Writes every field, FolderPages, Reach and Uploads included, and the MIME table, all in one go,
+// to the file the settings were read from, or to the per-user file when the machine-wide one takes
+// no write (see WriteStoreValues): what the window shows is kept. Returns the file written. Throws
 // platform::StoreError (store files and reasons) when no file took them; nothing is written then.
 QString SaveSettings(const ServerSettings& settings, const MimeTable& mime);

@@ -29,6 +29,8 @@ Settings\\Edit12=$build/koru.log
 Settings\\Edit13=40
 Settings\\Edit14=$site/
 Settings\\FolderPages=1
+Settings\\Reach=1
+Settings\\Uploads=1
 CONF
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     export QT_QPA_PLATFORM=offscreen

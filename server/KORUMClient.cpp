@@ -11,6 +11,7 @@
 #include "platform/Sockets.h"
 #include "platform/ThreadPump.h"
 #include "platform/WorkerPool.h"
+#include "server/Admission.h"
 #include "server/Delivery.h"
 #include "server/ModuleCall.h"
 #include "server/Reply.h"
@@ -18,6 +19,7 @@
 #include "server/RequestLog.h"
 #include "server/Router.h"
 #include "server/Upload.h"
+#include "server/UploadRule.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -61,9 +63,11 @@ std::string toBytes(const QString& text) {
 PeerSite::PeerSite(Sources from)
     : sources(std::move(from)), baseFile(toBytes(sources.baseFile)),
       basePath(toBytes(sources.basePath)),
+      baseFolder(toBytes(platform::ToFsPath(sources.basePath))),
       // The folder the scan looks in: the same trimming, "" for the current folder.
       pluginsFolder(toBytes(platform::ToFsPath(AddBackslash(sources.pluginsPath)))),
       logFile(toBytes(platform::ToFsPath(sources.logFile))),
+      uploadFolder(toBytes(platform::ToFsPath(AddBackslash(sources.uploadPath)))),
       // Milliseconds, 64 bits wide: no setting can overflow it.
       idleLimit(1000 * static_cast<int64_t>(TrimToIntDef(sources.idleSeconds, 40))) {}
 
@@ -72,8 +76,12 @@ tPeerThread::tPeerThread(int handle, std::string peerAddress, std::shared_ptr<co
     : context_(context), toUi_(context.handOff.sender()), PeerHandle(handle),
       PeerAddress(std::move(peerAddress)), Site(std::move(site)), BaseFile(Site->baseFile),
       BasePath(Site->basePath), IdleLimit(Site->idleLimit),
-      Collector(BaseFile, BasePath,
-                [this](const route::Decision& decision) { return StartUpload(decision); }) {
+      Collector(
+          BaseFile, BasePath, [this](route::Decision& decision) { return StartUpload(decision); },
+          [this](std::string_view header) {
+              return admission::AtHeader(Site->sources.reach, Site->sources.uploads, PeerAddress,
+                                         context_.homePeer, header);
+          }) {
     FreeOnTerminate = true;
 }
 
@@ -253,9 +261,21 @@ void tPeerThread::DropBytes() {
 }
 
 // A PUT that declares its length: its body goes into a new upload file as it arrives, unless the
-// upload is refused anyway (then it is read and dropped).
-request::RequestCollector::BodySink tPeerThread::StartUpload(const route::Decision& decision) {
-    if (decision.kind != route::Kind::Upload || !UploadAllowed(decision.fileName))
+// upload is refused anyway. A refusal of where it goes or of its size ends the request at its
+// header; a name taken already has its body read and dropped.
+request::RequestCollector::BodySink tPeerThread::StartUpload(route::Decision& decision) {
+    if (decision.kind != route::Kind::Upload)
+        return {};
+    const uploadrule::Place place{Site->sources.uploads, Site->baseFolder, Site->uploadFolder};
+    const int64_t declared = request::DeclaredLength(Collector.Header()).value_or(0);
+    if (const auto refused =
+            uploadrule::Check(place, decision.fileName, declared, context_.freeSpace)) {
+        decision.kind = route::Kind::Error;
+        decision.status = refused->status;
+        decision.message = refused->message;
+        return {};
+    }
+    if (!UploadAllowed(decision.fileName))
         return {};
     UploadBody = std::make_unique<upload::UploadFile>(
         decision.fileName, upload::UploadFile::Waiting::Unnamed, IdleLimit);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/AccessChoices.h"
 #include "platform/Thread.h"
 #include "platform/Tuning.h"
 #include "server/RequestCollector.h"
@@ -30,8 +31,10 @@ extern int32_t PeerCounter;
 struct PeerSite {
     // The setting texts a site is made from: a site is made again only when one of them changed.
     struct Sources {
-        QString baseFile, basePath, idleSeconds, pluginsPath, logFile;
+        QString baseFile, basePath, idleSeconds, pluginsPath, logFile, uploadPath;
         bool folderPages = false;
+        ReachChoice reach = ReachChoice::Anywhere;
+        UploadsChoice uploads = UploadsChoice::UnderBase;
         bool operator==(const Sources&) const = default;
     };
     explicit PeerSite(Sources from);
@@ -39,10 +42,13 @@ struct PeerSite {
     const Sources sources;
     const std::string baseFile; // in the file system's encoding
     const std::string basePath;
+    const std::string baseFolder; // basePath as the file system names it ("\" read as "/")
     // Where modules are loaded from ("" is the current folder): no upload may land there.
     const std::string pluginsFolder;
     // The request log: never listed on a folder page, whatever folder it is in.
     const std::string logFile;
+    // The upload folder ("" when none is set): where uploads go when only it takes them.
+    const std::string uploadFolder;
     const int64_t idleLimit; // milliseconds
 };
 
@@ -97,7 +103,7 @@ private:
     void ReadHeaderBytes();
     void ReadBodyBytes();
     void DropBytes();
-    request::RequestCollector::BodySink StartUpload(const route::Decision& decision);
+    request::RequestCollector::BodySink StartUpload(route::Decision& decision);
     bool IdleTooLong() const;
     void PeerDataSent(TCustomWSocket* sender, uint16_t error);
     void PeerChangeState(TCustomWSocket* sender, int oldState, int newState);

@@ -55,9 +55,11 @@ std::optional<int64_t> DeclaredLength(std::string_view received) {
     for (const char c : rest) {
         if (c < '0' || c > '9')
             break;
-        value = value * 10 + (c - '0');
-        if (value > kMaxBodyBytes)
+        // Compared before it grows, so that no number of digits can overflow it.
+        const int digit = c - '0';
+        if (value > (kMaxBodyBytes - digit) / 10)
             return kMaxBodyBytes + 1;
+        value = value * 10 + digit;
     }
     return value;
 }

@@ -15,8 +15,10 @@ namespace request {
 // A header that grows this long without its blank line is refused: a worker's memory must stay
 // bounded whatever a peer sends.
 inline constexpr size_t kMaxHeaderBytes = 64 * 1024;
-// The largest body an upload may declare; it goes to its file as it arrives.
-inline constexpr int64_t kMaxBodyBytes = 256ll * 1024 * 1024;
+// The largest body an upload may declare. It goes to its file as it arrives, so only the free
+// space of the file system limits it (phones send videos of several GiB); the ceiling keeps every
+// sum of lengths and positions far from overflowing 64 bits.
+inline constexpr int64_t kMaxBodyBytes = int64_t{1} << 62;
 // The largest body held in memory until the request is whole (a POST's, handed to its module as
 // text): a few such requests at once must not exhaust the machine's memory.
 inline constexpr int64_t kMaxHeldBodyBytes = 16ll * 1024 * 1024;

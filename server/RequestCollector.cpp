@@ -12,8 +12,9 @@ constexpr std::string_view kBlankLine = "\r\n\r\n";
 } // namespace
 
 RequestCollector::RequestCollector(std::string_view baseFile, std::string_view basePath,
-                                   StreamStart onStream)
-    : baseFile_(baseFile), basePath_(basePath), onStream_(std::move(onStream)) {}
+                                   StreamStart onStream, HeaderCheck check)
+    : baseFile_(baseFile), basePath_(basePath), onStream_(std::move(onStream)),
+      check_(std::move(check)) {}
 
 size_t RequestCollector::Want(size_t bodyRead) const {
     if (headerSeen_)
@@ -57,6 +58,17 @@ route::Decision& RequestCollector::Decision() {
 void RequestCollector::headerArrived(size_t headerLength) {
     headerSeen_ = true;
     const std::string_view header(received_.data(), headerLength);
+    if (check_) {
+        if (std::optional<Refusal> refusal = check_(header)) {
+            route::Decision refused;
+            refused.logLine = RequestLine(header);
+            refused.status = refusal->status;
+            refused.message = std::move(refusal->message);
+            decision_ = std::move(refused);
+            endAtHeader(headerLength);
+            return;
+        }
+    }
     const std::optional<std::string> line = RequestLine(header);
     const std::optional<int64_t> length = DeclaredLength(header);
     if (!line || !MethodTarget(*line, "PUT")) {
@@ -75,10 +87,26 @@ void RequestCollector::headerArrived(size_t headerLength) {
     headerLength_ = headerLength;
     bodyStart_ = bodyAt + 1;
     decision_ = route::Decide({header, {}, baseFile_, basePath_});
+    const bool upload = decision_->kind == route::Kind::Upload;
     if (onStream_)
         sink_ = onStream_(*decision_);
+    if (upload && decision_->kind == route::Kind::Error) {
+        endAtHeader(headerLength);
+        return;
+    }
     streamBody(received_.data() + bodyAt, received_.size() - bodyAt);
     received_.resize(bodyAt);
+}
+
+// The request is over at its header: what came after it is dropped, like any byte after a whole
+// request.
+void RequestCollector::endAtHeader(size_t headerLength) {
+    streaming_ = false;
+    sink_ = {};
+    headerLength_ = headerLength;
+    bodyStart_ = headerLength + kBlankLine.size() + 1;
+    received_.resize(bodyStart_ - 1);
+    state_ = State::Complete;
 }
 
 // Exactly the declared length is stored; bytes beyond it are dropped like any byte after a whole
@@ -91,6 +119,8 @@ void RequestCollector::streamBody(const char* data, size_t size) {
 }
 
 void RequestCollector::settle() {
+    if (state_ != State::Incomplete)
+        return;
     if (streaming_) {
         if (bodyLeft_ == 0)
             state_ = State::Complete;

@@ -22,10 +22,20 @@ public:
     // Where a streamed upload's body goes; empty to drop it (the upload is refused anyway).
     using BodySink = std::function<void(const char* data, size_t size)>;
     // Called once, when a PUT's header declares its length (or a transfer coding), with the
-    // request's decision: returns where its body goes.
-    using StreamStart = std::function<BodySink(const route::Decision& decision)>;
+    // request's decision: returns where its body goes. A start that turns an upload's decision
+    // into an error (refused at its header) ends the request at once: none of its body is taken.
+    using StreamStart = std::function<BodySink(route::Decision& decision)>;
+    // A refusal of the whole request: its status and page text.
+    struct Refusal {
+        int status;
+        std::string message;
+    };
+    // Called once, as soon as the header is whole and before it is routed: a refusal ends the
+    // request there, with nothing more of it looked at than its request line (for the log).
+    using HeaderCheck = std::function<std::optional<Refusal>(std::string_view header)>;
 
-    RequestCollector(std::string_view baseFile, std::string_view basePath, StreamStart onStream);
+    RequestCollector(std::string_view baseFile, std::string_view basePath, StreamStart onStream,
+                     HeaderCheck check = {});
 
     // Takes bytes that arrived; returns the state after them. Bytes fed once the request is whole
     // or too large are ignored.
@@ -49,12 +59,14 @@ public:
 
 private:
     void headerArrived(size_t headerLength);
+    void endAtHeader(size_t headerLength);
     void streamBody(const char* data, size_t size);
     void settle();
 
     const std::string_view baseFile_;
     const std::string_view basePath_;
     const StreamStart onStream_;
+    const HeaderCheck check_;
     std::string received_;
     State state_ = State::Incomplete;
     bool headerSeen_ = false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FreeSpace.h"
+#include "server/PeerRule.h"
 #include "server/Transfers.h"
 #include "server/UiHandOff.h"
 
@@ -8,6 +10,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
 
 struct ServerSettings;
 class MimeTable;
@@ -50,6 +55,13 @@ struct ServerContext {
     // Runs on the worker between finding a module and calling it; tests use it to stop the
     // server at that moment. Set before the server starts; empty in the program.
     std::function<void()> beforePluginCall = {};
+    // Whether a peer counts as the home network's while only the home network is served; tests
+    // make a loopback peer a stranger. Set before the server starts, then only read, by workers.
+    std::function<bool(std::string_view address)> homePeer = peerrule::IsHomePeer;
+    // The bytes free for an upload in a folder; tests claim little room. Set before the server
+    // starts, then only read, by workers.
+    std::function<std::optional<uint64_t>(const std::string& folder)> freeSpace =
+        platform::FreeSpace;
     // Runs on the worker after each chunk of a file went to the socket, with its size.
     std::function<void(size_t bytes)> afterChunkSent = {};
     // Runs on the UI thread when a worker has ended: the listener resumes accepting if it had

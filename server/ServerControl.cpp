@@ -10,6 +10,7 @@
 
 #include <QTimer>
 
+#include <algorithm>
 #include <array>
 
 QString StateDisplayText(int state) {
@@ -78,7 +79,9 @@ void TServerControl::StartServer() {
     resumeTimer_->stop();
     ClearPauseNote();
     SS->SetPort(context_.settings.ListenPort.toStdString());
-    SS->SetAddr("0.0.0.0");
+    // This computer only: no other machine can even connect.
+    listenReach_ = context_.settings.Reach;
+    SS->SetAddr(listenReach_ == ReachChoice::ThisComputer ? "127.0.0.1" : "0.0.0.0");
     SS->Listen();
 }
 
@@ -176,6 +179,10 @@ void TServerControl::ShowClients(int count) {
     context_.view.SetStatusText(0, QStringLiteral("Clients: %1").arg(count));
 }
 
+ReachChoice TServerControl::ReachInForce() const {
+    return std::min(listenReach_, context_.settings.Reach);
+}
+
 QString TServerControl::GetBasePath() const {
     return AddBackslash(context_.settings.BaseFolder);
 }
@@ -193,7 +200,10 @@ bool TServerControl::StartPeer(int handle, const std::string& peerAddress, const
                               settings.IdleSeconds,
                               settings.PluginsPath,
                               settings.LogFile,
-                              settings.FolderPages};
+                              settings.UploadPath,
+                              settings.FolderPages,
+                              ReachInForce(),
+                              settings.Uploads};
     if (!site_ || !(site_->sources == sources))
         site_ = std::make_shared<const PeerSite>(std::move(sources));
     auto peer = std::make_unique<tPeerThread>(handle, peerAddress, site_, context_);

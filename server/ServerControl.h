@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/AccessChoices.h"
 #include "server/ServerContext.h"
 
 #include <QString>
@@ -36,6 +37,9 @@ public:
     bool AcceptOne(bool first, const QString& basePath, const QString& baseFile);
     void SetServerButtons(uint8_t mode);
     void ShowClients(int count);
+    // Who is served now: the setting, but never more than the listener was started for (one
+    // started for this computer only cannot be reached from elsewhere until it starts again).
+    ReachChoice ReachInForce() const;
     QString GetBasePath() const;
     QString GetBaseFile() const;
     // False when no worker could be started; the connection is then closed.
@@ -66,6 +70,7 @@ private:
     std::shared_ptr<const PeerSite> site_;
     std::unique_ptr<TWSocket> SS;
     std::unique_ptr<QTimer> resumeTimer_;
+    ReachChoice listenReach_ = ReachChoice::Anywhere; // as the last start found the setting
     bool acceptPaused_ = false;
     bool shortageReported_ = false; // once per start of the server, not once per attempt
     bool pauseNoteShown_ = false;   // the status bar says accepting has paused

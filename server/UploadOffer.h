@@ -12,8 +12,10 @@ namespace uploadoffer {
 
 // The decoded target (ending in "/") of the folder that files added on the page of `folder` (a
 // file-system path ending in "/", shown at the decoded target `shownPath`) are sent to; nullopt
-// for a page without the area. Uploads are taken anywhere under the base folder but in the
-// plug-ins folder, so every other folder's page offers its own folder.
+// for a page without the area. None while uploads are off, none in the plug-ins folder. Taken
+// anywhere under the base folder, every other folder's page offers its own folder; taken into the
+// upload folder only, that folder's pages and those below it offer their own, and the top page
+// offers the upload folder.
 std::optional<std::string> UploadTarget(const PeerSite& site, const std::string& folder,
                                         std::string_view shownPath);
 

@@ -22,6 +22,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -228,6 +229,11 @@ void TF_KORUMain::connectServerControls() {
     connect(ui_->Button6, &QPushButton::clicked, this, &TF_KORUMain::Button6Click);
     connect(ui_->Button4, &QPushButton::clicked, this, &TF_KORUMain::Button4Click);
     connect(ui_->Button11, &QPushButton::clicked, this, &TF_KORUMain::Button11Click);
+    // A narrower reach holds at once: the Server tab says so while it listens.
+    connect(&SettingsPage_->Access().ReachBox(), &QComboBox::currentIndexChanged, this, [this] {
+        if (Server_->Socket().State() == wsListening)
+            ShowListening(static_cast<uint16_t>(std::stoi(Server_->Socket().GetLocalPort())));
+    });
     Plugins_.OnChanged = [this] { showPlugins(); };
     Plugins_.OnProblem = [this](const QString& problem) { SetStatusText(2, problem); };
 }
@@ -350,7 +356,7 @@ void TF_KORUMain::SetTrayHint(const QString& hint) {
 }
 // The Server page follows what the listener tells the window.
 void TF_KORUMain::ShowListening(uint16_t port) {
-    ServerPage_->ShowListening(port, Server_->GetBasePath());
+    ServerPage_->ShowListening(port, Server_->GetBasePath(), Server_->ReachInForce());
     // The port field follows the bound port (the setting may say 0) until the user edits it.
     if (firstRun_ && !ui_->Edit8->isModified())
         ui_->Edit8->setText(QString::number(port));

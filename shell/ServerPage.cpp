@@ -1,5 +1,7 @@
 #include "shell/ServerPage.h"
 
+#include "platform/FilePath.h"
+#include "server/PeerRule.h"
 #include "shell/BaseFolderNote.h"
 #include "shell/ProblemNotes.h"
 #include "shell/QrCode.h"
@@ -60,6 +62,8 @@ TServerPage::TServerPage(const transfers::Board& board, QWidget* parent) : QWidg
 
     state_ = heading(QString(), this);
     state_->setObjectName(QStringLiteral("ServerState"));
+    reach_ = new QLabel(this);
+    reach_->setObjectName(QStringLiteral("ReachInForce"));
     rowsLayout_ = new QGridLayout;
     rowsLayout_->setSpacing(2);
     rowsLayout_->setColumnStretch(2, 1);
@@ -73,6 +77,7 @@ TServerPage::TServerPage(const transfers::Board& board, QWidget* parent) : QWidg
     auto* where = new QVBoxLayout;
     where->addWidget(state_);
     where->addLayout(rowsLayout_);
+    where->addWidget(reach_);
     where->addWidget(notice_);
     where->addWidget(notes_);
     where->addStretch(1);
@@ -102,15 +107,30 @@ TServerPage::TServerPage(const transfers::Board& board, QWidget* parent) : QWidg
     ShowStopped();
 }
 
-void TServerPage::ShowListening(quint16 port, const QString& basePath) {
-    urls_ = {siteUrl(QStringLiteral("localhost"), port)};
-    for (const QHostAddress& address : AddressSource())
-        urls_.append(siteUrl(address.toString(), port));
+void TServerPage::ShowListening(quint16 port, const QString& basePath, ReachChoice reach) {
+    if (reach == ReachChoice::ThisComputer) {
+        // The listener takes the loopback address only.
+        urls_ = {siteUrl(QStringLiteral("127.0.0.1"), port)};
+    } else {
+        urls_ = {siteUrl(QStringLiteral("localhost"), port)};
+        for (const QHostAddress& address : AddressSource())
+            if (reach == ReachChoice::Anywhere ||
+                peerrule::IsHomePeer(address.toString().toStdString()))
+                urls_.append(siteUrl(address.toString(), port));
+    }
+    reach_->setText(QStringLiteral("Visitors may connect from: %1")
+                        .arg(ReachCaptions()[static_cast<int>(reach)].toLower()));
+    reach_->show();
     state_->setText(QStringLiteral("Open the site at:"));
     notice_->Check(basePath);
     showAddresses();
     // A phone reaches the machine by a network address; localhost only leads back to the phone.
     showQrCode(urls_.size() > 1 ? urls_[1] : urls_[0]);
+    // No phone can connect to a server for this computer only.
+    if (reach == ReachChoice::ThisComputer) {
+        qr_->hide();
+        qrCaption_->hide();
+    }
     openInBrowser_->setEnabled(true);
 }
 
@@ -122,6 +142,7 @@ void TServerPage::showEvent(QShowEvent* event) {
 void TServerPage::ShowStopped() {
     urls_.clear();
     state_->setText(QStringLiteral("Not listening"));
+    reach_->hide();
     notice_->Clear();
     showAddresses();
     qr_->clear();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/AccessChoices.h"
+
 #include <QHostAddress>
 #include <QList>
 #include <QStringList>
@@ -38,8 +40,10 @@ public:
 
     // What the window was told the listener does now: the addresses with the port it bound while
     // it listens, and a notice when the base folder (as the listener serves it) is missing or
-    // unset; "Not listening" otherwise.
-    void ShowListening(quint16 port, const QString& basePath);
+    // unset; "Not listening" otherwise. Only the addresses by which `reach` lets visitors in are
+    // shown, with a line that names it.
+    void ShowListening(quint16 port, const QString& basePath,
+                       ReachChoice reach = ReachChoice::Anywhere);
     void ShowStopped();
     TRecentRequests& Requests() { return *requests_; }
     TTransfersView& Transfers() { return *transfers_; }
@@ -72,6 +76,7 @@ private:
     QList<QUrl> urls_;
     std::vector<AddressRow> rows_;
     QLabel* state_ = nullptr;
+    QLabel* reach_ = nullptr;
     QGridLayout* rowsLayout_ = nullptr;
     TBaseFolderNote* notice_ = nullptr;
     TProblemNotes* notes_ = nullptr;

@@ -25,7 +25,7 @@ void setTextQuietly(QLineEdit& edit, const QString& text) {
 } // namespace
 
 TSettingsPage::TSettingsPage(Ui::TF_KORUMain& ui, ServerSettings& settings, QWidget& window)
-    : ui_(ui), settings_(settings), window_(window) {
+    : ui_(ui), settings_(settings), window_(window), access_(*ui.PageControl2, settings) {
     connectFields();
     connectButtons();
     portMark_ = new TPortFieldMark(*ui_.Edit4);
@@ -83,11 +83,18 @@ void TSettingsPage::Show() {
     }
     showPluginsPlace();
     portMark_->Update();
+    access_.Show();
 }
 
 void TSettingsPage::Edit1Change(const QString& text) {
     settings_.BaseFolder = text;
     showPluginsPlace();
+    access_.ShowUploadPlace();
+}
+
+void TSettingsPage::Edit14Change(const QString& text) {
+    settings_.UploadPath = text;
+    access_.ShowUploadPlace();
 }
 
 void TSettingsPage::Edit6Change(const QString& text) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/ServerSettings.h"
+#include "shell/AccessBoxes.h"
 
 #include <QObject>
 #include <QString>
@@ -39,7 +40,7 @@ public:
     void Edit11Change(const QString& text) { settings_.PageFooter = text; }
     void Edit12Change(const QString& text) { settings_.LogFile = text; }
     void Edit13Change(const QString& text) { settings_.IdleSeconds = text; }
-    void Edit14Change(const QString& text) { settings_.UploadPath = text; }
+    void Edit14Change(const QString& text);
     void Edit15Change(const QString& text) { settings_.MasterCommand = text; }
     void CheckBox1Click(bool on) { settings_.ShowPeers = on; }
     void CheckBox2Click(bool on) { settings_.AutoClose = on; }
@@ -50,6 +51,8 @@ public:
     void TempPathBtnClick();
     void PluginsPathBtnClick();
     void UploadPathBtnClick();
+    // The choices of who may connect and where visitors may upload.
+    TAccessBoxes& Access() { return access_; }
     void LogFileBtnClick();
     // The chosen file must lie under the base folder; what is kept is the part after it.
     void BaseFileBtnClick();
@@ -67,4 +70,5 @@ private:
     QLabel* pluginsInsideBase_ = nullptr; // owned by its group box
     QLabel* saveReport_ = nullptr;        // owned by the Settings tab
     TPortFieldMark* portMark_ = nullptr;  // owned by the port field
+    TAccessBoxes access_;
 };

@@ -43,8 +43,11 @@ std::optional<int64_t> referenceLength(std::string_view received) {
         while (i < headerEnd && static_cast<unsigned char>(received[i]) < '0')
             ++i;
         int64_t n = 0;
-        for (; i < headerEnd && received[i] >= '0' && received[i] <= '9'; ++i)
-            n = std::min(n * 10 + (received[i] - '0'), kMaxBodyBytes + 1);
+        // Wider than the value, so that the model itself never overflows on a long number.
+        for (; i < headerEnd && received[i] >= '0' && received[i] <= '9'; ++i) {
+            const __int128 grown = static_cast<__int128>(n) * 10 + (received[i] - '0');
+            n = grown > kMaxBodyBytes ? kMaxBodyBytes + 1 : static_cast<int64_t>(grown);
+        }
         return n;
     }
     return std::nullopt;

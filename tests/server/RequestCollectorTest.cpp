@@ -136,15 +136,29 @@ INSTANTIATE_TEST_SUITE_P(
                           "",
                           "",
                           0},
-                      Row{"an upload above 256 MiB",
-                          {"PUT /u HTTP/1.0\r\nContent-Length: 268435457\r\n\r\n"},
+                      Row{"an upload above the ceiling of 2^62 bytes",
+                          {"PUT /u HTTP/1.0\r\nContent-Length: 4611686018427387905\r\n\r\n"},
                           "T",
                           route::Kind::Error,
                           "",
                           "",
                           0},
-                      Row{"an upload of 256 MiB streams",
-                          {"PUT /u HTTP/1.0\r\nContent-Length: 268435456\r\n\r\nab"},
+                      Row{"a length of more digits than any number holds",
+                          {"PUT /u HTTP/1.0\r\nContent-Length: 99999999999999999999999\r\n\r\n"},
+                          "T",
+                          route::Kind::Error,
+                          "",
+                          "",
+                          0},
+                      Row{"an upload above 256 MiB streams",
+                          {"PUT /u HTTP/1.0\r\nContent-Length: 268435457\r\n\r\nab"},
+                          "I",
+                          route::Kind::Upload,
+                          "/u",
+                          "ab",
+                          0},
+                      Row{"an upload of 2^62 bytes streams",
+                          {"PUT /u HTTP/1.0\r\nContent-Length: 4611686018427387904\r\n\r\nab"},
                           "I",
                           route::Kind::Upload,
                           "/u",
@@ -159,4 +173,54 @@ TEST(Collecting, HeaderReadsStopAtTheHeaderLimit) {
     EXPECT_EQ(collector.Want(1234), request::kMaxHeaderBytes - 1000);
     collector.Feed("\r\n\r\n", 4);
     EXPECT_EQ(collector.Want(1234), 1234u) << "a body read once the header is whole";
+}
+
+// A refusal at the header ends the request there: nothing of its body is taken or held, and
+// its request line is kept for the log.
+TEST(Collecting, ARefusalAtTheHeaderEndsTheRequestThere) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        bool refuseAll;    // the header check refuses every request
+        bool refuseUpload; // the stream start turns the upload into an error
+    };
+    const Case cases[] = {
+        {"a POST with a body still to come", "POST /m HTTP/1.0\r\nContent-Length: 100\r\n\r\nabc",
+         true, false},
+        {"an upload refused where it would go", "PUT /u HTTP/1.0\r\nContent-Length: 100\r\n\r\nabc",
+         false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string streamed;
+        int checks = 0;
+        RequestCollector collector(
+            "index.htm", "/srv/",
+            [&](route::Decision& decision) -> RequestCollector::BodySink {
+                if (c.refuseUpload) {
+                    decision.kind = route::Kind::Error;
+                    decision.status = 413;
+                    decision.message = "no room";
+                }
+                return [&streamed](const char* data, size_t size) { streamed.append(data, size); };
+            },
+            [&](std::string_view header) -> std::optional<RequestCollector::Refusal> {
+                ++checks;
+                EXPECT_EQ(header.find("\r\n\r\n"), std::string_view::npos) << "the header only";
+                if (!c.refuseAll)
+                    return std::nullopt;
+                return RequestCollector::Refusal{403, "not served"};
+            });
+        EXPECT_EQ(collector.Feed(c.bytes.data(), c.bytes.size()), State::Complete);
+        EXPECT_EQ(collector.Feed("more", 4), State::Complete);
+        EXPECT_EQ(checks, 1);
+        EXPECT_EQ(streamed, "");
+        EXPECT_FALSE(collector.Streaming());
+        EXPECT_EQ(collector.Received(), c.bytes.substr(0, c.bytes.find("\r\n\r\n") + 4));
+        EXPECT_EQ(collector.BodyStart(), c.bytes.find("\r\n\r\n") + 5);
+        const route::Decision& d = collector.Decision();
+        EXPECT_EQ(d.kind, route::Kind::Error);
+        EXPECT_EQ(d.status, c.refuseAll ? 403 : 413);
+        EXPECT_EQ(d.logLine, c.bytes.substr(0, c.bytes.find("\r\n")));
+    }
 }

@@ -70,7 +70,16 @@ TEST(Completeness, LargestAllowedBodyIsWaitedFor) {
     // Bodies held in memory stop at 16 MiB; uploads stream theirs and may declare more.
     EXPECT_EQ(CheckComplete("P\r\nContent-Length: 16777216\r\n\r\n").state, Arrival::Incomplete);
     EXPECT_EQ(CheckComplete("P\r\nContent-Length: 16777217\r\n\r\n").state, Arrival::TooLarge);
-    EXPECT_EQ(DeclaredLength("P\r\nContent-Length: 268435456\r\n\r\n"), kMaxBodyBytes);
+    EXPECT_EQ(DeclaredLength("P\r\nContent-Length: 268435456\r\n\r\n"), 268435456);
+    // Uploads may be as large as a file system holds; past the ceiling every length reads as
+    // one above it, however many digits it has.
+    EXPECT_EQ(DeclaredLength("P\r\nContent-Length: 4611686018427387904\r\n\r\n"), kMaxBodyBytes);
+    EXPECT_EQ(DeclaredLength("P\r\nContent-Length: 4611686018427387905\r\n\r\n"),
+              kMaxBodyBytes + 1);
+    EXPECT_EQ(DeclaredLength("P\r\nContent-Length: 9223372036854775808\r\n\r\n"),
+              kMaxBodyBytes + 1);
+    EXPECT_EQ(DeclaredLength("P\r\nContent-Length: 184467440737095516160000\r\n\r\n"),
+              kMaxBodyBytes + 1);
     EXPECT_EQ(DeclaredLength("x: y\r\n\r\n"), std::nullopt);
 }
 

@@ -31,8 +31,11 @@ protected:
     std::string root() const { return docroot.path().toStdString() + "/"; }
 };
 
-PeerSite siteWithPlugins(const QString& plugins) {
-    return PeerSite({"index.htm", "/base/", "5", plugins, "", true});
+PeerSite siteWithPlugins(const QString& plugins, const QString& base = "/base/",
+                         UploadsChoice uploads = UploadsChoice::UnderBase,
+                         const QString& uploadFolder = {}) {
+    return PeerSite(
+        {"index.htm", base, "5", plugins, "", uploadFolder, true, ReachChoice::Anywhere, uploads});
 }
 
 } // namespace
@@ -84,4 +87,39 @@ TEST_F(UploadOffer, TheRuleByFolder) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(uploadoffer::UploadTarget(site, c.folder, "/x/"), c.target) << c.folder;
+}
+
+// Which pages offer uploads follows the choice of where visitors may upload.
+TEST_F(UploadOffer, TheRuleByChoice) {
+    const std::string base = root();
+    ASSERT_TRUE(QDir().mkpath(docroot.path() + "/Public/Uploads/sub"));
+    ASSERT_EQ(::symlink((base + "Public/Uploads").c_str(), (base + "to-uploads").c_str()), 0);
+    const QString plugins = docroot.path() + "/plugins";
+    const QString uploads = docroot.path() + "/Public/Uploads/";
+    const PeerSite off = siteWithPlugins(plugins, docroot.path(), UploadsChoice::Off, uploads);
+    const PeerSite into =
+        siteWithPlugins(plugins, docroot.path(), UploadsChoice::UploadFolder, uploads);
+    const PeerSite notYet = siteWithPlugins(plugins, docroot.path(), UploadsChoice::UploadFolder,
+                                            docroot.path() + "/Later/Uploads/");
+    const PeerSite outside =
+        siteWithPlugins(plugins, docroot.path(), UploadsChoice::UploadFolder, "/tmp/");
+    const struct {
+        const PeerSite& site;
+        std::string folder, shown;
+        std::optional<std::string> target;
+    } cases[] = {
+        {off, base, "/", std::nullopt},
+        {off, base + "shared/", "/shared/", std::nullopt},
+        {into, base, "/", "/Public/Uploads/"},
+        {into, base + "shared/", "/shared/", std::nullopt},
+        {into, base + "Public/", "/Public/", std::nullopt},
+        {into, base + "Public/Uploads/", "/Public/Uploads/", "/Public/Uploads/"},
+        {into, base + "Public/Uploads/sub/", "/Public/Uploads/sub/", "/Public/Uploads/sub/"},
+        {into, base + "to-uploads/", "/to-uploads/", "/to-uploads/"},
+        {notYet, base, "/", "/Later/Uploads/"},
+        {outside, base, "/", std::nullopt},
+        {outside, "/tmp/", "/", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(uploadoffer::UploadTarget(c.site, c.folder, c.shown), c.target) << c.folder;
 }

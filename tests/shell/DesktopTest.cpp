@@ -34,7 +34,8 @@ protected:
         return {{ui->TabSheet2, ui->TabSheet5},
                 {ui->TabSheet2, ui->TabSheet6},
                 {ui->TabSheet3, nullptr},
-                {ui->TabSheet4, nullptr}};
+                {ui->TabSheet4, nullptr},
+                {ui->TabSheet2, window->findChild<QWidget*>("TabSheetAccess")}};
     }
     QLabel* statePanel() { return panel(2); }
 

@@ -20,6 +20,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -66,6 +67,8 @@ protected:
     void SetUp() override {
         dialogs::SetRecording(true);
         page.AddressSource = [this] { return addresses; };
+        // Every address is shown to everybody; the home network's list is tested on its own.
+        window->Settings().Reach = ReachChoice::Anywhere;
         page.OpenUrl = [this](const QUrl& url) { opened.push_back(url.toString()); };
     }
     void TearDown() override {
@@ -450,4 +453,37 @@ TEST_F(ServerPageTest, EachAnswerShowsItsStatusAndSizeAndALargeDownloadItsProgre
     EXPECT_TRUE(testwait::Until([&] {
         return view.toPlainText().contains("/big.bin HTTP/1.0\t200 OK\t16 MB");
     })) << view.toPlainText().toStdString();
+}
+
+// Only the addresses the reach lets visitors in by are shown, with a line that names the reach.
+TEST_F(ServerPageTest, ShowsOnlyTheAddressesTheReachLetsIn) {
+    addresses = {QHostAddress("192.0.2.7"), QHostAddress("192.168.1.5"), QHostAddress("10.1.2.3")};
+    QLabel& reach = *find<QLabel>("ReachInForce");
+    EXPECT_TRUE(reach.isHidden()) << "nothing while not listening";
+
+    window->Settings().Reach = ReachChoice::HomeNetwork;
+    uint16_t port = start();
+    EXPECT_EQ(links(), QStringList({QStringLiteral("http://localhost:%1/").arg(port),
+                                    QStringLiteral("http://192.168.1.5:%1/").arg(port),
+                                    QStringLiteral("http://10.1.2.3:%1/").arg(port)}));
+    EXPECT_EQ(reach.text(), "Visitors may connect from: my home network");
+    EXPECT_FALSE(reach.isHidden());
+    ui.StopBtn->click();
+    EXPECT_TRUE(reach.isHidden());
+
+    window->Settings().Reach = ReachChoice::ThisComputer;
+    port = start();
+    EXPECT_EQ(links(), QStringList({QStringLiteral("http://127.0.0.1:%1/").arg(port)}));
+    EXPECT_EQ(reach.text(), "Visitors may connect from: this computer only");
+    EXPECT_TRUE(qr.isHidden()) << "no phone can connect";
+    ui.StopBtn->click();
+
+    find<QComboBox>("ReachBox")->setCurrentIndex(2);
+    port = start();
+    EXPECT_EQ(links().size(), 4);
+    EXPECT_EQ(reach.text(), "Visitors may connect from: anywhere");
+    // Narrowed while it listens: that holds at once, and the page says so.
+    find<QComboBox>("ReachBox")->setCurrentIndex(1);
+    EXPECT_EQ(reach.text(), "Visitors may connect from: my home network");
+    EXPECT_EQ(links().size(), 3);
 }
