@@ -1,5 +1,6 @@
 #include "shell/AccessBoxes.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QSignalBlocker>
@@ -36,6 +37,8 @@ TAccessBoxes::TAccessBoxes(QTabWidget& pages, ServerSettings& settings) : settin
     outsideBase_->setObjectName(QStringLiteral("UploadsOutsideBase"));
     outsideBase_->setWordWrap(true);
     outsideBase_->hide();
+    notices_ = new QCheckBox(QStringLiteral("&Notify me of uploads"), page_);
+    notices_->setObjectName(QStringLiteral("UploadNoticesBox"));
 
     // Captions above their boxes: the page is no wider than "Main".
     auto* column = new QVBoxLayout(page_);
@@ -48,6 +51,8 @@ TAccessBoxes::TAccessBoxes(QTabWidget& pages, ServerSettings& settings) : settin
     column->addWidget(uploads_, 0, Qt::AlignLeft);
     column->addSpacing(6);
     column->addWidget(outsideBase_);
+    column->addSpacing(4);
+    column->addWidget(notices_);
     column->addStretch(1);
     // Right after "Main": who may see the site matters before the types it is sent with.
     pages.insertTab(1, page_, QStringLiteral("Visitors"));
@@ -58,6 +63,7 @@ TAccessBoxes::TAccessBoxes(QTabWidget& pages, ServerSettings& settings) : settin
         settings_.Uploads = static_cast<UploadsChoice>(index);
         ShowUploadPlace();
     });
+    connect(notices_, &QCheckBox::toggled, this, [this](bool on) { settings_.UploadNotices = on; });
 }
 
 void TAccessBoxes::Show() {
@@ -66,6 +72,8 @@ void TAccessBoxes::Show() {
         const QSignalBlocker blocker(box);
         box->setCurrentIndex(index);
     }
+    const QSignalBlocker blocker(notices_);
+    notices_->setChecked(settings_.UploadNotices);
     ShowUploadPlace();
 }
 

@@ -4,6 +4,7 @@
 
 #include <QObject>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QTabWidget;
@@ -11,7 +12,8 @@ class QWidget;
 
 // The Settings tab's two access choices: who may connect ("&Visitors may connect from") and
 // where visitors may store files ("&Visitors may upload"), with a warning while uploads go into
-// an upload folder that lies outside the base folder (then none is taken). They have a page of
+// an upload folder that lies outside the base folder (then none is taken), and whether the owner
+// is told of stored uploads in the tray ("&Notify me of uploads"). They have a page of
 // their own beside "Main", which has no room to spare at the window's least size. Each box
 // writes its setting as it changes. UI thread only; the pages and the settings outlive it.
 class TAccessBoxes : public QObject {
@@ -26,6 +28,7 @@ public:
     QWidget& Page() { return *page_; }
     QComboBox& ReachBox() { return *reach_; }
     QComboBox& UploadsBox() { return *uploads_; }
+    QCheckBox& UploadNoticesBox() { return *notices_; }
 
 private:
     ServerSettings& settings_;
@@ -33,4 +36,5 @@ private:
     QComboBox* reach_ = nullptr;
     QComboBox* uploads_ = nullptr;
     QLabel* outsideBase_ = nullptr;
+    QCheckBox* notices_ = nullptr;
 };

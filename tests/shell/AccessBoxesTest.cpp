@@ -3,6 +3,7 @@
 // upload folder lies outside the base folder.
 #include "MainWindowFixture.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
@@ -14,6 +15,7 @@ class AccessBoxesTest : public MainWindowFixture {
 protected:
     QComboBox& reach() { return *window->findChild<QComboBox*>("ReachBox"); }
     QComboBox& uploads() { return *window->findChild<QComboBox*>("UploadsBox"); }
+    QCheckBox& notices() { return *window->findChild<QCheckBox*>("UploadNoticesBox"); }
 };
 
 } // namespace
@@ -21,12 +23,16 @@ protected:
 TEST_F(AccessBoxesTest, ShowStoredValuesAndSaveWhatIsChosen) {
     EXPECT_EQ(reach().currentText(), "My home network") << "a first run";
     EXPECT_EQ(uploads().currentText(), "Into the upload folder");
+    EXPECT_TRUE(notices().isChecked());
     const QString file = store.systemDir() + "/Quillbrook/Projects.conf";
     ASSERT_TRUE(testfiles::write(file, "[KORU]\nSettings\\Reach=0\nSettings\\Uploads=7\n"));
     open();
     EXPECT_EQ(reach().currentText(), "This computer only");
     EXPECT_EQ(uploads().currentText(), "Anywhere under the base folder");
+    EXPECT_FALSE(notices().isChecked()) << "an earlier version never told of uploads";
 
+    notices().click();
+    EXPECT_TRUE(window->Settings().UploadNotices);
     reach().setCurrentIndex(1);
     uploads().setCurrentIndex(0);
     EXPECT_EQ(window->Settings().Reach, ReachChoice::HomeNetwork) << "the live setting";
@@ -37,10 +43,13 @@ TEST_F(AccessBoxesTest, ShowStoredValuesAndSaveWhatIsChosen) {
     const QByteArray text = saved.readAll();
     EXPECT_TRUE(text.contains("\nSettings\\Reach=1\n") && text.contains("\nSettings\\Uploads=0\n"))
         << text.constData();
+    EXPECT_TRUE(text.contains("\nSettings\\UploadNotices=1\n")) << text.constData();
     reach().setCurrentIndex(2);
+    notices().click();
     ui->Button11->click();
     EXPECT_EQ(reach().currentText(), "My home network") << "Restore shows what was saved";
     EXPECT_EQ(uploads().currentText(), "No");
+    EXPECT_TRUE(notices().isChecked());
 }
 
 TEST_F(AccessBoxesTest, SaysWhenUploadsGoToAFolderOutsideTheBase) {
