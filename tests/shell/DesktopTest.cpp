@@ -6,6 +6,7 @@
 #include "support/LoopbackPorts.h"
 
 #include <QAbstractScrollArea>
+#include <QScreen>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTabBar>
@@ -168,6 +169,36 @@ TEST_F(Desktop, AtItsMinimumSizeNoControlIsCutOff) {
     for (const Page& page : pages()) {
         showPage(page);
         expectNothingCutOff(*page.tab);
+    }
+}
+
+// The Settings pages at the least, the designed and the screen's whole size: nothing is cut off,
+// and the bigger window gives the fields and the MIME list its room. With KORU_SHOTS set to a
+// folder, each is saved there as a picture (the README's come from a run under a real X server).
+TEST_F(Desktop, SettingsPagesAtTheLeastTheDesignedAndTheWholeScreensSize) {
+    window->show();
+    const QSize whole = window->screen()->availableGeometry().size();
+    const std::pair<const char*, QSize> sizes[] = {
+        {"least", window->minimumSize()}, {"designed", QSize(574, 428)}, {"whole", whole}};
+    const QString shots = qEnvironmentVariable("KORU_SHOTS");
+    int listWidth = 0;
+    for (const auto& [name, size] : sizes) {
+        SCOPED_TRACE(name);
+        window->resize(size);
+        ASSERT_TRUE(testwait::Until([&] { return window->size() == size; }));
+        for (QWidget* inner :
+             {ui->TabSheet5, window->findChild<QWidget*>("TabSheetAccess"), ui->TabSheet6}) {
+            showPage({ui->TabSheet2, inner});
+            expectNothingCutOff(*ui->TabSheet2);
+            if (!shots.isEmpty())
+                window->grab().save(QStringLiteral("%1/settings-%2-%3.png")
+                                        .arg(shots, inner->objectName(), QLatin1String(name)));
+        }
+        EXPECT_GE(ui->LB->width(), listWidth) << "the list never narrows as the window grows";
+        listWidth = ui->LB->width();
+    }
+    if (whole.width() > 574 + 300) {
+        EXPECT_GT(listWidth, whole.width() - 574);
     }
 }
 
