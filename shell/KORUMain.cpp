@@ -229,11 +229,8 @@ void TF_KORUMain::connectServerControls() {
     connect(ui_->Button6, &QPushButton::clicked, this, &TF_KORUMain::Button6Click);
     connect(ui_->Button4, &QPushButton::clicked, this, &TF_KORUMain::Button4Click);
     connect(ui_->Button11, &QPushButton::clicked, this, &TF_KORUMain::Button11Click);
-    // A narrower reach holds at once: the Server tab says so while it listens.
-    connect(&SettingsPage_->Access().ReachBox(), &QComboBox::currentIndexChanged, this, [this] {
-        if (Server_->Socket().State() == wsListening)
-            ShowListening(static_cast<uint16_t>(std::stoi(Server_->Socket().GetLocalPort())));
-    });
+    connect(&SettingsPage_->Access().ReachBox(), &QComboBox::currentIndexChanged, this,
+            &TF_KORUMain::showReachInForce);
     Plugins_.OnChanged = [this] { showPlugins(); };
     Plugins_.OnProblem = [this](const QString& problem) { SetStatusText(2, problem); };
 }
@@ -284,9 +281,18 @@ void TF_KORUMain::RestoreSettings() {
         ::RestoreSettings(ServerSettings_, MimeTable_);
     } catch (...) {
         SettingsPage_->Show();
+        showReachInForce();
         throw;
     }
     SettingsPage_->Show();
+    showReachInForce();
+}
+
+// A narrower reach holds at once, also one restored from the store: the Server tab says so while
+// the server listens.
+void TF_KORUMain::showReachInForce() {
+    if (listeningPort_)
+        ShowListening(*listeningPort_);
 }
 
 void TF_KORUMain::SaveSettings() {
@@ -356,6 +362,7 @@ void TF_KORUMain::SetTrayHint(const QString& hint) {
 }
 // The Server page follows what the listener tells the window.
 void TF_KORUMain::ShowListening(uint16_t port) {
+    listeningPort_ = port;
     ServerPage_->ShowListening(port, Server_->GetBasePath(), Server_->ReachInForce());
     // The port field follows the bound port (the setting may say 0) until the user edits it.
     if (firstRun_ && !ui_->Edit8->isModified())
@@ -363,6 +370,7 @@ void TF_KORUMain::ShowListening(uint16_t port) {
     trayIcons_->ShowListening();
 }
 void TF_KORUMain::ShowStopped() {
+    listeningPort_.reset();
     ServerPage_->ShowStopped();
     trayIcons_->ShowStopped();
 }

@@ -149,6 +149,9 @@ private:
     QTimer* statusTimer_ = nullptr;
     bool destroying_ = false;
     void aimClientAtThisServer();
+    void showReachInForce();
+    // The port the listener said it listens on; none while it does not.
+    std::optional<uint16_t> listeningPort_;
     bool firstRun_ = false;
 };
 

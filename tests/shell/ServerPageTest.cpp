@@ -486,4 +486,11 @@ TEST_F(ServerPageTest, ShowsOnlyTheAddressesTheReachLetsIn) {
     find<QComboBox>("ReachBox")->setCurrentIndex(1);
     EXPECT_EQ(reach.text(), "Visitors may connect from: my home network");
     EXPECT_EQ(links().size(), 3);
+    // And narrowed by a restore of what was saved.
+    ui.Button4->click();
+    find<QComboBox>("ReachBox")->setCurrentIndex(2);
+    EXPECT_EQ(links().size(), 4);
+    ui.Button11->click();
+    EXPECT_EQ(reach.text(), "Visitors may connect from: my home network");
+    EXPECT_EQ(links().size(), 3);
 }
