@@ -56,9 +56,6 @@ void Entry::leave() {
     state_.reset();
 }
 
-Board::Board() = default;
-Board::~Board() = default;
-
 Entry Board::Begin(Direction direction, std::string peer, std::string name, int64_t total) {
     if (total < kShownFromBytes)
         return {};

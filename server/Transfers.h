@@ -52,13 +52,9 @@ private:
 
 // Shared by every worker and the UI thread; the list is guarded by its mutex, each entry's count
 // is atomic (its worker writes it while the window reads it).
+// Neither copied nor moved (its mutex sees to that): entries point at it.
 class Board {
 public:
-    Board();
-    ~Board();
-    Board(const Board&) = delete;
-    Board& operator=(const Board&) = delete;
-
     // An entry for a transfer of `total` bytes; an empty one, which counts nothing, below
     // kShownFromBytes. Any thread.
     Entry Begin(Direction direction, std::string peer, std::string name, int64_t total);

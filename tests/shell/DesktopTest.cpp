@@ -122,35 +122,28 @@ TEST_F(Desktop, PagesFollowTheWindowsSize) {
     // Fields and the MIME list take the width a wider window gives, beside the store's buttons.
     const std::vector<std::pair<Page, QWidget*>> widening{
         {pages()[0], ui->Edit1}, {pages()[0], ui->Edit10}, {pages()[1], ui->LB}};
-    const auto widthsNow = [&] {
-        std::vector<int> widths;
-        for (const auto& [page, control] : widening) {
-            showPage(page);
-            widths.push_back(control->width());
-        }
-        return widths;
-    };
-    const std::vector<int> narrow = widthsNow();
-    const auto sizesNow = [&] {
+    const auto sizesNow = [&](const std::vector<std::pair<Page, QWidget*>>& controls) {
         std::vector<QSize> sizes;
-        for (const auto& [page, control] : watched) {
+        for (const auto& [page, control] : controls) {
             showPage(page);
             sizes.push_back(control->size());
         }
         return sizes;
     };
-    const std::vector<QSize> before = sizesNow();
+    const std::vector<QSize> narrow = sizesNow(widening);
+    const std::vector<QSize> before = sizesNow(watched);
     window->resize(window->width() + 300, window->height() + 200);
     ASSERT_TRUE(testwait::Until([&] { return window->height() > 600; }));
-    const std::vector<QSize> after = sizesNow();
+    const std::vector<QSize> after = sizesNow(watched);
     for (size_t i = 0; i < watched.size(); ++i)
         EXPECT_GT(after[i].height(), before[i].height() + 150)
             << watched[i].second->objectName().toStdString();
     EXPECT_GT(after.back().width(), before.back().width() + 250)
         << "the right memo takes the width";
-    const std::vector<int> wide = widthsNow();
+    const std::vector<QSize> wide = sizesNow(widening);
     for (size_t i = 0; i < widening.size(); ++i)
-        EXPECT_GT(wide[i], narrow[i] + 250) << widening[i].second->objectName().toStdString();
+        EXPECT_GT(wide[i].width(), narrow[i].width() + 250)
+            << widening[i].second->objectName().toStdString();
     showPage(pages()[0]);
     const QRect buttons(ui->Button4->mapTo(window.get(), QPoint()), ui->Button4->size());
     EXPECT_GT(buttons.left(), window->width() - 230) << "the buttons stay at the right";
