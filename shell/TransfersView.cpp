@@ -8,7 +8,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <set>
+#include <span>
 
 namespace {
 
@@ -29,6 +31,10 @@ TTransfersView::TTransfersView(const transfers::Board& board, QWidget* parent)
     layout_ = new QVBoxLayout(this);
     layout_->setContentsMargins(0, 0, 0, 0);
     layout_->setSpacing(2);
+    more_ = new QLabel(this);
+    more_->setObjectName(QStringLiteral("MoreTransfers"));
+    more_->hide();
+    layout_->addWidget(more_);
     timer_ = new QTimer(this);
     timer_->setInterval(kRefreshMs);
     connect(timer_, &QTimer::timeout, this, &TTransfersView::Refresh);
@@ -70,7 +76,7 @@ TTransfersView::Row TTransfersView::makeRow(const transfers::Progress& p) {
     line->addWidget(row.caption, 2);
     line->addWidget(row.bar, 3);
     line->addWidget(row.rate, 2);
-    layout_->addWidget(box);
+    layout_->insertWidget(layout_->indexOf(more_), box);
     return row;
 }
 
@@ -80,7 +86,8 @@ void TTransfersView::Refresh() {
         timer_->stop();
     // The view itself shows only while it has rows.
     std::set<uint64_t> current;
-    for (const transfers::Progress& p : now) {
+    const size_t shown = std::min(now.size(), kMostRows);
+    for (const transfers::Progress& p : std::span(now).first(shown)) {
         current.insert(p.id);
         auto found = rows_.find(p.id);
         if (found == rows_.end())
@@ -97,5 +104,15 @@ void TTransfersView::Refresh() {
         it->second.box->deleteLater();
         it = rows_.erase(it);
     }
+    const size_t hidden = now.size() - shown;
+    more_->setText(
+        hidden == 0
+            ? QString()
+            : QStringLiteral("and %1 more transfer%2").arg(hidden).arg(hidden == 1 ? "" : "s"));
+    more_->setVisible(hidden > 0);
     setVisible(!rows_.empty());
+}
+
+QString TTransfersView::MoreText() const {
+    return more_->text();
 }

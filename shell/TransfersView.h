@@ -21,6 +21,9 @@ struct Progress;
 class TTransfersView : public QWidget {
 public:
     static constexpr int kRefreshMs = 250;
+    // Rows shown at the most: a flood of downloads must not make the UI thread lay out a row
+    // each; the rest are counted in one line.
+    static constexpr size_t kMostRows = 8;
 
     TTransfersView(const transfers::Board& board, QWidget* parent = nullptr);
 
@@ -29,6 +32,8 @@ public:
     // Looks at the board now.
     void Refresh();
     int Rows() const { return static_cast<int>(rows_.size()); }
+    // "and 12 more transfers", empty when every transfer has its row.
+    QString MoreText() const;
 
     // "↓ 192.168.1.7  /films/holiday.mp4", "12 MB of 1.2 GB, 8.4 MB/s".
     static QString Caption(const transfers::Progress& progress);
@@ -48,6 +53,7 @@ private:
 
     const transfers::Board& board_;
     QVBoxLayout* layout_ = nullptr;
+    QLabel* more_ = nullptr;
     std::map<uint64_t, Row> rows_;
     QTimer* timer_ = nullptr;
 };

@@ -26,6 +26,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -493,4 +494,28 @@ TEST_F(ServerPageTest, ShowsOnlyTheAddressesTheReachLetsIn) {
     ui.Button11->click();
     EXPECT_EQ(reach.text(), "Visitors may connect from: my home network");
     EXPECT_EQ(links().size(), 3);
+}
+
+// A flood of large downloads gets a row each for the first few and one line for the rest.
+TEST(TransfersView, AFloodShowsTheFirstFewAndCountsTheRest) {
+    transfers::Board board;
+    TTransfersView view(board);
+    std::vector<transfers::Entry> entries;
+    for (int i = 0; i < 10; ++i)
+        entries.push_back(board.Begin(transfers::Direction::Download, "10.0.0.9",
+                                      "/f" + std::to_string(i), transfers::kShownFromBytes));
+    entries[0].Add(transfers::kShownFromBytes / 2);
+    view.Refresh();
+    EXPECT_EQ(view.Rows(), 8);
+    EXPECT_EQ(view.MoreText(), "and 2 more transfers");
+    EXPECT_FALSE(view.isHidden());
+    EXPECT_EQ(view.findChild<QProgressBar*>()->value(), 500) << "the oldest first, half done";
+    entries.erase(entries.begin(), entries.begin() + 3);
+    view.Refresh();
+    EXPECT_EQ(view.Rows(), 7);
+    EXPECT_EQ(view.MoreText(), "");
+    entries.clear();
+    view.Refresh();
+    EXPECT_EQ(view.Rows(), 0);
+    EXPECT_TRUE(view.isHidden());
 }
