@@ -4,11 +4,13 @@
 
 #include <QTimer>
 
+#include <algorithm>
+
 TUploadNotices::TUploadNotices(std::function<void(const QString&, const QString&)> show,
-                               QObject* parent)
-    : QObject(parent), show_(std::move(show)), timer_(new QTimer(this)) {
+                               QObject* parent, int quietMs, int longestMs)
+    : QObject(parent), show_(std::move(show)), timer_(new QTimer(this)), quietMs_(quietMs),
+      longestMs_(longestMs) {
     timer_->setSingleShot(true);
-    timer_->setInterval(kGatherMs);
     connect(timer_, &QTimer::timeout, this, &TUploadNotices::Flush);
 }
 
@@ -22,12 +24,18 @@ QString TUploadNotices::Text(int files, const QString& firstName, int64_t bytes,
 }
 
 void TUploadNotices::Stored(const QString& name, int64_t bytes, const QString& peer) {
-    if (files_++ == 0)
+    if (files_++ == 0) {
         firstName_ = name;
+        batchAge_.start();
+    }
     bytes_ += bytes;
     peers_.insert(peer);
-    if (!timer_->isActive())
-        timer_->start();
+    // Each upload puts the notice off, until the batch has waited long enough.
+    const qint64 left = longestMs_ - batchAge_.elapsed();
+    if (left <= 0)
+        Flush();
+    else
+        timer_->start(static_cast<int>(std::min<qint64>(quietMs_, left)));
 }
 
 bool TUploadNotices::Waiting() const {

@@ -46,9 +46,31 @@ TEST(UploadNotices, OneMessagePerBatchWithItsFilesSizeAndPeers) {
     notices.Flush();
     EXPECT_EQ(shown.texts, (std::vector<QString>{"KORU|Received 2 files (3.0 kB) from 10.0.0.2",
                                                  "KORU|Received c.jpg (5 B) from 10.0.0.9"}));
-    notices.Stored("d.jpg", 5, "10.0.0.9");
-    ASSERT_TRUE(testwait::Until([&] { return !notices.Waiting(); }));
-    EXPECT_EQ(shown.texts.back(), "KORU|Received d.jpg (5 B) from 10.0.0.9") << "said by itself";
+}
+
+// Uploads that keep coming put the notice off until they pause, or until the batch is old enough.
+// The waits are far apart, so that a slow machine cannot make a pause where there was none.
+TEST(UploadNotices, SaidOnceUploadsPauseOrTheBatchIsOldEnough) {
+    Shown paused;
+    TUploadNotices quiet(paused.sink(), nullptr, 400, 60'000);
+    for (int i = 0; i < 3; ++i) {
+        quiet.Stored("p.jpg", 1, "10.0.0.9");
+        testwait::For(20);
+    }
+    ASSERT_TRUE(testwait::Until([&] { return !quiet.Waiting(); }));
+    EXPECT_EQ(paused.texts, std::vector<QString>{"KORU|Received 3 files (3 B) from 10.0.0.9"});
+
+    // A stream that never pauses is said once its batch is old enough.
+    Shown streamed;
+    TUploadNotices stream(streamed.sink(), nullptr, 60'000, 300);
+    QElapsedTimer clock;
+    clock.start();
+    while (streamed.texts.empty() && clock.elapsed() < testwait::kPatienceMs) {
+        stream.Stored("s.jpg", 1, "10.0.0.9");
+        testwait::For(20);
+    }
+    ASSERT_EQ(streamed.texts.size(), 1u);
+    EXPECT_TRUE(streamed.texts[0].contains(" files (")) << streamed.texts[0].toStdString();
 }
 
 class UploadNoticesWindow : public MainWindowFixture {};
