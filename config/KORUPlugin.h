@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/DynLib.h"
+#include "platform/NoCopy.h"
 #include "plugins/KORUPG.h"
 
 #include <QString>
@@ -124,12 +125,10 @@ void ReleasePluginModules();
 // The main window's side of the modules: the loaded flag and the lines of the "Plugins" list.
 // Owned by the UI thread. Nothing a module file or a module does makes it throw: what goes wrong
 // is reported.
-class PluginPanel {
+class PluginPanel : platform::NoCopy {
 public:
     PluginPanel() = default;
     ~PluginPanel();
-    PluginPanel(const PluginPanel&) = delete;
-    PluginPanel& operator=(const PluginPanel&) = delete;
 
     bool PluginsLoaded() const { return loaded_; }
     // One line per registered module: upper-cased name + " ==> " + title, in load order.

@@ -8,8 +8,15 @@
 #include <algorithm>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 namespace {
+
+// A handler left unset means no one listens.
+template <class Handler, class... Args> void CallIfSet(const Handler& handler, Args&&... args) {
+    if (handler)
+        handler(std::forward<Args>(args)...);
+}
 
 constexpr const char* kLibraryName = "wsock32.dll";
 
@@ -168,14 +175,21 @@ void TCustomWSocket::ResetToDefaults() {
     flushTimeout_ = 60;
 }
 
-void TCustomWSocket::SetProto(const std::string& value) {
-    if (ProtoAssigned && value == ProtoText)
-        return;
-    ProtoText = value;
+bool TCustomWSocket::TakesSetting(bool assigned, std::string& text, const std::string& value,
+                                  const char* name) {
+    if (assigned && value == text)
+        return false;
+    text = value;
     if (state_ != wsClosed) {
-        ReportError("Cannot change Proto if not closed");
-        return;
+        ReportError(std::string("Cannot change ") + name + " if not closed");
+        return false;
     }
+    return true;
+}
+
+void TCustomWSocket::SetProto(const std::string& value) {
+    if (!TakesSetting(ProtoAssigned, ProtoText, value, "Proto"))
+        return;
     const std::string t = Trim(value);
     if (t == "not found")
         return;
@@ -197,13 +211,8 @@ void TCustomWSocket::SetProto(const std::string& value) {
 }
 
 void TCustomWSocket::SetPort(const std::string& value) {
-    if (PortAssigned && value == PortText)
+    if (!TakesSetting(PortAssigned, PortText, value, "Port"))
         return;
-    PortText = value;
-    if (state_ != wsClosed) {
-        ReportError("Cannot change Port if not closed");
-        return;
-    }
     PortAssigned = true;
     const std::string t(porttext::Trimmed(value));
     if (porttext::IsNumber(t)) {
@@ -229,13 +238,8 @@ void TCustomWSocket::SetPort(const std::string& value) {
 }
 
 void TCustomWSocket::SetAddr(const std::string& value) {
-    if (AddrAssigned && value == AddrText)
+    if (!TakesSetting(AddrAssigned, AddrText, value, "Addr"))
         return;
-    AddrText = value;
-    if (state_ != wsClosed) {
-        ReportError("Cannot change Addr if not closed");
-        return;
-    }
     AddrAssigned = false;
     RemoteAddress.Addr = ResolveAddress(value);
     AddrAssigned = true;
@@ -332,38 +336,31 @@ bool TCustomWSocket::FireDataAvailable(uint16_t Error) {
 }
 
 void TCustomWSocket::FireSessionAvailable(uint16_t Error) {
-    if (OnSessionAvailable)
-        OnSessionAvailable(this, Error);
+    CallIfSet(OnSessionAvailable, this, Error);
 }
 
 void TCustomWSocket::FireSessionConnected(uint16_t Error) {
-    if (OnSessionConnected)
-        OnSessionConnected(this, Error);
+    CallIfSet(OnSessionConnected, this, Error);
 }
 
 void TCustomWSocket::FireSessionClosed(uint16_t Error) {
-    if (OnSessionClosed)
-        OnSessionClosed(this, Error);
+    CallIfSet(OnSessionClosed, this, Error);
 }
 
 void TCustomWSocket::FireDataSent(uint16_t Error) {
-    if (OnDataSent)
-        OnDataSent(this, Error);
+    CallIfSet(OnDataSent, this, Error);
 }
 
 void TCustomWSocket::FireChangeState(TSocketState OldState, TSocketState NewState) {
-    if (OnChangeState)
-        OnChangeState(this, OldState, NewState);
+    CallIfSet(OnChangeState, this, OldState, NewState);
 }
 
 void TCustomWSocket::FireDnsLookupDone(uint16_t Error) {
-    if (OnDnsLookupDone)
-        OnDnsLookupDone(this, Error);
+    CallIfSet(OnDnsLookupDone, this, Error);
 }
 
 void TCustomWSocket::FireError() {
-    if (OnError)
-        OnError(this);
+    CallIfSet(OnError, this);
 }
 
 void TCustomWSocket::ReportError(const std::string& text) {

@@ -279,6 +279,9 @@ private:
     void OnLookupDone(platform::LookupRequest request, int error,
                       const std::vector<uint32_t>& addresses) override;
     uint32_t ResolveAddress(const std::string& text);
+    // Keeps the text of a new Proto, Port or Addr; true when the socket is closed and the value
+    // differs from the one in force, so that the caller applies it.
+    bool TakesSetting(bool assigned, std::string& text, const std::string& value, const char* name);
     void EnsureLibrary();
     void ReleaseHandle();
     void DiscardSendQueue();

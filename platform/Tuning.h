@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/NoCopy.h"
+
 namespace platform {
 
 // The process-wide knobs the program sets at start-up, and the one scope a worker sets around a
@@ -40,12 +42,10 @@ void KeepToolkitPoolThreads();
 // input is there. Does nothing on a thread that is not batch work. Its figures:
 // docs/BENCHMARKS.md, "The threads run as batch work (2026-12-10, seventh stop): one run", "What
 // each change bought" (the prompt wake-up).
-class PromptWakeScope {
+class PromptWakeScope : NoCopy {
 public:
     PromptWakeScope();
     ~PromptWakeScope();
-    PromptWakeScope(const PromptWakeScope&) = delete;
-    PromptWakeScope& operator=(const PromptWakeScope&) = delete;
 
 private:
     const bool switched_;

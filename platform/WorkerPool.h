@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/NoCopy.h"
+
 namespace platform {
 
 class TThread;
@@ -19,12 +21,10 @@ void SetPoolIdleMs(int ms);
 
 // Marks a stretch in which the calling worker waits (for its peer, the UI thread, a module): the
 // pool then lets another worker run in its place. Does nothing on threads that run no worker.
-class BlockingScope {
+class BlockingScope : NoCopy {
 public:
     BlockingScope();
     ~BlockingScope();
-    BlockingScope(const BlockingScope&) = delete;
-    BlockingScope& operator=(const BlockingScope&) = delete;
 
 private:
     const bool counted_;

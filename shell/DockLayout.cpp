@@ -17,6 +17,21 @@ QWidget* dockedWidget(QLayoutItem* item) {
     return w && !w->isHidden() ? w : nullptr;
 }
 
+// Visits each shown child of the group, in the layout's order.
+template <typename Visit>
+void forEachInGroup(const QList<QLayoutItem*>& items, TAlign group, const Visit& visit) {
+    for (QLayoutItem* item : items)
+        if (QWidget* w = dockedWidget(item); w && DockAlign(*w) == group)
+            visit(*item, *w);
+}
+
+// Visits the shown children group by group, in the order the groups take their share.
+template <typename Visit>
+void forEachInDockOrder(const QList<QLayoutItem*>& items, const Visit& visit) {
+    for (const TAlign group : kDockOrder)
+        forEachInGroup(items, group, [&](QLayoutItem& item, QWidget& w) { visit(group, item, w); });
+}
+
 } // namespace
 
 TAlign DockAlign(const QWidget& widget) {
@@ -67,36 +82,31 @@ QLayoutItem* TDockLayout::takeAt(int index) {
 void TDockLayout::setGeometry(const QRect& rect) {
     QLayout::setGeometry(rect);
     QRect free = rect;
-    for (const TAlign group : kDockOrder) {
-        for (QLayoutItem* item : items_) {
-            QWidget* w = dockedWidget(item);
-            if (!w || DockAlign(*w) != group)
-                continue;
-            const int width = std::max(0, free.width());
-            const int height = std::max(0, free.height());
-            switch (group) {
-            case TAlign::Top:
-                w->setGeometry(free.left(), free.top(), width, w->height());
-                free.setTop(free.top() + w->height());
-                break;
-            case TAlign::Bottom:
-                w->setGeometry(free.left(), free.bottom() + 1 - w->height(), width, w->height());
-                free.setBottom(free.bottom() - w->height());
-                break;
-            case TAlign::Left:
-                w->setGeometry(free.left(), free.top(), w->width(), height);
-                free.setLeft(free.left() + w->width());
-                break;
-            case TAlign::Right:
-                w->setGeometry(free.right() + 1 - w->width(), free.top(), w->width(), height);
-                free.setRight(free.right() - w->width());
-                break;
-            default:
-                w->setGeometry(free.left(), free.top(), width, height);
-                break;
-            }
+    forEachInDockOrder(items_, [&](TAlign group, QLayoutItem&, QWidget& w) {
+        const int width = std::max(0, free.width());
+        const int height = std::max(0, free.height());
+        switch (group) {
+        case TAlign::Top:
+            w.setGeometry(free.left(), free.top(), width, w.height());
+            free.setTop(free.top() + w.height());
+            break;
+        case TAlign::Bottom:
+            w.setGeometry(free.left(), free.bottom() + 1 - w.height(), width, w.height());
+            free.setBottom(free.bottom() - w.height());
+            break;
+        case TAlign::Left:
+            w.setGeometry(free.left(), free.top(), w.width(), height);
+            free.setLeft(free.left() + w.width());
+            break;
+        case TAlign::Right:
+            w.setGeometry(free.right() + 1 - w.width(), free.top(), w.width(), height);
+            free.setRight(free.right() - w.width());
+            break;
+        default:
+            w.setGeometry(free.left(), free.top(), width, height);
+            break;
         }
-    }
+    });
 }
 
 QSize TDockLayout::minimumSize() const {
@@ -105,28 +115,21 @@ QSize TDockLayout::minimumSize() const {
     QSize need(0, 0);
     int edgeWidths = 0;
     int edgeHeights = 0;
-    for (QLayoutItem* item : items_) {
-        const QWidget* w = dockedWidget(item);
-        if (w && DockAlign(*w) == TAlign::None)
-            need = need.expandedTo({w->geometry().right() + 1, w->geometry().bottom() + 1});
-    }
-    for (const TAlign group : kDockOrder) {
-        for (QLayoutItem* item : items_) {
-            const QWidget* w = dockedWidget(item);
-            if (!w || DockAlign(*w) != group)
-                continue;
-            const QSize least = item->minimumSize();
-            if (group == TAlign::Top || group == TAlign::Bottom) {
-                need = need.expandedTo({edgeWidths + least.width(), 0});
-                edgeHeights += w->height();
-            } else if (group == TAlign::Left || group == TAlign::Right) {
-                need = need.expandedTo({0, edgeHeights + least.height()});
-                edgeWidths += w->width();
-            } else {
-                need = need.expandedTo({edgeWidths + least.width(), edgeHeights + least.height()});
-            }
+    forEachInGroup(items_, TAlign::None, [&](QLayoutItem&, const QWidget& w) {
+        need = need.expandedTo({w.geometry().right() + 1, w.geometry().bottom() + 1});
+    });
+    forEachInDockOrder(items_, [&](TAlign group, QLayoutItem& item, const QWidget& w) {
+        const QSize least = item.minimumSize();
+        if (group == TAlign::Top || group == TAlign::Bottom) {
+            need = need.expandedTo({edgeWidths + least.width(), 0});
+            edgeHeights += w.height();
+        } else if (group == TAlign::Left || group == TAlign::Right) {
+            need = need.expandedTo({0, edgeHeights + least.height()});
+            edgeWidths += w.width();
+        } else {
+            need = need.expandedTo({edgeWidths + least.width(), edgeHeights + least.height()});
         }
-    }
+    });
     return need.expandedTo({edgeWidths, edgeHeights});
 }
 

@@ -44,6 +44,10 @@ constexpr int kStatusDelayMs = 25;
 const QString kStateCaption = kStatePanelCaption;
 const QString kFailedState = QStringLiteral("Failed");
 
+template <typename... Handler> void Unset(Handler&... handlers) {
+    ((handlers = nullptr), ...);
+}
+
 } // namespace
 
 TF_KORUMain::TF_KORUMain(std::unique_ptr<TrayService> tray)
@@ -76,12 +80,9 @@ TF_KORUMain::~TF_KORUMain() {
     } catch (...) {
         // A module that fails its shutdown must not keep the program from ending.
     }
-    context_.requestLogged = nullptr;
-    context_.requestAnswered = nullptr;
-    context_.transferBegan = nullptr;
-    context_.uploadStored = nullptr;
-    context_.logLineLost = nullptr;
-    context_.logLossEnded = nullptr;
+    // Nothing the server still does may reach a window that is gone.
+    Unset(context_.requestLogged, context_.requestAnswered, context_.transferBegan,
+          context_.uploadStored, context_.logLineLost, context_.logLossEnded);
     if (F_KORUMain == this)
         F_KORUMain = nullptr;
 }

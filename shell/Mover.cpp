@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <optional>
 
 namespace {
 
@@ -80,26 +81,27 @@ QList<QWidget*> TMover::siblings() const {
 }
 
 QWidget* TMover::FindSizedControl() const {
-    QPoint probe = pos();
-    switch (Align()) {
-    case TAlign::Top:
-        probe.ry() -= 1;
-        break;
-    case TAlign::Bottom:
-        probe.ry() += height();
-        break;
-    case TAlign::Left:
-        probe.rx() -= 1;
-        break;
-    case TAlign::Right:
-        probe.rx() += width();
-        break;
-    default:
+    // The point just beyond the side the mover is docked against: the control it sizes is there.
+    const auto beyond = [this]() -> std::optional<QPoint> {
+        switch (Align()) {
+        case TAlign::Top:
+            return pos() + QPoint(0, -1);
+        case TAlign::Bottom:
+            return pos() + QPoint(0, height());
+        case TAlign::Left:
+            return pos() + QPoint(-1, 0);
+        case TAlign::Right:
+            return pos() + QPoint(width(), 0);
+        default:
+            return std::nullopt;
+        }
+    };
+    const std::optional<QPoint> probe = beyond();
+    if (!probe)
         return nullptr;
-    }
     const QList<QWidget*> controls = siblings();
     const auto it = std::find_if(controls.begin(), controls.end(),
-                                 [&](const QWidget* w) { return w->geometry().contains(probe); });
+                                 [&](const QWidget* w) { return w->geometry().contains(*probe); });
     return it == controls.end() ? nullptr : *it;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/NoCopy.h"
+
 #include <QByteArray>
 #include <QIcon>
 #include <QString>
@@ -19,13 +21,11 @@ public:
 // absent. Every change goes through the list, so each one fires OnChange (once per operation, and
 // not at all between BeginUpdate and the matching EndUpdate). Bad positions throw
 // std::out_of_range and change nothing. UI thread only.
-class TIconList {
+class TIconList : platform::NoCopy {
 public:
     TIconList() = default;
     // Clears OnChange first: destroying the list notifies no one.
     ~TIconList();
-    TIconList(const TIconList&) = delete;
-    TIconList& operator=(const TIconList&) = delete;
 
     int Count() const { return static_cast<int>(items_.size()); }
     // The icon at `index`, or nullptr for an absent entry.

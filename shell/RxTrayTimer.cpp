@@ -22,15 +22,11 @@ void TTimerThread::SetInterval(std::chrono::milliseconds interval) {
 }
 
 void TTimerThread::Suspend() {
-    const std::lock_guard lock(mutex_);
-    suspended_ = true;
-    wake_.notify_all();
+    setAndWake(suspended_, true);
 }
 
 void TTimerThread::Resume() {
-    const std::lock_guard lock(mutex_);
-    suspended_ = false;
-    wake_.notify_all();
+    setAndWake(suspended_, false);
 }
 
 bool TTimerThread::Suspended() const {
@@ -39,14 +35,16 @@ bool TTimerThread::Suspended() const {
 }
 
 void TTimerThread::Stop() {
-    const std::lock_guard lock(mutex_);
-    stopping_ = true;
-    wake_.notify_all();
+    setAndWake(stopping_, true);
 }
 
 void TTimerThread::FrameDone() {
+    setAndWake(framePending_, false);
+}
+
+void TTimerThread::setAndWake(bool& flag, bool value) {
     const std::lock_guard lock(mutex_);
-    framePending_ = false;
+    flag = value;
     wake_.notify_all();
 }
 

@@ -37,6 +37,8 @@ signals:
 
 private:
     void Execute();
+    // Sets one of the guarded flags and wakes the thread to look at it.
+    void setAndWake(bool& flag, bool value);
     bool idle() const; // with mutex_ held
 
     // The UI thread sets these while the thread sleeps on them.

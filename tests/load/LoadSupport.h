@@ -4,6 +4,8 @@
 // connections from one thread, the figures /proc shows of a process, and the program started as
 // a child process on a store, base folder and port of its own.
 
+#include "platform/NoCopy.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/types.h>
@@ -95,12 +97,10 @@ std::string Pattern(size_t size, unsigned seed);
 
 // A temporary folder holding the base folder and other folders beside it, which nothing must
 // ever reach through the server. Removed with the object.
-class Sandbox {
+class Sandbox : platform::NoCopy {
 public:
     Sandbox();
     ~Sandbox();
-    Sandbox(const Sandbox&) = delete;
-    Sandbox& operator=(const Sandbox&) = delete;
 
     const std::string& Root() const { return root_; }
     // Root() + "/inner/base".

@@ -21,8 +21,22 @@
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
+
+// Starts the thread with our dispatcher and gives it ten seconds to publish what the test works
+// with; true once it has.
+template <typename Dispatcher, typename T>
+bool StartAndAwait(QThread& thread, Dispatcher dispatcher, const std::atomic<T*>& ready) {
+    thread.setEventDispatcher(dispatcher.release());
+    thread.start();
+    QElapsedTimer waited;
+    waited.start();
+    while (!ready && waited.elapsed() < 10000)
+        QThread::msleep(1);
+    return ready.load() != nullptr;
+}
 
 // Runs body on a thread whose dispatcher is ours, and waits for it to end. What the body wrote is
 // handed over through the flag, which the thread checker sees (it does not see into the toolkit).
@@ -107,13 +121,7 @@ TEST(ThreadEventDispatcher, PostedEventsAndQuitFromAnotherThreadEndAWaitAtOnce) 
         running = &loop;
         endedByQuit = RunLoop(loop, 15000);
     }));
-    thread->setEventDispatcher(dispatcher.release());
-    thread->start();
-    QElapsedTimer waited;
-    waited.start();
-    while (!running && waited.elapsed() < 10000)
-        QThread::msleep(1);
-    ASSERT_TRUE(running.load());
+    ASSERT_TRUE(StartAndAwait(*thread, std::move(dispatcher), running));
     // Nothing is due on that thread for seconds: only the wake-up can bring these in.
     QMetaObject::invokeMethod(running.load(), [&] { ran = true; });
     QMetaObject::invokeMethod(running.load(), "quit", Qt::QueuedConnection);
@@ -233,13 +241,7 @@ TEST(ThreadEventDispatcher, EveryPostFromAnotherThreadIsDeliveredPromptly) {
         while (!stop.load())
             loop.processEvents(QEventLoop::WaitForMoreEvents);
     }));
-    thread->setEventDispatcher(dispatcher.release());
-    thread->start();
-    QElapsedTimer started;
-    started.start();
-    while (!target && started.elapsed() < 10000)
-        QThread::msleep(1);
-    ASSERT_TRUE(target.load());
+    ASSERT_TRUE(StartAndAwait(*thread, std::move(dispatcher), target));
     int posted = 0;
     int late = -1;
     for (int round = 0; round < kRounds && late < 0; ++round) {

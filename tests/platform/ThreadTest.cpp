@@ -23,10 +23,19 @@
 #include <string>
 #include <sys/resource.h>
 #include <thread>
+#include <type_traits>
 #include <unistd.h>
 #include <vector>
 
 namespace {
+
+// Each scope undoes at its end what it did at its start: a copy or a move would undo it twice.
+static_assert(!std::is_copy_constructible_v<platform::BlockingScope> &&
+              !std::is_move_constructible_v<platform::BlockingScope> &&
+              !std::is_copy_assignable_v<platform::BlockingScope>);
+static_assert(!std::is_copy_constructible_v<platform::PromptWakeScope> &&
+              !std::is_move_constructible_v<platform::PromptWakeScope> &&
+              !std::is_copy_assignable_v<platform::PromptWakeScope>);
 
 class LambdaThread : public platform::TThread {
 public:

@@ -3,8 +3,6 @@
 // reply untouched, byte for byte.
 #include "ServerFixture.h"
 
-#include <mutex>
-
 namespace {
 
 constexpr int kFileSize = 200001; // several read blocks, not a multiple of a chunk
@@ -109,15 +107,9 @@ TEST_F(Range, OnlyFileRepliesTakeARange) {
 }
 
 TEST_F(Range, APartGoesOutInChunksOf4096) {
-    std::mutex mutex;
-    std::vector<size_t> chunks;
-    context.afterChunkSent = [&](size_t n) {
-        const std::lock_guard lock(mutex);
-        chunks.push_back(n);
-    };
+    const ChunkLog chunks(context);
     EXPECT_EQ(withRange("bytes=3-10002"), partial(3, 10002));
-    const std::lock_guard lock(mutex);
-    EXPECT_EQ(chunks, (std::vector<size_t>{4096, 4096, 1808}));
+    EXPECT_EQ(chunks.sizes(), (std::vector<size_t>{4096, 4096, 1808}));
 }
 
 TEST_F(Range, AFileThatShrinksUnderARangeEndsWithoutStaleBytes) {

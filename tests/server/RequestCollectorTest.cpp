@@ -7,6 +7,7 @@
 
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 using request::RequestCollector;
@@ -36,6 +37,12 @@ char Letter(State state) {
 class Collecting : public ::testing::TestWithParam<Row> {};
 
 const std::string kPut = "PUT /up.txt HTTP/1.0\r\nContent-Length: 10\r\n\r\n";
+
+// kPut's upload of ten digits, however its bytes arrive.
+Row UploadOfTen(const char* description, std::vector<std::string> chunks, std::string states) {
+    return Row{description, std::move(chunks), std::move(states), route::Kind::Upload,
+               "/up.txt",   "0123456789",      kPut.size() + 1};
+}
 
 } // namespace
 
@@ -94,20 +101,10 @@ INSTANTIATE_TEST_SUITE_P(
                           "/x",
                           "",
                           20},
-                      Row{"an upload streams exactly its declared length",
-                          {kPut + "0123", "456", "789extra"},
-                          "IIC",
-                          route::Kind::Upload,
-                          "/up.txt",
-                          "0123456789",
-                          kPut.size() + 1},
-                      Row{"an upload's header and whole body in one piece",
-                          {kPut + "0123456789"},
-                          "C",
-                          route::Kind::Upload,
-                          "/up.txt",
-                          "0123456789",
-                          kPut.size() + 1},
+                      UploadOfTen("an upload streams exactly its declared length",
+                                  {kPut + "0123", "456", "789extra"}, "IIC"),
+                      UploadOfTen("an upload's header and whole body in one piece",
+                                  {kPut + "0123456789"}, "C"),
                       Row{"a transfer coding is refused at its header",
                           {"PUT /t HTTP/1.0\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello"},
                           "C",

@@ -23,6 +23,7 @@
 #include <chrono>
 #include <future>
 #include <initializer_list>
+#include <mutex>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
@@ -129,6 +130,26 @@ protected:
     ServerContext context{settings, mime, view, plugins};
     std::unique_ptr<TServerControl> server;
     uint16_t portNumber = 0;
+};
+
+// The size of each chunk the workers send, for the tests of how a reply is cut up.
+class ChunkLog {
+public:
+    explicit ChunkLog(ServerContext& context) {
+        context.afterChunkSent = [this](size_t n) {
+            const std::lock_guard lock(mutex_);
+            sizes_.push_back(n);
+        };
+    }
+
+    std::vector<size_t> sizes() const {
+        const std::lock_guard lock(mutex_);
+        return sizes_;
+    }
+
+private:
+    mutable std::mutex mutex_; // workers append while the test thread reads
+    std::vector<size_t> sizes_;
 };
 
 inline std::string page(int code, const std::string& reason, const std::string& message) {

@@ -5,7 +5,6 @@
 #include <QDir>
 
 #include <csignal>
-#include <mutex>
 #include <sys/resource.h>
 
 namespace {
@@ -113,16 +112,10 @@ TEST_F(Server, AnEditorChangeAppliesFromTheNextRequest) {
 }
 
 TEST_F(Server, FileGoesOutInChunksOf4096) {
-    std::mutex mutex;
-    std::vector<size_t> chunks;
-    context.afterChunkSent = [&](size_t n) {
-        const std::lock_guard lock(mutex);
-        chunks.push_back(n);
-    };
+    const ChunkLog chunks(context);
     writeFile("ten.txt", QByteArray(10000, 't'));
     EXPECT_EQ(get("GET /ten.txt HTTP/1.0\r\n\r\n").size(), 10000 + 90u);
-    const std::lock_guard lock(mutex);
-    EXPECT_EQ(chunks, (std::vector<size_t>{4096, 4096, 1808}));
+    EXPECT_EQ(chunks.sizes(), (std::vector<size_t>{4096, 4096, 1808}));
 }
 
 TEST_F(Server, FileThatShrinksDuringDeliveryEndsTheReplyWithoutStaleBytes) {
@@ -328,8 +321,7 @@ TEST_F(Server, OversizedRequestsAreRefusedAtOnce) {
     const std::string tooLarge = page(413, "Request Entity Too Large", "Request too large");
     // An upload may be as large as its file system's free space (see Access tests); past 2^62
     // bytes it is refused whatever the room.
-    EXPECT_EQ(get("PUT /big HTTP/1.0\r\nContent-Length: 4611686018427387905\r\n\r\n"),
-              tooLarge);
+    EXPECT_EQ(get("PUT /big HTTP/1.0\r\nContent-Length: 4611686018427387905\r\n\r\n"), tooLarge);
     EXPECT_EQ(get("PUT /big HTTP/1.0\r\nContent-Length: 99999999999999999999999\r\n\r\n"),
               tooLarge);
     EXPECT_EQ(get("GET /" + std::string(70000, 'a')), tooLarge);
