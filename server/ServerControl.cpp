@@ -75,7 +75,7 @@ TServerControl::~TServerControl() {
 }
 
 void TServerControl::StartServer() {
-    acceptPaused_ = shortageReported_ = false;
+    acceptPaused_ = resting_ = shortageReported_ = false;
     resumeTimer_->stop();
     ClearPauseNote();
     SS->SetPort(context_.settings.ListenPort.toStdString());
@@ -87,7 +87,7 @@ void TServerControl::StartServer() {
 
 void TServerControl::StopServer() {
     resumeTimer_->stop();
-    acceptPaused_ = false;
+    acceptPaused_ = resting_ = false;
     ClearPauseNote();
     SS->Close();
 }
@@ -120,6 +120,10 @@ void TServerControl::SSChangeState(TCustomWSocket*, int, int newState) {
 }
 
 void TServerControl::SSSessionAvailable(TCustomWSocket*, uint16_t) {
+    AcceptWaiting(true);
+}
+
+void TServerControl::AcceptWaiting(bool announced) {
     const QString baseFile = GetBaseFile();
     const QString basePath = GetBasePath();
     // Connections come in bursts: one wake-up takes those that wait, a bounded number, so that
@@ -131,9 +135,9 @@ void TServerControl::SSSessionAvailable(TCustomWSocket*, uint16_t) {
             context_.view.SetStatusText(1, QStringLiteral("Requests: %1").arg(RequestCounter));
     };
     try {
-        for (int taken = 0; taken < kAcceptBatch && SS->State() == wsListening && !acceptPaused_;
+        for (int taken = 0; taken < kAcceptBatch && SS->State() == wsListening && !resting_;
              ++taken)
-            if (!AcceptOne(taken == 0, basePath, baseFile))
+            if (!AcceptOne(announced && taken == 0, basePath, baseFile))
                 break;
     } catch (...) {
         showCount();
@@ -158,13 +162,18 @@ bool TServerControl::AcceptOne(bool first, const QString& basePath, const QStrin
         PauseAccepting(QString::fromLocal8Bit(e.what()).section(QLatin1String("\r\n"), 1));
         return false;
     }
-    if (handle < 0)
+    if (handle < 0) {
+        // Nobody waits: whatever ran short is no longer in the way of anyone.
+        EndShortage();
         return false;
+    }
     const std::string peer = platform::DottedAddress(SS->AcceptedPeer().Addr);
-    if (!StartPeer(handle, peer, basePath, baseFile))
+    if (StartPeer(handle, peer, basePath, baseFile))
+        EndShortage();
+    else
         PauseAccepting(QStringLiteral("No thread could be started for a connection"));
     ++RequestCounter;
-    return !acceptPaused_;
+    return !resting_;
 }
 
 void TServerControl::SetServerButtons(uint8_t mode) {
@@ -216,8 +225,9 @@ bool TServerControl::StartPeer(int handle, const std::string& peerAddress, const
 }
 
 void TServerControl::PauseAccepting(const QString& reason) {
-    if (!acceptPaused_ && SS->State() == wsListening) {
-        acceptPaused_ = true;
+    acceptPaused_ = true;
+    if (!resting_ && SS->State() == wsListening) {
+        resting_ = true;
         SS->Pause();
     }
     resumeTimer_->start(kAcceptPauseMs);
@@ -241,12 +251,23 @@ void TServerControl::ClearPauseNote() {
         context_.view.SetStatusText(2, kStatePanelCaption);
 }
 
+// The shortage is over only when a try shows it: the note and the paused state stay through the
+// try, so that the window does not flicker between them while the shortage lasts.
 void TServerControl::ResumeAccepting() {
+    if (!resting_)
+        return;
+    resting_ = false;
+    resumeTimer_->stop();
+    if (SS->State() != wsListening)
+        return;
+    SS->Resume();
+    // Try at once: the listener tells of connections as they come, not of those already waiting.
+    AcceptWaiting(false);
+}
+
+void TServerControl::EndShortage() {
     if (!acceptPaused_)
         return;
     acceptPaused_ = false;
-    resumeTimer_->stop();
     ClearPauseNote();
-    if (SS->State() == wsListening)
-        SS->Resume();
 }

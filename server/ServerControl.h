@@ -61,8 +61,11 @@ public:
     std::function<void(int32_t reason)> UnloadPlugins;
 
 private:
+    // Takes the connections that wait, a batch at most; `announced` when the listener said some do.
+    void AcceptWaiting(bool announced);
     void PauseAccepting(const QString& reason);
     void ResumeAccepting();
+    void EndShortage();
     void ClearPauseNote();
 
     ServerContext& context_;
@@ -71,7 +74,8 @@ private:
     std::unique_ptr<TWSocket> SS;
     std::unique_ptr<QTimer> resumeTimer_;
     ReachChoice listenReach_ = ReachChoice::Anywhere; // as the last start found the setting
-    bool acceptPaused_ = false;
+    bool acceptPaused_ = false;     // a shortage stopped accepting, and no try has shown it over
+    bool resting_ = false;          // the listener is paused until the timer or an ended peer
     bool shortageReported_ = false; // once per start of the server, not once per attempt
     bool pauseNoteShown_ = false;   // the status bar says accepting has paused
 };

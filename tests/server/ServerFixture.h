@@ -43,6 +43,8 @@ public:
         status[panel] = text;
         if (panel == 0)
             clientsHistory.push_back(text);
+        if (panel == 2)
+            stateHistory.push_back(text);
     }
     void ShowListening(uint16_t port) override { listeningPort = port; }
     void ShowStopped() override { listeningPort = 0; }
@@ -55,6 +57,7 @@ public:
     bool stopEnabled = false;
     QString status[3] = {"Clients: 0", "Requests: 0", "State"};
     std::vector<QString> clientsHistory;
+    std::vector<QString> stateHistory;
 };
 
 class ServerFixture : public ::testing::Test {
