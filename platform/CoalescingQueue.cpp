@@ -68,7 +68,7 @@ void CoalescingWaker::customEvent(QEvent*) {
     queue_.RunQueued();
     // Pushes go on without waking the receiver until the timer has looked again.
     if (!timer_.isActive())
-        timer_.start(CoalescingQueue::kCoalesceMs, this);
+        timer_.start(intervalMs_, this);
 }
 
 void CoalescingWaker::timerEvent(QTimerEvent*) {

@@ -11,8 +11,9 @@ namespace platform {
 
 // Calls from any thread that run on one receiving thread, in the order they were pushed. The
 // receiving thread is not woken once per call: after a wake-up it takes whatever arrives for
-// another kCoalesceMs before it sleeps again, so a busy server wakes it a hundred times a second
-// at most. A call somebody waits for may still wake it at once (PushUrgent).
+// another interval (kCoalesceMs unless the waker is given another) before it sleeps again, so a
+// busy server wakes it a hundred times a second at most. A call somebody waits for may still wake
+// it at once (PushUrgent).
 //
 // The queue's own lock carries every call across, not the toolkit's: the toolkit's queue only
 // carries the wake-up, its hand-over uses locks the thread checker cannot see, and this lock
@@ -53,11 +54,14 @@ private:
     bool wakePending_ = false; // guarded by mutex_
 };
 
-// Lives on the receiving thread: takes the wake-ups, and keeps looking for kCoalesceMs after
+// Lives on the receiving thread: takes the wake-ups, and keeps looking for an interval after
 // each. Opens the queue when made and closes it when it goes; both on the receiving thread.
 class CoalescingWaker : public QObject {
 public:
-    explicit CoalescingWaker(CoalescingQueue& queue) : queue_(queue) { queue_.Open(this); }
+    explicit CoalescingWaker(CoalescingQueue& queue, int intervalMs = CoalescingQueue::kCoalesceMs)
+        : queue_(queue), intervalMs_(intervalMs) {
+        queue_.Open(this);
+    }
     ~CoalescingWaker() override { queue_.Close(); }
 
 protected:
@@ -66,6 +70,7 @@ protected:
 
 private:
     CoalescingQueue& queue_;
+    const int intervalMs_;
     QBasicTimer timer_; // the receiving thread's
 };
 

@@ -128,11 +128,15 @@ void TServerControl::AcceptWaiting(bool announced) {
     const QString basePath = GetBasePath();
     // Connections come in bursts: one wake-up takes those that wait, a bounded number, so that
     // the window stays responsive under a flood.
-    // The count is shown once per batch: the window shows it only after this handler anyway.
+    // The count goes the workers' way to the window, through the hand-off that throttles every
+    // count it shows; once per batch.
     const int32_t before = RequestCounter;
     const auto showCount = [&] {
         if (RequestCounter != before)
-            context_.view.SetStatusText(1, QStringLiteral("Requests: %1").arg(RequestCounter));
+            context_.handOff.sender().Post([&view = context_.view, count = RequestCounter] {
+                if (!view.Destroying())
+                    view.SetStatusText(1, QStringLiteral("Requests: %1").arg(count));
+            });
     };
     try {
         for (int taken = 0; taken < kAcceptBatch && SS->State() == wsListening && !resting_;

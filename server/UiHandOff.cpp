@@ -6,7 +6,7 @@ struct UiHandOff::Sender::Shared : platform::CoalescingQueue {};
 
 class UiHandOff::Waker : public platform::CoalescingWaker {
 public:
-    using CoalescingWaker::CoalescingWaker;
+    explicit Waker(platform::CoalescingQueue& queue) : CoalescingWaker(queue, kCoalesceMs) {}
 };
 
 void UiHandOff::Sender::Post(std::function<void()> call) const {

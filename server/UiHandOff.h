@@ -7,13 +7,17 @@
 
 // How workers tell the UI thread what happened (a connection counted, a line to log) without ever
 // waiting for it. Calls run on the UI thread in the order they were posted, coalesced as
-// platform::CoalescingQueue describes.
+// platform::CoalescingQueue describes, here for kCoalesceMs.
+//
+// It is the one throttle of the counts the window shows: the listener's request count takes it
+// too, and the window sets its panels as each batch runs, so they repaint 40 times a second at
+// most and show a count within 40 ms of its change.
 //
 // Owned by the UI thread's server context. A worker keeps a Sender: posting stays safe after the
 // owner is gone, and calls that have not run by then are dropped.
 class UiHandOff {
 public:
-    static constexpr int kCoalesceMs = platform::CoalescingQueue::kCoalesceMs;
+    static constexpr int kCoalesceMs = 25;
 
     class Sender {
     public:

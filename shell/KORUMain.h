@@ -18,7 +18,6 @@ class TF_KORUMain;
 class QAction;
 class QLabel;
 class QMenu;
-class QTimer;
 class TClientPage;
 class TLCDate;
 class TMimePage;
@@ -119,7 +118,6 @@ private:
     void createStatusBar();
     void connectServerControls();
     void showPlugins();
-    void showStatus();
     // Runs a handler; an error it raises is shown with its text and the program goes on.
     void guarded(const std::function<void()>& handler);
 
@@ -145,8 +143,6 @@ private:
     QLabel* panels_[3] = {};
     // Counter texts change once per connection; the panels show the latest within a moment, so
     // that a busy server does not spend its UI thread laying out text nobody can read that fast.
-    QString pendingStatus_[3];
-    QTimer* statusTimer_ = nullptr;
     bool destroying_ = false;
     void aimClientAtThisServer();
     void showReachInForce();
