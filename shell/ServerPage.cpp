@@ -15,7 +15,6 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QNetworkInterface>
-#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 

@@ -154,8 +154,9 @@ TEST_F(MainWindow, CountPanelsRepaintAtMostFortyTimesASecond) {
     EXPECT_EQ(std::count_if(replies.begin(), replies.end(),
                             [](const std::string& r) { return r.ends_with("\r\n\r\nhi"); }),
               400);
-    // Both panels of one batch may paint apart; the last batch may be one more.
-    EXPECT_LE(counter.paints, 2 * (ms / 25 + 2)) << "in " << ms << " ms";
+    // Both panels of one batch may paint apart; the batch at once, the last one and a late first
+    // paint of the window are a few more. Set at each accept, they painted 800 times here.
+    EXPECT_LE(counter.paints, 2 * (ms / 25 + 4)) << "in " << ms << " ms";
 }
 
 TEST_F(MainWindow, EnterAndEscHideTrayClickShows) {
