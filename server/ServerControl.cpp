@@ -7,6 +7,7 @@
 #include "server/KORUMClient.h"
 
 #include "platform/Sockets.h"
+#include "platform/ThreadPump.h"
 
 #include <QTimer>
 
@@ -266,7 +267,12 @@ void TServerControl::ResumeAccepting() {
         return;
     SS->Resume();
     // Try at once: the listener tells of connections as they come, not of those already waiting.
-    AcceptWaiting(false);
+    // A failure other than the shortage is shown as the listener's own would be.
+    try {
+        AcceptWaiting(false);
+    } catch (...) {
+        platform::RelayHandlerError(std::current_exception());
+    }
 }
 
 void TServerControl::EndShortage() {
